@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Every test: the C++ tests in a normal build and under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the Python tests against the installed package.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+run_cpp() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DQEL_BUILD_TESTS=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+echo "== C++ tests"
+run_cpp build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== C++ tests under ASan and UBSan"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_cpp build/asan -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
+echo "== Python tests"
+.venv/bin/python -m pytest -q tests/python

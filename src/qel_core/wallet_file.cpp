@@ -1,0 +1,1 @@
+#include "wallet_file.hpp"

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.hpp"
+#include "qel_core/chain.hpp"
+#include "qel_core/wallet_file.hpp"
+#include "qel_signer/mnemonic.hpp"
+#include "qel_signer/secret_bytes.hpp"
+#include "records.hpp"
+
+namespace qel_lib::ops {
+
+using OptPath = std::optional<std::filesystem::path>;
+using OptText = std::optional<std::string_view>;
+using OptIndex = std::optional<std::uint32_t>;
+
+// A fresh 12- or 24-word phrase; other counts: InvalidInput "words must be 12 or 24".
+[[nodiscard]] std::expected<std::string, QelLibError> generate_mnemonic(std::uint32_t words);
+
+// The address of `chain` for the mnemonic at `index` (0 when absent).
+[[nodiscard]] std::expected<std::string, QelLibError> derive_address(std::string_view mnemonic, std::string_view chain,
+                                                                   OptIndex index);
+// One account per family in universal order, at `index`.
+[[nodiscard]] std::expected<std::vector<qel_core::WalletAccount>, QelLibError> derive_all_accounts(
+    const qel_signer::Mnemonic& mnemonic, std::uint32_t index);
+
+[[nodiscard]] std::expected<WalletInfo, QelLibError> create_wallet(std::string_view name, OptText passphrase,
+                                                                 OptIndex words, const OptPath& vault_root);
+[[nodiscard]] std::expected<WalletInfo, QelLibError> import_wallet_mnemonic(std::string_view name,
+                                                                          std::string_view mnemonic,
+                                                                          OptText passphrase, OptIndex index,
+                                                                          const OptPath& vault_root);
+[[nodiscard]] std::expected<WalletInfo, QelLibError> import_wallet_private_key(
+    std::string_view name, std::string_view private_key_hex, OptText chain, OptText passphrase,
+    const OptPath& vault_root, OptText secp256k1_key, OptText ed25519_key);
+// Hex key with an optional "0x" prefix: InvalidInput "invalid hex private key: ...".
+[[nodiscard]] std::expected<qel_signer::SecretBytes, QelLibError> decode_hex_key(std::string_view text);
+[[nodiscard]] WalletInfo wallet_to_info(const qel_core::EncryptedWallet& wallet);
+
+[[nodiscard]] std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath& vault_root);
+[[nodiscard]] std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id,
+                                                              const OptPath& vault_root);
+[[nodiscard]] std::expected<void, QelLibError> delete_wallet(std::string_view name_or_id, const OptPath& vault_root);
+[[nodiscard]] std::expected<void, QelLibError> rename_wallet(std::string_view name_or_id, std::string_view new_name,
+                                                           const OptPath& vault_root);
+[[nodiscard]] std::expected<std::string, QelLibError> export_wallet(std::string_view name_or_id, OptText passphrase,
+                                                                  const OptPath& vault_root);
+
+// The private key of `chain_type` for a stored wallet, unlocked with passphrase.
+[[nodiscard]] std::expected<qel_signer::SecretBytes, QelLibError> decrypt_signing_key(
+    std::string_view name_or_id, qel_core::ChainType chain_type, std::string_view passphrase, OptIndex index,
+    const OptPath& vault_root);
+[[nodiscard]] std::expected<SignResult, QelLibError> sign_transaction(std::string_view wallet, std::string_view chain,
+                                                                    std::string_view tx_hex, OptText passphrase,
+                                                                    OptIndex index, const OptPath& vault_root);
+[[nodiscard]] std::expected<SignResult, QelLibError> sign_message(std::string_view wallet, std::string_view chain,
+                                                                std::string_view message, OptText passphrase,
+                                                                OptText encoding, OptIndex index,
+                                                                const OptPath& vault_root);
+
+// Signs, encodes and posts a transaction; returns the hash the endpoint reports.
+[[nodiscard]] std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
+                                                                  std::string_view tx_hex, OptText passphrase,
+                                                                  OptIndex index, OptText rpc_url,
+                                                                  const OptPath& vault_root);
+[[nodiscard]] std::expected<std::string, QelLibError> sign_encode_and_broadcast(qel_signer::ByteSpan key,
+                                                                              std::string_view chain,
+                                                                              qel_signer::ByteSpan tx,
+                                                                              OptText rpc_url);
+[[nodiscard]] std::expected<std::string, QelLibError> broadcast(qel_core::ChainType chain_type, std::string_view url,
+                                                              qel_signer::ByteSpan signed_tx);
+// Runs `curl -fsSL -X POST -H "Content-Type: application/json" -d <body> <url>`
+// without a shell and returns its standard output.
+[[nodiscard]] std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body);
+// The string member `name` of a JSON-RPC reply.
+[[nodiscard]] std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name);
+
+}  // namespace qel_lib::ops

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "error.hpp"
+#include "qel_core/wallet_file.hpp"
+
+namespace qel_lib::vault {
+
+using OptPath = std::optional<std::filesystem::path>;
+
+// The given root unchanged, else HOME/.qel ("/tmp/.qel" without HOME).
+[[nodiscard]] std::filesystem::path resolve_vault_path(const OptPath& vault_root);
+// Creates <root>/wallets and its parents, then sets 0700 on the root and the
+// wallets directory (warning on failure). Creation failure: Io.
+[[nodiscard]] std::expected<std::filesystem::path, QelLibError> wallets_dir(const OptPath& vault_root);
+// chmod 0700; on failure prints "warning: failed to set permissions on <path>: <error>".
+void set_dir_permissions(const std::filesystem::path& dir);
+// Prints "warning: <path> has permissions <mode>, expected 0700" when the
+// permission bits differ from 0700. Never fails.
+void check_vault_permissions(const std::filesystem::path& dir);
+
+// Writes "<id>.json" atomically (temporary file, fsync, rename, fsync of the
+// directory), mode 0600. An unsafe id ("", ".", "..", or containing '/' or
+// NUL) fails with InvalidInput "unsafe wallet id: '<id>'".
+[[nodiscard]] std::expected<void, QelLibError> save_encrypted_wallet(const qel_core::EncryptedWallet& wallet,
+                                                                    const OptPath& vault_root);
+// Every readable wallet file, newest first (stable). Unreadable or
+// unparsable files are skipped with a warning.
+[[nodiscard]] std::expected<std::vector<qel_core::EncryptedWallet>, QelLibError> list_encrypted_wallets(
+    const OptPath& vault_root);
+// By exact ID first, then by exact name: WalletNotFound or AmbiguousWallet.
+[[nodiscard]] std::expected<qel_core::EncryptedWallet, QelLibError> load_wallet_by_name_or_id(
+    std::string_view name_or_id, const OptPath& vault_root);
+[[nodiscard]] std::expected<bool, QelLibError> wallet_name_exists(std::string_view name, const OptPath& vault_root);
+// Removes "<id>.json": WalletNotFound when absent, InvalidInput for an unsafe id.
+[[nodiscard]] std::expected<void, QelLibError> delete_wallet_file(std::string_view id, const OptPath& vault_root);
+
+}  // namespace qel_lib::vault

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "qel_signer/signer.hpp"
+
+namespace qel_signer::chains {
+
+// Ethereum and every EVM network: EIP-55 addresses, Keccak-256 transaction
+// hashes, EIP-191 personal messages, signed typed transactions.
+class EvmSigner final : public ChainSigner {
+public:
+    [[nodiscard]] qel_core::ChainType chain_type() const override { return qel_core::ChainType::Evm; }
+    [[nodiscard]] Curve curve() const override { return Curve::Secp256k1; }
+    [[nodiscard]] std::uint32_t coin_type() const override { return 60; }
+    [[nodiscard]] std::expected<std::string, SignerError> derive_address(ByteSpan key) const override;
+    [[nodiscard]] std::expected<SignOutput, SignerError> sign(ByteSpan key, ByteSpan message) const override;
+    [[nodiscard]] std::expected<SignOutput, SignerError> sign_message(ByteSpan key, ByteSpan message) const override;
+    [[nodiscard]] std::expected<SignOutput, SignerError> sign_transaction(ByteSpan key, ByteSpan tx) const override;
+    [[nodiscard]] std::expected<Bytes, SignerError> encode_signed_transaction(
+        ByteSpan tx, const SignOutput& output) const override;
+    [[nodiscard]] std::string default_derivation_path(std::uint32_t index) const override;
+};
+
+}  // namespace qel_signer::chains

@@ -1,0 +1,1 @@
+#include "qel_signer/signer.hpp"

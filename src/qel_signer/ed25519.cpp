@@ -1,0 +1,1 @@
+#include "ed25519.hpp"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "bytes.hpp"
+#include "secret_bytes.hpp"
+
+namespace qel_signer::crypto {
+
+struct CryptoError {
+    enum class Kind { EncryptionFailed, DecryptionFailed, InvalidParams };
+
+    Kind kind;
+    std::string text;
+
+    // "encryption failed: ", "decryption failed: " or "invalid parameters: " + text.
+    [[nodiscard]] std::string message() const;
+};
+
+struct CipherParams {
+    std::string iv;  // hex of the 12-byte GCM nonce
+};
+
+struct KdfParams {
+    std::uint32_t dklen = 32;
+    std::uint32_t n = 262144;
+    std::uint32_t r = 8;
+    std::uint32_t p = 1;
+    std::string salt;  // hex of 32 random bytes
+};
+
+// The sealed secret as stored in a wallet file's "crypto" member.
+struct CryptoEnvelope {
+    std::string cipher;  // "aes-256-gcm"
+    CipherParams cipherparams;
+    std::string ciphertext;  // hex, as many bytes as the secret
+    std::string auth_tag;  // hex of the 16-byte tag
+    std::string kdf;  // "scrypt"
+    KdfParams kdfparams;
+
+    // A JSON object with the six members (generic value: sorted by name).
+    [[nodiscard]] nlohmann::json to_json() const;
+    // Reads by member name; other members ignored. Fails with
+    // "missing field `name`", or an invalid-type text for a member of the
+    // wrong JSON type or an integer outside 0..4294967295.
+    [[nodiscard]] static std::expected<CryptoEnvelope, std::string> from_json(const nlohmann::json& value);
+};
+
+// Seals plaintext under passphrase: scrypt N=2^18, r=8, p=1 into a 32-byte
+// key, AES-256-GCM with a random 12-byte nonce, random 32-byte salt.
+[[nodiscard]] std::expected<CryptoEnvelope, CryptoError> encrypt(ByteSpan plaintext, std::string_view passphrase);
+
+// Opens an envelope. Checks, in order: hex of salt, iv, ciphertext,
+// auth_tag; N power of two; N, r, p minimums; dklen exactly 32; scrypt limits;
+// working memory at most 1 GiB; iv of 12 bytes; then the GCM tag.
+[[nodiscard]] std::expected<SecretBytes, CryptoError> decrypt(const CryptoEnvelope& envelope,
+                                                              std::string_view passphrase);
+
+namespace testing {
+// Test-only: encrypt with cheaper scrypt parameters, to exercise the
+// envelope logic quickly. decrypt() refuses what this writes unless the
+// parameters meet the minimums.
+[[nodiscard]] std::expected<CryptoEnvelope, CryptoError> encrypt_with_params(ByteSpan plaintext,
+                                                                             std::string_view passphrase,
+                                                                             std::uint32_t n, std::uint32_t r,
+                                                                             std::uint32_t p);
+}  // namespace testing
+
+}  // namespace qel_signer::crypto

@@ -1,0 +1,1 @@
+#include "secp256k1.hpp"

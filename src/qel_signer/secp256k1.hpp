@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <string_view>
+
+#include "bytes.hpp"
+#include "signer.hpp"
+
+struct secp256k1_context_struct;
+
+namespace qel_signer::secp256k1 {
+
+// The library's shared context (signing and verification), created and
+// randomised once, thread-safe to use afterwards.
+[[nodiscard]] const secp256k1_context_struct* context();
+
+// Compressed (33-byte) and uncompressed (65-byte, 0x04 || X || Y) SEC1 public
+// keys of a private key. Keys of 24 to 31 bytes are left-padded with zeros;
+// any other length, zero or a value >= n gives InvalidPrivateKey
+// "signature error".
+[[nodiscard]] std::expected<std::array<std::uint8_t, 33>, SignerError> compressed_public_key(ByteSpan key);
+[[nodiscard]] std::expected<std::array<std::uint8_t, 65>, SignerError> uncompressed_public_key(ByteSpan key);
+
+// ECDSA over a 32-byte digest: RFC 6979 nonce, low-S, recovery id.
+// Output 65 bytes r || s || recid with recovery_id = recid. A digest that is
+// not 32 bytes fails first with InvalidMessage
+// "expected 32-byte <digest_word>, got N bytes" (digest_word "prehash" for
+// EVM, "hash" for the others).
+[[nodiscard]] std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest,
+                                                                 std::string_view digest_word);
+
+}  // namespace qel_signer::secp256k1

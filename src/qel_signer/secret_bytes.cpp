@@ -1,0 +1,1 @@
+#include "secret_bytes.hpp"
