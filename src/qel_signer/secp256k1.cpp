@@ -1,1 +1,113 @@
 #include "secp256k1.hpp"
+
+#include <secp256k1.h>
+#include <secp256k1_recovery.h>
+#include <sodium.h>
+
+#include <cstring>
+#include <string>
+
+#include "random.hpp"
+
+namespace qel_signer::secp256k1 {
+
+namespace {
+
+SignerError key_error() { return {SignerError::Kind::InvalidPrivateKey, "signature error"}; }
+
+// A private scalar padded to 32 bytes; wiped whatever path leaves the scope.
+struct PaddedKey {
+    std::uint8_t bytes[32] = {};
+
+    PaddedKey() = default;
+    PaddedKey(const PaddedKey&) = delete;
+    PaddedKey& operator=(const PaddedKey&) = delete;
+    ~PaddedKey() { sodium_memzero(bytes, sizeof bytes); }
+
+    // Short keys (24..31 bytes) are accepted because some exporters drop
+    // leading zero bytes of the scalar.
+    [[nodiscard]] bool load(ByteSpan key) {
+        if (key.size() < 24 || key.size() > 32) return false;
+        std::memcpy(bytes + (32 - key.size()), key.data(), key.size());
+        return secp256k1_ec_seckey_verify(context(), bytes) == 1;
+    }
+};
+
+std::expected<secp256k1_pubkey, SignerError> public_key(ByteSpan key) {
+    PaddedKey k;
+    if (!k.load(key)) return std::unexpected(key_error());
+    secp256k1_pubkey pub;
+    if (secp256k1_ec_pubkey_create(context(), &pub, k.bytes) != 1) return std::unexpected(key_error());
+    return pub;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> serialize(const secp256k1_pubkey& pub, unsigned flags) {
+    std::array<std::uint8_t, N> out{};
+    std::size_t len = out.size();
+    // Cannot fail for a pubkey produced by the library with a buffer of the right size.
+    (void)secp256k1_ec_pubkey_serialize(context(), out.data(), &len, &pub, flags);
+    return out;
+}
+
+}  // namespace
+
+const secp256k1_context_struct* context() {
+    // A function-local static gives one-time, thread-safe creation; the
+    // context is never mutated afterwards, so concurrent use is safe.
+    static const secp256k1_context* const ctx = [] {
+        secp256k1_context* c = secp256k1_context_create(SECP256K1_CONTEXT_SIGN | SECP256K1_CONTEXT_VERIFY);
+        std::array<std::uint8_t, 32> seed{};
+        // Blinding is a side-channel hardening only; without OS randomness
+        // the context still signs correctly, so a failure is not fatal.
+        if (fill_random(seed)) {
+            [[maybe_unused]] const int blinded = secp256k1_context_randomize(c, seed.data());
+        }
+        sodium_memzero(seed.data(), seed.size());
+        return c;
+    }();
+    return ctx;
+}
+
+std::expected<std::array<std::uint8_t, 33>, SignerError> compressed_public_key(ByteSpan key) {
+    auto pub = public_key(key);
+    if (!pub) return std::unexpected(pub.error());
+    return serialize<33>(*pub, SECP256K1_EC_COMPRESSED);
+}
+
+std::expected<std::array<std::uint8_t, 65>, SignerError> uncompressed_public_key(ByteSpan key) {
+    auto pub = public_key(key);
+    if (!pub) return std::unexpected(pub.error());
+    return serialize<65>(*pub, SECP256K1_EC_UNCOMPRESSED);
+}
+
+std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest, std::string_view digest_word) {
+    // The length is reported before the key is looked at.
+    if (digest.size() != 32) {
+        return std::unexpected(SignerError{SignerError::Kind::InvalidMessage,
+                                           "expected 32-byte " + std::string(digest_word) + ", got " +
+                                               std::to_string(digest.size()) + " bytes"});
+    }
+    PaddedKey k;
+    if (!k.load(key)) return std::unexpected(key_error());
+
+    // A null nonce function selects RFC 6979 with no extra entropy, so equal
+    // inputs give equal signatures; the library always emits low-S and
+    // adjusts the recovery id when it negates s.
+    secp256k1_ecdsa_recoverable_signature sig;
+    if (secp256k1_ecdsa_sign_recoverable(context(), &sig, digest.data(), k.bytes, nullptr, nullptr) != 1) {
+        return std::unexpected(SignerError{SignerError::Kind::SigningFailed, "signature error"});
+    }
+    SignOutput out;
+    out.signature.resize(65);
+    int recid = -1;
+    (void)secp256k1_ecdsa_recoverable_signature_serialize_compact(context(), out.signature.data(), &recid, &sig);
+    if (recid < 0 || recid > 3) {
+        return std::unexpected(SignerError{SignerError::Kind::SigningFailed, "signature error"});
+    }
+    out.signature[64] = static_cast<std::uint8_t>(recid);
+    out.recovery_id = static_cast<std::uint8_t>(recid);
+    return out;
+}
+
+}  // namespace qel_signer::secp256k1
