@@ -1,8 +1,19 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "qel_signer/signer.hpp"
 
 namespace qel_signer::chains {
+
+namespace evm {
+// The 20-byte account of a secp256k1 key: the last 20 bytes of Keccak-256 of
+// the uncompressed public key without its 0x04 prefix. Shared with Tron.
+[[nodiscard]] std::expected<std::array<std::uint8_t, 20>, SignerError> account_bytes(ByteSpan key);
+// EIP-55 mixed-case text ("0x" + 40 hex digits) of a 20-byte account.
+[[nodiscard]] std::string checksum_address(std::span<const std::uint8_t, 20> account);
+}  // namespace evm
 
 // Ethereum and every EVM network: EIP-55 addresses, Keccak-256 transaction
 // hashes, EIP-191 personal messages, signed typed transactions.
