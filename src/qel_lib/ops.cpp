@@ -1,27 +1,308 @@
-// Temporary stubs so the module links while the operations are written.
 #include "ops.hpp"
+
+#include <sodium.h>
+
+#include <array>
+
+#include "qel_core/chain.hpp"
+#include "qel_signer/encoding.hpp"
+#include "qel_signer/envelope.hpp"
+#include "qel_signer/hd.hpp"
+#include "qel_signer/random.hpp"
+#include "qel_signer/signer.hpp"
+#include "text.hpp"
+#include "vault.hpp"
 
 namespace qel_lib::ops {
 
+using qel_core::ChainType;
+using qel_core::EncryptedWallet;
+using qel_core::KeyType;
+using qel_core::WalletAccount;
+using qel_signer::ByteSpan;
+using qel_signer::Bytes;
+using qel_signer::Curve;
+using qel_signer::HdDeriver;
+using qel_signer::Mnemonic;
+using qel_signer::SecretBytes;
+
 namespace {
-QelLibError todo() { return QelLibError::invalid_input("not implemented yet"); }
+
+std::string_view as_text(ByteSpan bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Fails with WalletNameExists when a wallet of this name is in the vault.
+std::expected<void, QelLibError> check_name_free(std::string_view name, const OptPath& vault_root) {
+    auto exists = vault::wallet_name_exists(name, vault_root);
+    if (!exists) return std::unexpected(exists.error());
+    if (*exists) return std::unexpected(QelLibError::wallet_name_exists(std::string(name)));
+    return {};
+}
+
+// A random (version 4) UUID in its hyphenated lower-case form.
+std::expected<std::string, QelLibError> new_wallet_id() {
+    std::array<std::uint8_t, 16> raw{};
+    if (auto r = qel_signer::fill_random(raw); !r) {
+        return std::unexpected(QelLibError::invalid_input("failed to generate wallet id: " + r.error()));
+    }
+    raw[6] = static_cast<std::uint8_t>((raw[6] & 0x0F) | 0x40);
+    raw[8] = static_cast<std::uint8_t>((raw[8] & 0x3F) | 0x80);
+    const std::string hex = qel_signer::hex_encode(raw);
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20, 12);
+}
+
+// Encrypts the secret, builds the record and writes it: the common tail of
+// every way of adding a wallet. Nothing is written unless all else worked.
+std::expected<WalletInfo, QelLibError> seal_and_save(std::string_view name, OptText passphrase,
+                                                     std::vector<WalletAccount> accounts, ByteSpan plaintext,
+                                                     KeyType key_type, const OptPath& vault_root) {
+    auto envelope = qel_signer::crypto::encrypt(plaintext, passphrase.value_or(""));
+    if (!envelope) return std::unexpected(envelope.error());
+    auto id = new_wallet_id();
+    if (!id) return std::unexpected(id.error());
+    EncryptedWallet wallet = EncryptedWallet::create(std::move(*id), std::string(name), std::move(accounts),
+                                                     envelope->to_json(), key_type);
+    if (auto saved = vault::save_encrypted_wallet(wallet, vault_root); !saved) {
+        return std::unexpected(saved.error());
+    }
+    return wallet_to_info(wallet);
+}
+
+// Writes `key` as lower-case hex into `out` without any intermediate copy.
+void append_hex(Bytes& out, ByteSpan key) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (std::uint8_t b : key) {
+        out.push_back(static_cast<std::uint8_t>(kDigits[b >> 4]));
+        out.push_back(static_cast<std::uint8_t>(kDigits[b & 0x0F]));
+    }
+}
+
+void append_text(Bytes& out, std::string_view text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+// {"ed25519":"<hex>","secp256k1":"<hex>"}, built straight into a secret buffer.
+SecretBytes key_pair_plaintext(const KeyPair& pair) {
+    Bytes out;
+    out.reserve(34 + 2 * (pair.ed25519.size() + pair.secp256k1.size()));
+    append_text(out, R"({"ed25519":")");
+    append_hex(out, pair.ed25519.as_slice());
+    append_text(out, R"(","secp256k1":")");
+    append_hex(out, pair.secp256k1.as_slice());
+    append_text(out, R"("})");
+    return SecretBytes(std::move(out));
+}
+
 }  // namespace
 
 std::expected<std::string, QelLibError> generate_mnemonic(std::uint32_t words) {
     if (words != 12 && words != 24) return std::unexpected(QelLibError::invalid_input("words must be 12 or 24"));
-    return std::unexpected(todo());
+    auto mnemonic = Mnemonic::generate(words == 24);
+    if (!mnemonic) return std::unexpected(mnemonic.error());
+    const SecretBytes phrase = mnemonic->phrase();
+    if (!is_valid_utf8(phrase.as_slice())) {
+        return std::unexpected(QelLibError::invalid_input("invalid UTF-8 in mnemonic: invalid utf-8 sequence"));
+    }
+    return std::string(as_text(phrase.as_slice()));
 }
-std::expected<std::string, QelLibError> derive_address(std::string_view, std::string_view, OptIndex) { return std::unexpected(todo()); }
-std::expected<WalletInfo, QelLibError> create_wallet(std::string_view, OptText, OptIndex, const OptPath&) { return std::unexpected(todo()); }
-std::expected<WalletInfo, QelLibError> import_wallet_mnemonic(std::string_view, std::string_view, OptText, OptIndex, const OptPath&) { return std::unexpected(todo()); }
-std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_view, std::string_view, OptText, OptText, const OptPath&, OptText, OptText) { return std::unexpected(todo()); }
-std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath&) { return std::vector<WalletInfo>{}; }
-std::expected<WalletInfo, QelLibError> get_wallet(std::string_view n, const OptPath&) { return std::unexpected(QelLibError::wallet_not_found(std::string(n))); }
-std::expected<void, QelLibError> delete_wallet(std::string_view n, const OptPath&) { return std::unexpected(QelLibError::wallet_not_found(std::string(n))); }
-std::expected<void, QelLibError> rename_wallet(std::string_view n, std::string_view, const OptPath&) { return std::unexpected(QelLibError::wallet_not_found(std::string(n))); }
-std::expected<std::string, QelLibError> export_wallet(std::string_view n, OptText, const OptPath&) { return std::unexpected(QelLibError::wallet_not_found(std::string(n))); }
-std::expected<SignResult, QelLibError> sign_transaction(std::string_view, std::string_view, std::string_view, OptText, OptIndex, const OptPath&) { return std::unexpected(todo()); }
-std::expected<SignResult, QelLibError> sign_message(std::string_view, std::string_view, std::string_view, OptText, OptText, OptIndex, const OptPath&) { return std::unexpected(todo()); }
-std::expected<std::string, QelLibError> sign_and_send(std::string_view, std::string_view, std::string_view, OptText, OptIndex, OptText, const OptPath&) { return std::unexpected(todo()); }
+
+std::expected<std::string, QelLibError> derive_address(std::string_view mnemonic, std::string_view chain,
+                                                      OptIndex index) {
+    auto resolved = qel_core::parse_chain(chain);
+    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    auto parsed = Mnemonic::from_phrase(mnemonic);
+    if (!parsed) return std::unexpected(parsed.error());
+    const auto signer = qel_signer::signer_for_chain(resolved->chain_type);
+    const std::string path = signer->default_derivation_path(index.value_or(0));
+    auto key = HdDeriver::derive_from_mnemonic(*parsed, "", path, signer->curve());
+    if (!key) return std::unexpected(key.error());
+    auto address = signer->derive_address(key->as_slice());
+    if (!address) return std::unexpected(address.error());
+    return std::move(*address);
+}
+
+std::expected<std::vector<WalletAccount>, QelLibError> derive_all_accounts(const Mnemonic& mnemonic,
+                                                                          std::uint32_t index) {
+    std::vector<WalletAccount> accounts;
+    accounts.reserve(qel_core::UNIVERSAL_ORDER.size());
+    for (const ChainType type : qel_core::UNIVERSAL_ORDER) {
+        const qel_core::Chain chain = qel_core::default_chain_for_type(type);
+        const auto signer = qel_signer::signer_for_chain(type);
+        std::string path = signer->default_derivation_path(index);
+        auto key = HdDeriver::derive_from_mnemonic(mnemonic, "", path, signer->curve());
+        if (!key) return std::unexpected(key.error());
+        auto address = signer->derive_address(key->as_slice());
+        if (!address) return std::unexpected(address.error());
+        std::string chain_id(chain.chain_id);
+        accounts.push_back(WalletAccount{
+            .account_id = chain_id + ":" + *address,
+            .address = std::move(*address),
+            .chain_id = std::move(chain_id),
+            .derivation_path = std::move(path),
+        });
+    }
+    return accounts;
+}
+
+std::expected<WalletInfo, QelLibError> create_wallet(std::string_view name, OptText passphrase, OptIndex words,
+                                                    const OptPath& vault_root) {
+    if (words && *words != 12 && *words != 24) {
+        return std::unexpected(QelLibError::invalid_input("words must be 12 or 24"));
+    }
+    if (auto free = check_name_free(name, vault_root); !free) return std::unexpected(free.error());
+    auto mnemonic = Mnemonic::generate(words == 24u);
+    if (!mnemonic) return std::unexpected(mnemonic.error());
+    auto accounts = derive_all_accounts(*mnemonic, 0);
+    if (!accounts) return std::unexpected(accounts.error());
+    const SecretBytes phrase = mnemonic->phrase();
+    return seal_and_save(name, passphrase, std::move(*accounts), phrase.as_slice(), KeyType::Mnemonic, vault_root);
+}
+
+std::expected<WalletInfo, QelLibError> import_wallet_mnemonic(std::string_view name, std::string_view mnemonic,
+                                                             OptText passphrase, OptIndex index,
+                                                             const OptPath& vault_root) {
+    if (auto free = check_name_free(name, vault_root); !free) return std::unexpected(free.error());
+    auto parsed = Mnemonic::from_phrase(mnemonic);
+    if (!parsed) return std::unexpected(parsed.error());
+    auto accounts = derive_all_accounts(*parsed, index.value_or(0));
+    if (!accounts) return std::unexpected(accounts.error());
+    const SecretBytes phrase = parsed->phrase();
+    return seal_and_save(name, passphrase, std::move(*accounts), phrase.as_slice(), KeyType::Mnemonic, vault_root);
+}
+
+std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_view name,
+                                                                std::string_view private_key_hex, OptText chain,
+                                                                OptText passphrase, const OptPath& vault_root,
+                                                                OptText secp256k1_key, OptText ed25519_key) {
+    if (auto free = check_name_free(name, vault_root); !free) return std::unexpected(free.error());
+
+    KeyPair pair;
+    if (secp256k1_key && ed25519_key) {
+        auto secp = decode_hex_key(*secp256k1_key);
+        if (!secp) return std::unexpected(secp.error());
+        auto ed = decode_hex_key(*ed25519_key);
+        if (!ed) return std::unexpected(ed.error());
+        pair.secp256k1 = std::move(*secp);
+        pair.ed25519 = std::move(*ed);
+    } else {
+        auto given = decode_hex_key(private_key_hex);
+        if (!given) return std::unexpected(given.error());
+        Curve curve = Curve::Secp256k1;
+        if (chain) {
+            auto resolved = qel_core::parse_chain(*chain);
+            if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+            curve = qel_signer::signer_for_chain(resolved->chain_type)->curve();
+        }
+        Bytes random_bytes(32);
+        if (auto r = qel_signer::fill_random(random_bytes); !r) {
+            sodium_memzero(random_bytes.data(), random_bytes.size());
+            return std::unexpected(QelLibError::invalid_input("failed to generate random key: " + r.error()));
+        }
+        SecretBytes random_key(std::move(random_bytes));
+        const OptText other_hex = curve == Curve::Secp256k1 ? ed25519_key : secp256k1_key;
+        SecretBytes other;
+        if (other_hex) {
+            auto decoded = decode_hex_key(*other_hex);
+            if (!decoded) return std::unexpected(decoded.error());
+            other = std::move(*decoded);
+        } else {
+            other = std::move(random_key);
+        }
+        if (curve == Curve::Secp256k1) {
+            pair.secp256k1 = std::move(*given);
+            pair.ed25519 = std::move(other);
+        } else {
+            pair.ed25519 = std::move(*given);
+            pair.secp256k1 = std::move(other);
+        }
+    }
+
+    std::vector<WalletAccount> accounts;
+    accounts.reserve(qel_core::UNIVERSAL_ORDER.size());
+    for (const ChainType type : qel_core::UNIVERSAL_ORDER) {
+        const auto signer = qel_signer::signer_for_chain(type);
+        const SecretBytes& key = signer->curve() == Curve::Secp256k1 ? pair.secp256k1 : pair.ed25519;
+        auto address = signer->derive_address(key.as_slice());
+        if (!address) return std::unexpected(address.error());
+        std::string chain_id(qel_core::default_chain_for_type(type).chain_id);
+        accounts.push_back(WalletAccount{
+            .account_id = chain_id + ":" + *address,
+            .address = std::move(*address),
+            .chain_id = std::move(chain_id),
+            .derivation_path = {},
+        });
+    }
+    const SecretBytes plaintext = key_pair_plaintext(pair);
+    return seal_and_save(name, passphrase, std::move(accounts), plaintext.as_slice(), KeyType::PrivateKey,
+                         vault_root);
+}
+
+std::expected<SecretBytes, QelLibError> decode_hex_key(std::string_view text) {
+    auto decoded = qel_signer::hex_decode(strip_0x(text));
+    if (!decoded) return std::unexpected(QelLibError::invalid_input("invalid hex private key: " + decoded.error()));
+    return SecretBytes(std::move(*decoded));
+}
+
+WalletInfo wallet_to_info(const EncryptedWallet& wallet) {
+    WalletInfo info{.id = wallet.id, .name = wallet.name, .accounts = {}, .created_at = wallet.created_at};
+    info.accounts.reserve(wallet.accounts.size());
+    for (const WalletAccount& account : wallet.accounts) {
+        info.accounts.push_back(AccountInfo{
+            .chain_id = account.chain_id,
+            .address = account.address,
+            .derivation_path = account.derivation_path,
+        });
+    }
+    return info;
+}
+
+std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath& vault_root) {
+    auto wallets = vault::list_encrypted_wallets(vault_root);
+    if (!wallets) return std::unexpected(wallets.error());
+    std::vector<WalletInfo> infos;
+    infos.reserve(wallets->size());
+    for (const EncryptedWallet& wallet : *wallets) infos.push_back(wallet_to_info(wallet));
+    return infos;
+}
+
+std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id, const OptPath& vault_root) {
+    auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
+    if (!wallet) return std::unexpected(wallet.error());
+    return wallet_to_info(*wallet);
+}
+
+std::expected<void, QelLibError> delete_wallet(std::string_view name_or_id, const OptPath& vault_root) {
+    auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
+    if (!wallet) return std::unexpected(wallet.error());
+    return vault::delete_wallet_file(wallet->id, vault_root);
+}
+
+std::expected<void, QelLibError> rename_wallet(std::string_view name_or_id, std::string_view new_name,
+                                              const OptPath& vault_root) {
+    auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
+    if (!wallet) return std::unexpected(wallet.error());
+    if (wallet->name == new_name) return {};
+    if (auto free = check_name_free(new_name, vault_root); !free) return std::unexpected(free.error());
+    wallet->name = std::string(new_name);
+    return vault::save_encrypted_wallet(*wallet, vault_root);
+}
+
+std::expected<std::string, QelLibError> export_wallet(std::string_view name_or_id, OptText passphrase,
+                                                     const OptPath& vault_root) {
+    auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
+    if (!wallet) return std::unexpected(wallet.error());
+    auto envelope = qel_signer::crypto::CryptoEnvelope::from_json(wallet->crypto);
+    if (!envelope) return std::unexpected(QelLibError::json(envelope.error()));
+    auto plaintext = qel_signer::crypto::decrypt(*envelope, passphrase.value_or(""));
+    if (!plaintext) return std::unexpected(plaintext.error());
+    if (!is_valid_utf8(plaintext->as_slice())) {
+        return std::unexpected(QelLibError::invalid_input(wallet->key_type == KeyType::PrivateKey
+                                                              ? "wallet contains invalid key data"
+                                                              : "wallet contains invalid UTF-8 mnemonic"));
+    }
+    return std::string(as_text(plaintext->as_slice()));
+}
 
 }  // namespace qel_lib::ops

@@ -65,6 +65,9 @@ using OptIndex = std::optional<std::uint32_t>;
                                                                 OptText encoding, OptIndex index,
                                                                 const OptPath& vault_root);
 
+// Transaction hex with an optional "0x" prefix: InvalidInput "invalid hex transaction: ...".
+[[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> decode_tx_hex(std::string_view tx_hex);
+
 // Signs, encodes and posts a transaction; returns the hash the endpoint reports.
 [[nodiscard]] std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                                   std::string_view tx_hex, OptText passphrase,

@@ -1,1 +1,176 @@
+#include <sodium.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
 #include "ops.hpp"
+#include "qel_signer/encoding.hpp"
+#include "qel_signer/envelope.hpp"
+#include "qel_signer/hd.hpp"
+#include "qel_signer/signer.hpp"
+#include "text.hpp"
+#include "vault.hpp"
+
+namespace qel_lib::ops {
+
+using qel_core::ChainType;
+using qel_core::KeyType;
+using qel_signer::ByteSpan;
+using qel_signer::Bytes;
+using qel_signer::Curve;
+using qel_signer::SecretBytes;
+
+namespace {
+
+// Allocator that wipes every block before giving it back, so that the JSON
+// reader's strings and token buffers never leave key hex behind in freed memory.
+template <class T>
+struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() noexcept = default;
+    template <class U>
+    WipingAllocator(const WipingAllocator<U>&) noexcept {}  // NOLINT: rebinding
+    T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    void deallocate(T* p, std::size_t n) noexcept {
+        sodium_memzero(p, n * sizeof(T));
+        std::allocator<T>{}.deallocate(p, n);
+    }
+    template <class U>
+    bool operator==(const WipingAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+using WipedString = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
+using SecretJson = nlohmann::basic_json<std::map, std::vector, WipedString, bool, std::int64_t, std::uint64_t, double,
+                                        WipingAllocator>;
+
+std::string_view as_text(ByteSpan bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Reads the stored key pair text {"secp256k1": "<hex>", "ed25519": "<hex>"}.
+std::expected<KeyPair, QelLibError> parse_key_pair(ByteSpan plaintext) {
+    if (!is_valid_utf8(plaintext)) return std::unexpected(QelLibError::invalid_input("invalid key pair data"));
+    SecretJson doc;
+    try {
+        doc = SecretJson::parse(as_text(plaintext));
+    } catch (const SecretJson::exception&) {
+        // The library's own text can quote the secret; say where, not what.
+        return std::unexpected(QelLibError::json("stored key pair is not valid JSON"));
+    }
+    const auto member = [&doc](const char* name) -> const WipedString* {
+        if (!doc.is_object()) return nullptr;
+        const auto it = doc.find(name);
+        if (it == doc.end() || !it->is_string()) return nullptr;
+        return &it->template get_ref<const WipedString&>();
+    };
+    const WipedString* secp_hex = member("secp256k1");
+    if (secp_hex == nullptr) return std::unexpected(QelLibError::invalid_input("missing secp256k1 key"));
+    const WipedString* ed_hex = member("ed25519");
+    if (ed_hex == nullptr) return std::unexpected(QelLibError::invalid_input("missing ed25519 key"));
+    auto secp = qel_signer::hex_decode(std::string_view(secp_hex->data(), secp_hex->size()));
+    if (!secp) return std::unexpected(QelLibError::invalid_input("invalid secp256k1 hex: " + secp.error()));
+    KeyPair pair;
+    pair.secp256k1 = SecretBytes(std::move(*secp));
+    auto ed = qel_signer::hex_decode(std::string_view(ed_hex->data(), ed_hex->size()));
+    if (!ed) return std::unexpected(QelLibError::invalid_input("invalid ed25519 hex: " + ed.error()));
+    pair.ed25519 = SecretBytes(std::move(*ed));
+    return pair;
+}
+
+// Reads the bytes to be signed by `encoding`: absent or "utf8" as given, "hex" decoded.
+std::expected<Bytes, QelLibError> message_bytes(std::string_view message, OptText encoding) {
+    if (!encoding || *encoding == "utf8") return Bytes(message.begin(), message.end());
+    if (*encoding == "hex") {
+        auto decoded = qel_signer::hex_decode(message);
+        if (!decoded) return std::unexpected(QelLibError::invalid_input("invalid hex message: " + decoded.error()));
+        return std::move(*decoded);
+    }
+    return std::unexpected(
+        QelLibError::invalid_input("unsupported encoding: " + std::string(*encoding) + " (use 'utf8' or 'hex')"));
+}
+
+SignResult to_sign_result(const qel_signer::SignOutput& output) {
+    return SignResult{.signature = qel_signer::hex_encode(output.signature), .recovery_id = output.recovery_id};
+}
+
+}  // namespace
+
+std::expected<Bytes, QelLibError> decode_tx_hex(std::string_view tx_hex) {
+    auto decoded = qel_signer::hex_decode(strip_0x(tx_hex));
+    if (!decoded) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + decoded.error()));
+    return std::move(*decoded);
+}
+
+std::expected<SecretBytes, QelLibError> decrypt_signing_key(std::string_view name_or_id, ChainType chain_type,
+                                                           std::string_view passphrase, OptIndex index,
+                                                           const OptPath& vault_root) {
+    auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
+    if (!wallet) return std::unexpected(wallet.error());
+    auto envelope = qel_signer::crypto::CryptoEnvelope::from_json(wallet->crypto);
+    if (!envelope) return std::unexpected(QelLibError::json(envelope.error()));
+    auto plaintext = qel_signer::crypto::decrypt(*envelope, passphrase);
+    if (!plaintext) return std::unexpected(plaintext.error());
+
+    const auto signer = qel_signer::signer_for_chain(chain_type);
+    switch (wallet->key_type) {
+        case KeyType::Mnemonic: {
+            if (!is_valid_utf8(plaintext->as_slice())) {
+                return std::unexpected(QelLibError::invalid_input("wallet contains invalid UTF-8 mnemonic"));
+            }
+            auto mnemonic = qel_signer::Mnemonic::from_phrase(as_text(plaintext->as_slice()));
+            if (!mnemonic) {
+                // The parser's messages quote the phrase or a word of it; for a stored
+                // secret that would put the secret into an exception text.
+                return std::unexpected(qel_signer::MnemonicError{qel_signer::MnemonicError::Kind::InvalidPhrase,
+                                                                 "the stored phrase is invalid"});
+            }
+            const std::string path = signer->default_derivation_path(index.value_or(0));
+            auto key = qel_signer::HdDeriver::derive_from_mnemonic(*mnemonic, "", path, signer->curve());
+            if (!key) return std::unexpected(key.error());
+            return std::move(*key);
+        }
+        case KeyType::PrivateKey: {
+            auto pair = parse_key_pair(plaintext->as_slice());
+            if (!pair) return std::unexpected(pair.error());
+            const SecretBytes& key = signer->curve() == Curve::Ed25519 ? pair->ed25519 : pair->secp256k1;
+            return SecretBytes::from_slice(key.as_slice());
+        }
+    }
+    return std::unexpected(QelLibError::invalid_input("unknown key type"));
+}
+
+std::expected<SignResult, QelLibError> sign_transaction(std::string_view wallet, std::string_view chain,
+                                                       std::string_view tx_hex, OptText passphrase, OptIndex index,
+                                                       const OptPath& vault_root) {
+    auto resolved = qel_core::parse_chain(chain);
+    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    auto tx = decode_tx_hex(tx_hex);
+    if (!tx) return std::unexpected(tx.error());
+    auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);
+    if (!key) return std::unexpected(key.error());
+    auto output = qel_signer::signer_for_chain(resolved->chain_type)->sign_transaction(key->as_slice(), *tx);
+    if (!output) return std::unexpected(output.error());
+    return to_sign_result(*output);
+}
+
+std::expected<SignResult, QelLibError> sign_message(std::string_view wallet, std::string_view chain,
+                                                   std::string_view message, OptText passphrase, OptText encoding,
+                                                   OptIndex index, const OptPath& vault_root) {
+    auto resolved = qel_core::parse_chain(chain);
+    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    auto bytes = message_bytes(message, encoding);
+    if (!bytes) return std::unexpected(bytes.error());
+    auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);
+    if (!key) return std::unexpected(key.error());
+    auto output = qel_signer::signer_for_chain(resolved->chain_type)->sign_message(key->as_slice(), *bytes);
+    if (!output) return std::unexpected(output.error());
+    return to_sign_result(*output);
+}
+
+}  // namespace qel_lib::ops
