@@ -1,1 +1,161 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "qel_lib/ops.hpp"
+#include "qel_signer/encoding.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qel_lib::QelLibError;
+namespace ops = qel_lib::ops;
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Puts a fake `curl` (a shell script) first on PATH for the test's duration.
+class FakeCurl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("qel-curl-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        const char* old = std::getenv("PATH");
+        old_path_ = old ? old : "";
+        ::setenv("PATH", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::setenv("PATH", old_path_.c_str(), 1);
+        fs::remove_all(dir_);
+    }
+    void install(const std::string& body) {
+        const fs::path script = dir_ / "curl";
+        std::ofstream(script) << "#!/bin/sh\n" << body;
+        ::chmod(script.c_str(), 0755);
+    }
+    fs::path dir_;
+    std::string old_path_;
+};
+
+TEST_F(FakeCurl, PassesExactArgumentsAndEmptyStdin) {
+    install("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + (dir_ / "args").string() +
+            "'\n/bin/cat > '" + (dir_ / "stdin").string() + "'\nprintf 'reply body'\n");
+    auto reply = ops::curl_post_json("http://127.0.0.1:1/x y", "{\"a\": 1}");
+    ASSERT_TRUE(reply) << reply.error().message();
+    EXPECT_EQ(*reply, "reply body");
+    EXPECT_EQ(read_file(dir_ / "args"),
+              "-fsSL\n-X\nPOST\n-H\nContent-Type: application/json\n-d\n{\"a\": 1}\nhttp://127.0.0.1:1/x y\n");
+    EXPECT_EQ(read_file(dir_ / "stdin"), "");
+}
+
+TEST_F(FakeCurl, NonZeroExitReportsStderrUnchanged) {
+    install("printf 'partial'\nprintf 'curl: (22) The requested URL returned error: 500\\n' >&2\nexit 22\n");
+    auto reply = ops::curl_post_json("http://x", "{}");
+    ASSERT_FALSE(reply);
+    EXPECT_EQ(reply.error().kind(), QelLibError::Kind::BroadcastFailed);
+    EXPECT_EQ(reply.error().message(), "broadcast failed: curl: (22) The requested URL returned error: 500\n");
+}
+
+// Both pipes are drained together: a child that fills stderr before writing
+// stdout must not deadlock.
+TEST_F(FakeCurl, LargeOutputOnBothStreams) {
+    install("i=0; while [ $i -lt 2000 ]; do printf '%0500d\\n' $i >&2; printf '%0500d\\n' $i; i=$((i+1)); done\n");
+    auto reply = ops::curl_post_json("http://x", "{}");
+    ASSERT_TRUE(reply) << reply.error().message();
+    EXPECT_EQ(reply->size(), 2000u * 501u);
+}
+
+TEST_F(FakeCurl, InvalidUtf8IsReplaced) {
+    install("printf 'a\\377b\\342\\202'\n");
+    auto reply = ops::curl_post_json("http://x", "{}");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(*reply, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+}
+
+TEST_F(FakeCurl, MissingCurl) {
+    auto reply = ops::curl_post_json("http://x", "{}");
+    ASSERT_FALSE(reply);
+    EXPECT_EQ(reply.error().message(),
+              "broadcast failed: failed to run curl: No such file or directory (os error 2)");
+}
+
+TEST_F(FakeCurl, EvmAndSolanaRequestBodies) {
+    install("shift 6; printf '%s' \"$1\" > '" + (dir_ / "body").string() + "'\nprintf '{\"result\":\"0xabc\"}'\n");
+    const qel_signer::Bytes tx{0x02, 0xAB, 0xFF};
+    auto hash = ops::broadcast(qel_core::ChainType::Evm, "http://x", tx);
+    ASSERT_TRUE(hash) << hash.error().message();
+    EXPECT_EQ(*hash, "0xabc");
+    EXPECT_EQ(read_file(dir_ / "body"),
+              R"({"id":1,"jsonrpc":"2.0","method":"eth_sendRawTransaction","params":["0x02abff"]})");
+
+    hash = ops::broadcast(qel_core::ChainType::Solana, "http://x", tx);
+    ASSERT_TRUE(hash);
+    EXPECT_EQ(read_file(dir_ / "body"),
+              R"({"id":1,"jsonrpc":"2.0","method":"sendTransaction","params":["Aqv/",{"encoding":"base64"}]})");
+}
+
+// Families without a transaction encoder fail before any request is made.
+TEST_F(FakeCurl, NoRequestWithoutEncoder) {
+    install("touch '" + (dir_ / "ran").string() + "'\n");
+    const qel_signer::Bytes key(32, 0x11);
+    const qel_signer::Bytes tx{1, 2, 3};
+    for (const char* chain : {"cosmos", "bitcoin", "tron", "ton"}) {
+        auto r = ops::sign_encode_and_broadcast(key, chain, tx, std::string_view("http://x"));
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().message(),
+                  std::string("invalid transaction: encode_signed_transaction not implemented for ") + chain);
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "ran"));
+}
+
+TEST(ExtractJsonField, Replies) {
+    struct Case {
+        const char* reply;
+        const char* expected;  // result, or the error's display text
+        bool ok;
+    };
+    const Case cases[] = {
+        {R"({"jsonrpc":"2.0","id":1,"result":"0xdead"})", "0xdead", true},
+        {R"({"result":"x","error":null})", "broadcast failed: RPC error: null", false},
+        {R"({"error":{"message":"nonce too low","code":-32000}})",
+         R"(broadcast failed: RPC error: {"code":-32000,"message":"nonce too low"})", false},
+        {R"({"error":"plain"})", R"(broadcast failed: RPC error: "plain")", false},
+        {R"({"result":null})", R"(broadcast failed: no 'result' in response: {"result":null})", false},
+        {R"({"result":5} )", R"(broadcast failed: no 'result' in response: {"result":5} )", false},
+        {R"(["result"])", R"(broadcast failed: no 'result' in response: ["result"])", false},
+    };
+    for (const Case& c : cases) {
+        auto r = ops::extract_json_field(c.reply, "result");
+        if (c.ok) {
+            ASSERT_TRUE(r) << c.reply;
+            EXPECT_EQ(*r, c.expected);
+        } else {
+            ASSERT_FALSE(r) << c.reply;
+            EXPECT_EQ(r.error().message(), c.expected);
+        }
+    }
+}
+
+TEST(ExtractJsonField, HostileRepliesAreJsonErrors) {
+    for (const std::string reply : {std::string("<html>502</html>"), std::string(""),
+                                    std::string(100000, '[') + std::string(100000, ']')}) {
+        auto r = ops::extract_json_field(reply, "result");
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().kind(), QelLibError::Kind::Json);
+        EXPECT_TRUE(r.error().message().starts_with("JSON error: ")) << r.error().message();
+    }
+}
+
+}  // namespace
