@@ -1,1 +1,81 @@
 #include "secret_bytes.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include <sodium.h>
+#include <sys/mman.h>
+
+#include "qel_core/os_error.hpp"
+
+namespace qel_signer {
+
+namespace {
+std::atomic<testing::ReleaseObserver> g_release_observer{nullptr};
+}  // namespace
+
+bool mlock_slice(const void* data, std::size_t len) {
+    if (len == 0) return true;
+    if (::mlock(data, len) == 0) return true;
+    const int err = errno;
+    // One write per warning so that concurrent warnings do not interleave.
+    const std::string line =
+        "warning: mlock failed (" + qel_core::os_error_text(err) + "), key material may be swapped to disk\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return false;
+}
+
+SecretBytes::SecretBytes(Bytes&& bytes) noexcept : bytes_(std::move(bytes)) {
+    // Best effort: a refused lock has already been reported.
+    (void)mlock_slice(bytes_.data(), bytes_.size());
+}
+
+SecretBytes SecretBytes::from_slice(ByteSpan data) {
+    // Range construction allocates exactly data.size() bytes.
+    return SecretBytes(Bytes(data.begin(), data.end()));
+}
+
+// A moved-from vector is left without storage, so the source is empty.
+SecretBytes::SecretBytes(SecretBytes&& other) noexcept : bytes_(std::move(other.bytes_)) {}
+
+SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
+    if (this != &other) {
+        release();
+        // release() left an empty vector without storage; the source gets it.
+        bytes_.swap(other.bytes_);
+    }
+    return *this;
+}
+
+SecretBytes::~SecretBytes() { release(); }
+
+std::uint8_t* SecretBytes::mutable_data() noexcept { return bytes_.data(); }
+
+void SecretBytes::release() noexcept {
+    if (bytes_.capacity() == 0) return;
+    const std::size_t len = bytes_.size();
+    sodium_memzero(bytes_.data(), len);
+    bytes_.clear();
+    // Growing within the capacity never reallocates, and it makes the whole
+    // allocation addressable as elements, so the wipe below stays in bounds
+    // even for sanitizers that track the vector's used range.
+    const std::size_t cap = bytes_.capacity();
+    bytes_.resize(cap);
+    std::uint8_t* base = bytes_.data();
+    sodium_memzero(base, cap);
+    if (len != 0) (void)::munlock(base, len);
+    if (auto observer = g_release_observer.load(std::memory_order_acquire)) observer(base, cap);
+    Bytes().swap(bytes_);
+}
+
+namespace testing {
+void set_release_observer(ReleaseObserver observer) noexcept {
+    g_release_observer.store(observer, std::memory_order_release);
+}
+}  // namespace testing
+
+}  // namespace qel_signer

@@ -35,6 +35,9 @@ public:
     [[nodiscard]] std::size_t size() const noexcept { return bytes_.size(); }
     [[nodiscard]] bool empty() const noexcept { return bytes_.empty(); }
     [[nodiscard]] const std::uint8_t* data() const noexcept { return bytes_.data(); }
+    // Writable view of the used bytes, so that a secret can be produced in
+    // place, after its buffer is already locked.
+    [[nodiscard]] std::uint8_t* mutable_data() noexcept;
 
     // Wipes, unlocks and frees now; the object is empty afterwards.
     void release() noexcept;
