@@ -1,1 +1,288 @@
 #include "vault.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+
+#include "qel_core/config.hpp"
+#include "qel_core/os_error.hpp"
+#include "qel_signer/random.hpp"
+
+namespace qel_lib::vault {
+
+namespace {
+
+namespace fs = std::filesystem;
+using qel_core::EncryptedWallet;
+
+// A wallet file is a few kilobytes; anything far larger is hostile or broken
+// and is skipped rather than read into memory.
+constexpr off_t kMaxWalletFileBytes = 16 << 20;
+
+void warn(const std::string& line) {
+    std::cerr << "warning: " << line << '\n' << std::flush;
+}
+
+bool is_unsafe_id(std::string_view id) {
+    return id.empty() || id == "." || id == ".." || id.find('/') != std::string_view::npos ||
+           id.find('\0') != std::string_view::npos;
+}
+
+QelLibError unsafe_id(std::string_view id) {
+    return QelLibError::invalid_input("unsafe wallet id: '" + std::string(id) + "'");
+}
+
+// Only names with the exact extension "json" count; a bare ".json" has no
+// extension (the leading dot marks a hidden file, not an extension).
+bool has_json_extension(std::string_view name) {
+    return name.size() > 5 && name.ends_with(".json");
+}
+
+// Whole-file read; the error is an OS error text. Non-blocking open so that a
+// FIFO planted in the vault cannot hang the listing.
+std::expected<std::string, std::string> read_file(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return std::unexpected(qel_core::os_error_text(err));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return std::unexpected(qel_core::os_error_text(EISDIR));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::unexpected(std::string("not a regular file"));
+    }
+    if (st.st_size > kMaxWalletFileBytes) {
+        ::close(fd);
+        return std::unexpected(std::string("file too large"));
+    }
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return std::unexpected(qel_core::os_error_text(err));
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > static_cast<std::size_t>(kMaxWalletFileBytes)) {
+            ::close(fd);
+            return std::unexpected(std::string("file too large"));
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+bool write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::expected<std::string, QelLibError> temp_name() {
+    std::array<std::uint8_t, 8> rnd{};
+    if (auto r = qel_signer::fill_random(rnd); !r) return std::unexpected(QelLibError::io(r.error()));
+    static constexpr char kHex[] = "0123456789abcdef";
+    // Leading dot and no ".json" ending: listing never mistakes a leftover
+    // for a wallet.
+    std::string name = ".qel-save-";
+    for (std::uint8_t b : rnd) {
+        name += kHex[b >> 4];
+        name += kHex[b & 0x0F];
+    }
+    name += ".tmp";
+    return name;
+}
+
+// Writes text to a fresh temporary file in dir and renames it over target,
+// so that at every instant target holds either the old or the new content.
+std::expected<void, QelLibError> write_atomically(const fs::path& dir, const fs::path& target,
+                                                  std::string_view text) {
+    auto name = temp_name();
+    if (!name) return std::unexpected(name.error());
+    const fs::path tmp = dir / *name;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return std::unexpected(QelLibError::io_errno(errno));
+
+    auto fail = [&](int err, bool opened) -> std::expected<void, QelLibError> {
+        if (opened) ::close(fd);
+        ::unlink(tmp.c_str());
+        return std::unexpected(QelLibError::io_errno(err));
+    };
+    if (!write_all(fd, text)) return fail(errno, true);
+    // The creation mode is filtered by the umask; the file must end up 0600
+    // whatever the umask says.
+    if (::fchmod(fd, 0600) != 0) {
+        warn("failed to set permissions on " + target.string() + ": " + qel_core::os_error_text(errno));
+    }
+    if (::fsync(fd) != 0) return fail(errno, true);
+    if (::close(fd) != 0) return fail(errno, false);
+    if (::rename(tmp.c_str(), target.c_str()) != 0) return fail(errno, false);
+
+    // Make the rename itself durable. Some file systems refuse fsync on a
+    // directory (EINVAL); the content is in place either way.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return std::unexpected(QelLibError::io_errno(errno));
+    const int rc = ::fsync(dfd);
+    const int err = errno;
+    ::close(dfd);
+    if (rc != 0 && err != EINVAL) return std::unexpected(QelLibError::io_errno(err));
+    return {};
+}
+
+}  // namespace
+
+fs::path resolve_vault_path(const OptPath& vault_root) {
+    if (vault_root) return *vault_root;
+    return qel_core::Config::defaults().vault_path;
+}
+
+std::expected<fs::path, QelLibError> wallets_dir(const OptPath& vault_root) {
+    try {
+        const fs::path root = resolve_vault_path(vault_root);
+        fs::path dir = root / "wallets";
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        if (ec) return std::unexpected(QelLibError::io_errno(ec.value()));
+        set_dir_permissions(root);
+        set_dir_permissions(dir);
+        return dir;
+    } catch (const std::exception& e) {
+        return std::unexpected(QelLibError::io(e.what()));
+    }
+}
+
+void set_dir_permissions(const fs::path& dir) {
+    if (::chmod(dir.c_str(), 0700) != 0) {
+        warn("failed to set permissions on " + dir.string() + ": " + qel_core::os_error_text(errno));
+    }
+}
+
+void check_vault_permissions(const fs::path& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return;
+    const unsigned mode = st.st_mode & 0777;
+    if (mode != 0700) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "%04o", mode);
+        warn(dir.string() + " has permissions " + buf + ", expected 0700");
+    }
+}
+
+std::expected<void, QelLibError> save_encrypted_wallet(const EncryptedWallet& wallet, const OptPath& vault_root) {
+    if (is_unsafe_id(wallet.id)) return std::unexpected(unsafe_id(wallet.id));
+    auto dir = wallets_dir(vault_root);
+    if (!dir) return std::unexpected(dir.error());
+    try {
+        const fs::path target = *dir / (wallet.id + ".json");
+        const std::string text = wallet.to_file_text();
+        return write_atomically(*dir, target, text);
+    } catch (const std::exception& e) {
+        return std::unexpected(QelLibError::json(e.what()));
+    }
+}
+
+std::expected<std::vector<EncryptedWallet>, QelLibError> list_encrypted_wallets(const OptPath& vault_root) {
+    auto dir = wallets_dir(vault_root);
+    if (!dir) return std::unexpected(dir.error());
+    check_vault_permissions(*dir);
+
+    DIR* handle = ::opendir(dir->c_str());
+    if (handle == nullptr) {
+        if (errno == ENOENT) return std::vector<EncryptedWallet>{};
+        return std::unexpected(QelLibError::io_errno(errno));
+    }
+    std::vector<EncryptedWallet> wallets;
+    std::optional<QelLibError> failure;
+    try {
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(handle);
+            if (entry == nullptr) {
+                if (errno != 0) failure = QelLibError::io_errno(errno);
+                break;
+            }
+            const std::string_view name = entry->d_name;
+            if (!has_json_extension(name)) continue;
+            const fs::path path = *dir / name;
+            auto text = read_file(path);
+            if (!text) {
+                warn("skipping " + path.string() + ": " + text.error());
+                continue;
+            }
+            auto wallet = EncryptedWallet::from_file_text(*text);
+            if (!wallet) {
+                warn("skipping " + path.string() + ": " + wallet.error());
+                continue;
+            }
+            wallets.push_back(std::move(*wallet));
+        }
+    } catch (const std::exception& e) {
+        failure = QelLibError::io(e.what());
+    }
+    ::closedir(handle);
+    if (failure) return std::unexpected(*failure);
+
+    std::stable_sort(wallets.begin(), wallets.end(),
+                     [](const EncryptedWallet& a, const EncryptedWallet& b) { return a.created_at > b.created_at; });
+    return wallets;
+}
+
+std::expected<EncryptedWallet, QelLibError> load_wallet_by_name_or_id(std::string_view name_or_id,
+                                                                     const OptPath& vault_root) {
+    auto wallets = list_encrypted_wallets(vault_root);
+    if (!wallets) return std::unexpected(wallets.error());
+    for (EncryptedWallet& w : *wallets) {
+        if (w.id == name_or_id) return std::move(w);
+    }
+    std::size_t count = 0;
+    EncryptedWallet* match = nullptr;
+    for (EncryptedWallet& w : *wallets) {
+        if (w.name == name_or_id) {
+            if (match == nullptr) match = &w;
+            ++count;
+        }
+    }
+    if (count == 0) return std::unexpected(QelLibError::wallet_not_found(std::string(name_or_id)));
+    if (count > 1) return std::unexpected(QelLibError::ambiguous_wallet(std::string(name_or_id), count));
+    return std::move(*match);
+}
+
+std::expected<bool, QelLibError> wallet_name_exists(std::string_view name, const OptPath& vault_root) {
+    auto wallets = list_encrypted_wallets(vault_root);
+    if (!wallets) return std::unexpected(wallets.error());
+    return std::any_of(wallets->begin(), wallets->end(), [&](const EncryptedWallet& w) { return w.name == name; });
+}
+
+std::expected<void, QelLibError> delete_wallet_file(std::string_view id, const OptPath& vault_root) {
+    if (is_unsafe_id(id)) return std::unexpected(unsafe_id(id));
+    auto dir = wallets_dir(vault_root);
+    if (!dir) return std::unexpected(dir.error());
+    const fs::path target = *dir / (std::string(id) + ".json");
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) return std::unexpected(QelLibError::wallet_not_found(std::string(id)));
+    if (::unlink(target.c_str()) != 0) return std::unexpected(QelLibError::io_errno(errno));
+    return {};
+}
+
+}  // namespace qel_lib::vault
