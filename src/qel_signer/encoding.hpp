@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -34,7 +35,8 @@ namespace qel_signer {
 [[nodiscard]] std::string base64url_encode(ByteSpan data);
 [[nodiscard]] std::expected<Bytes, std::string> base64url_decode(std::string_view text);
 
-// Regroups bits (e.g. 8 -> 5 with padding, 5 -> 8 without).
+// Regroups bits (e.g. 8 -> 5 with padding, 5 -> 8 without). Without
+// padding, leftover bits must be fewer than from_bits and all zero.
 [[nodiscard]] std::expected<Bytes, std::string> convert_bits(ByteSpan data, unsigned from_bits, unsigned to_bits,
                                                              bool pad);
 
@@ -50,9 +52,12 @@ struct Bech32Decoded {
     std::string hrp;
     Bytes data5;
 };
-// Decodes and verifies a BIP-173 bech32 string (no length limit of 90 is
-// imposed beyond 1023 characters). For tests and address checks.
+// Decodes and verifies a BIP-173 bech32 string of at most 1023 characters
+// (no limit of 90). The hrp is returned in lower case. For tests and
+// address checks.
 [[nodiscard]] std::expected<Bech32Decoded, std::string> bech32_decode(std::string_view text);
+// The same with a tighter length limit (90 for segwit addresses).
+[[nodiscard]] std::expected<Bech32Decoded, std::string> bech32_decode(std::string_view text, std::size_t max_length);
 
 // Segwit address of witness version 0 (BIP-173 checksum): hrp, "1",
 // the version character 'q', the program in 5-bit groups, the checksum.
@@ -62,8 +67,9 @@ struct SegwitDecoded {
     std::uint8_t version;
     Bytes program;
 };
-// Decodes a segwit address of the given hrp (BIP-173 rules; versions 1..16
-// are accepted as bech32, as BIP-173 had it). For tests.
+// Decodes a segwit address of the given hrp (BIP-173 rules, at most 90
+// characters; versions 1..16 are accepted as bech32, as BIP-173 had it).
+// For tests.
 [[nodiscard]] std::expected<SegwitDecoded, std::string> segwit_decode(std::string_view hrp, std::string_view addr);
 
 // CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
