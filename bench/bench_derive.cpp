@@ -1,2 +1,42 @@
+// derive_address against the seed stretch it cannot avoid: one
+// PBKDF2-HMAC-SHA512 call with 2048 iterations, measured in the same run.
 #include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+
+#include <array>
+#include <string>
+
+#include "qel_lib/ops.hpp"
+
+namespace {
+
+const std::string kPhrase =
+    "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
+
+void BM_Pbkdf2Sha512_2048(benchmark::State& state) {
+    std::array<unsigned char, 64> seed{};
+    for (auto _ : state) {
+        PKCS5_PBKDF2_HMAC(kPhrase.data(), static_cast<int>(kPhrase.size()),
+                          reinterpret_cast<const unsigned char*>("mnemonic"), 8, 2048, EVP_sha512(), 64, seed.data());
+        benchmark::DoNotOptimize(seed);
+    }
+}
+BENCHMARK(BM_Pbkdf2Sha512_2048)->Unit(benchmark::kMicrosecond);
+
+void BM_DeriveAddress(benchmark::State& state, const char* chain) {
+    for (auto _ : state) {
+        auto address = qel_lib::ops::derive_address(kPhrase, chain, 0u);
+        if (!address) state.SkipWithError(address.error().message().c_str());
+        benchmark::DoNotOptimize(address);
+    }
+}
+BENCHMARK_CAPTURE(BM_DeriveAddress, ethereum, "ethereum")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DeriveAddress, solana, "solana")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DeriveAddress, bitcoin, "bitcoin")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DeriveAddress, cosmos, "cosmos")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DeriveAddress, tron, "tron")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DeriveAddress, ton, "ton")->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
 BENCHMARK_MAIN();
