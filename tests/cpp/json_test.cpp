@@ -1,1 +1,125 @@
+#include "qel_core/json.hpp"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using nlohmann::json;
+using qel_core::dump_pretty;
+using qel_core::parse_json_strict;
+
+TEST(ParseJsonStrict, RejectsRepeatedMemberNames) {
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const Case cases[] = {
+        {R"({"a":1,"a":1})", "duplicate field `a`"},
+        {R"({"x":{"b":1,"c":2,"b":3}})", "duplicate field `b`"},
+        {R"([{"ok":1},{"k":[],"k":{}}])", "duplicate field `k`"},
+        {R"({"":1,"":2})", "duplicate field ``"},
+    };
+    for (const auto& c : cases) {
+        auto r = parse_json_strict(c.text);
+        ASSERT_FALSE(r.has_value()) << c.text;
+        EXPECT_EQ(r.error(), c.error) << c.text;
+    }
+}
+
+TEST(ParseJsonStrict, SameNameInDifferentObjectsIsFine) {
+    auto r = parse_json_strict(R"({"a":{"a":1},"b":[{"a":2},{"a":3}]})");
+    ASSERT_TRUE(r.has_value()) << r.error();
+    EXPECT_EQ((*r)["b"][1]["a"], 3);
+    EXPECT_EQ((*r)["a"]["a"], 1);
+}
+
+TEST(ParseJsonStrict, BoundsNesting) {
+    const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_TRUE(parse_json_strict(nested(qel_core::kMaxJsonDepth)).has_value());
+    for (std::size_t depth : {qel_core::kMaxJsonDepth + 1, std::size_t{1'000'000}}) {
+        auto r = parse_json_strict(nested(depth));
+        ASSERT_FALSE(r.has_value());
+        EXPECT_EQ(r.error(), "nesting deeper than 256 levels");
+    }
+    auto objects = parse_json_strict(std::string(300, '{'));
+    ASSERT_FALSE(objects.has_value());
+}
+
+TEST(ParseJsonStrict, SyntaxErrorsComeBackAsValidUtf8Text) {
+    for (const std::string text : {"", "{", "[1,]", "{} x", "{\"a\" 1}", "\"\xff\"", "\"\xc3\"", "\xe2\x82", "nul",
+                                   "1e999"}) {
+        auto r = parse_json_strict(text);
+        ASSERT_FALSE(r.has_value()) << text;
+        EXPECT_FALSE(r.error().empty());
+        EXPECT_EQ(qel_core::sanitize_utf8(r.error()), r.error());
+    }
+}
+
+TEST(DumpPretty, LayoutAndMinimalEscaping) {
+    // Expected text produced independently with Python's
+    // json.dumps(v, ensure_ascii=False, indent=2, sort_keys=True).
+    const json v = {
+        {"s", std::string("q\"b\\\b\t\n\f\r\0\x01\x1f\x7f \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", 23)},
+        {"z", json::array()},
+        {"a", json::object()},
+        {"n", {1, -2, {{"t", true}, {"k", nullptr}}}},
+        {"f", 1.5},
+        {"u", 18446744073709551615ull},
+    };
+    EXPECT_EQ(dump_pretty(v),
+              "{\n"
+              "  \"a\": {},\n"
+              "  \"f\": 1.5,\n"
+              "  \"n\": [\n"
+              "    1,\n"
+              "    -2,\n"
+              "    {\n"
+              "      \"k\": null,\n"
+              "      \"t\": true\n"
+              "    }\n"
+              "  ],\n"
+              "  \"s\": \"q\\\"b\\\\\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\",\n"
+              "  \"u\": 18446744073709551615,\n"
+              "  \"z\": []\n"
+              "}");
+    EXPECT_EQ(dump_pretty(json("x")), "\"x\"");
+    EXPECT_EQ(dump_pretty(json::array()), "[]");
+}
+
+TEST(DumpPretty, InvalidUtf8BecomesReplacementCharacter) {
+    struct Case {
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"a\xff" "b", "\"a\xef\xbf\xbd" "b\""},
+        {"\xc3", "\"\xef\xbf\xbd\""},                          // truncated sequence
+        {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // surrogate
+        {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},              // overlong
+    };
+    for (const auto& c : cases) {
+        const std::string text = dump_pretty(json(c.in));
+        EXPECT_EQ(text, c.out);
+        EXPECT_TRUE(parse_json_strict(text).has_value());
+    }
+}
+
+TEST(DumpPretty, RoundTripsThroughTheStrictParser) {
+    const std::string text = R"({"crypto":{"kdfparams":{"salt":"00","n":262144},"cipher":"aes-256-gcm"},"list":[[],{}],"x":-0.25})";
+    auto v = parse_json_strict(text);
+    ASSERT_TRUE(v.has_value());
+    auto again = parse_json_strict(dump_pretty(*v));
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(*again, *v);
+}
+
+TEST(DumpPretty, OrderedValuesKeepInsertionOrder) {
+    nlohmann::ordered_json v = nlohmann::ordered_json::object();
+    v["z"] = 1;
+    v["a"] = nlohmann::ordered_json(json{{"y", 1}, {"b", 2}});
+    EXPECT_EQ(dump_pretty(v), "{\n  \"z\": 1,\n  \"a\": {\n    \"b\": 2,\n    \"y\": 1\n  }\n}");
+}
+
+}  // namespace
