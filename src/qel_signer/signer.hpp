@@ -28,6 +28,8 @@ struct SignerError {
     // "invalid private key: ", "invalid message: ", "signing failed: ",
     // "address derivation failed: " or "invalid transaction: " + text.
     [[nodiscard]] std::string message() const;
+
+    friend bool operator==(const SignerError&, const SignerError&) = default;
 };
 
 // The per-family signer. Signers hold no key material and are immutable.
