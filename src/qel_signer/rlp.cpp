@@ -1,1 +1,87 @@
 #include "rlp.hpp"
+
+
+namespace qel_signer::rlp {
+namespace {
+
+constexpr std::string_view kEmptyTransaction = "empty transaction";
+constexpr std::string_view kUnsupportedType = "unsupported transaction type (expected 0x01 or 0x02)";
+constexpr std::string_view kEmptyInput = "empty input";
+constexpr std::string_view kTruncatedLength = "truncated length";
+constexpr std::string_view kTruncatedPayload = "truncated RLP payload";
+
+struct Header {
+    std::size_t header_len;
+    std::uint64_t payload_len;
+};
+
+// Reads only the item header; the payload itself is checked by the caller.
+std::expected<Header, std::string_view> read_header(ByteSpan body) {
+    const std::uint8_t first = body[0];
+    if (first < 0x80) return Header{0, 1};
+    if (first <= 0xb7) return Header{1, std::uint64_t{first} - 0x80u};
+    if (first >= 0xc0 && first <= 0xf7) return Header{1, std::uint64_t{first} - 0xc0u};
+    const std::size_t len_bytes = first <= 0xbf ? first - 0xb7u : first - 0xf7u;  // 1..8
+    if (body.size() <= len_bytes) return std::unexpected(kTruncatedLength);
+    std::uint64_t len = 0;
+    for (std::size_t i = 1; i <= len_bytes; ++i) len = (len << 8) | body[i];
+    return Header{1 + len_bytes, len};
+}
+
+void append_scalar(Bytes& out, std::span<const std::uint8_t, 32> value) {
+    std::size_t skip = 0;
+    while (skip < value.size() && value[skip] == 0) ++skip;
+    const Bytes enc = encode_bytes(ByteSpan(value).subspan(skip));
+    out.insert(out.end(), enc.begin(), enc.end());
+}
+
+}  // namespace
+
+Bytes encode_length(std::uint64_t length, std::uint8_t offset) {
+    if (length < 56) return Bytes{static_cast<std::uint8_t>(offset + length)};
+    Bytes be;
+    for (std::uint64_t v = length; v != 0; v >>= 8) be.insert(be.begin(), static_cast<std::uint8_t>(v & 0xff));
+    be.insert(be.begin(), static_cast<std::uint8_t>(offset + 55 + be.size()));
+    return be;
+}
+
+Bytes encode_bytes(ByteSpan data) {
+    if (data.size() == 1 && data[0] < 0x80) return Bytes{data[0]};
+    Bytes out = encode_length(data.size(), 0x80);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+std::expected<Bytes, std::string_view> encode_signed_typed_tx(ByteSpan tx, std::uint8_t v,
+                                                             std::span<const std::uint8_t, 32> r,
+                                                             std::span<const std::uint8_t, 32> s) {
+    if (tx.empty()) return std::unexpected(kEmptyTransaction);
+    const std::uint8_t type = tx[0];
+    if (type != 0x01 && type != 0x02) return std::unexpected(kUnsupportedType);
+    const ByteSpan body = tx.subspan(1);
+    if (body.empty()) return std::unexpected(kEmptyInput);
+
+    const auto header = read_header(body);
+    if (!header) return std::unexpected(header.error());
+    // Compared without adding, so that a declared length near 2^64 cannot wrap.
+    if (header->payload_len > body.size() - header->header_len) return std::unexpected(kTruncatedPayload);
+    const ByteSpan fields = body.subspan(header->header_len, static_cast<std::size_t>(header->payload_len));
+
+    Bytes sig;
+    sig.reserve(1 + 2 * 33 + 1);
+    const Bytes enc_v = v == 0 ? encode_bytes({}) : encode_bytes(ByteSpan(&v, 1));
+    sig.insert(sig.end(), enc_v.begin(), enc_v.end());
+    append_scalar(sig, r);
+    append_scalar(sig, s);
+
+    const Bytes list_header = encode_length(fields.size() + sig.size(), 0xc0);
+    Bytes out;
+    out.reserve(1 + list_header.size() + fields.size() + sig.size());
+    out.push_back(type);
+    out.insert(out.end(), list_header.begin(), list_header.end());
+    out.insert(out.end(), fields.begin(), fields.end());
+    out.insert(out.end(), sig.begin(), sig.end());
+    return out;
+}
+
+}  // namespace qel_signer::rlp
