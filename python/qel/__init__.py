@@ -1,0 +1,44 @@
+"""qel: a local multi-chain wallet and signing library."""
+
+
+class PanicException(BaseException):
+    """An internal fault inside the native module (a broken invariant).
+
+    It derives from BaseException so that ``except Exception`` handlers meant
+    for failed operations (RuntimeError) do not swallow it.
+    """
+
+
+# Defined before the import below: the native module looks the type up here.
+from qel._native import (  # noqa: E402
+    create_wallet,
+    delete_wallet,
+    derive_address,
+    export_wallet,
+    generate_mnemonic,
+    get_wallet,
+    import_wallet_mnemonic,
+    import_wallet_private_key,
+    list_wallets,
+    rename_wallet,
+    sign_and_send,
+    sign_message,
+    sign_transaction,
+)
+
+__all__ = [
+    "PanicException",
+    "create_wallet",
+    "delete_wallet",
+    "derive_address",
+    "export_wallet",
+    "generate_mnemonic",
+    "get_wallet",
+    "import_wallet_mnemonic",
+    "import_wallet_private_key",
+    "list_wallets",
+    "rename_wallet",
+    "sign_and_send",
+    "sign_message",
+    "sign_transaction",
+]

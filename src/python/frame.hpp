@@ -1,0 +1,163 @@
+#pragma once
+
+// The call boundary between Python and the wallet operations: one parameter
+// table per function, one binder for all of them, result conversions, and the
+// guard that keeps C++ faults from unwinding into the interpreter.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "qel_lib/error.hpp"
+
+namespace qel_py {
+
+enum class ParamKind {
+    Text,             // str, required
+    OptText,          // absent, None or str
+    OptPath,          // absent, None or str; used as a file-system path
+    OptCount,         // absent, None or int in [0, 2**32)
+    CountDefault12,   // absent (12) or int in [0, 2**32); None refused
+};
+
+struct Param {
+    const char* name;
+    ParamKind kind;
+};
+
+inline constexpr std::size_t kMaxParams = 8;
+
+// A function's parameter list. Every parameter is positional-or-keyword; the
+// leading `required` ones must be supplied. The interned names are filled on
+// first use so keyword lookup can compare pointers before comparing text.
+struct Signature {
+    const char* name;
+    std::span<const Param> params;
+    std::size_t required;
+    mutable std::array<PyObject*, kMaxParams> interned{};
+};
+
+// The converted arguments of one call. Texts borrow the caller's str objects,
+// which outlive the call. Reading a slot as the wrong kind is a programming
+// error and throws std::logic_error (caught by the fault guard).
+class Arguments {
+public:
+    [[nodiscard]] std::string_view text(std::size_t i) const;
+    [[nodiscard]] std::optional<std::string_view> opt_text(std::size_t i) const;
+    [[nodiscard]] std::optional<std::filesystem::path> opt_path(std::size_t i) const;
+    [[nodiscard]] std::optional<std::uint32_t> opt_count(std::size_t i) const;
+    [[nodiscard]] std::uint32_t count(std::size_t i) const;
+
+private:
+    friend bool bind_arguments(const Signature&, PyObject* const*, Py_ssize_t, PyObject*, Arguments&);
+
+    struct Value {
+        bool present = false;
+        std::string_view text;
+        std::uint32_t count = 0;
+    };
+    const Value& slot(std::size_t i, ParamKind expected) const;
+
+    const Signature* sig_ = nullptr;
+    std::array<Value, kMaxParams> values_{};
+};
+
+// Binds a vectorcall argument list to `sig` and converts every parameter.
+// On failure returns false with the Python error indicator set.
+[[nodiscard]] bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                                  Arguments& out);
+
+// Owning reference; releases on scope exit so partly built results never leak.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* p) noexcept : p_(p) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Ref& operator=(Ref&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    [[nodiscard]] PyObject* get() const noexcept { return p_; }
+    [[nodiscard]] PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Result conversions. Each returns a new reference or nullptr with an error set.
+[[nodiscard]] PyObject* to_str(std::string_view text);
+[[nodiscard]] PyObject* to_int(long value);
+[[nodiscard]] PyObject* none();
+
+[[nodiscard]] PyObject* new_dict();
+// Stores `value` (a new reference, consumed even on failure) under `key`;
+// false with an error set when `value` is nullptr or the store fails.
+[[nodiscard]] bool set_item(PyObject* dict, const char* key, PyObject* value);
+
+// A list built element by element; `convert` returns a new reference or nullptr.
+template <class Range, class Convert>
+[[nodiscard]] PyObject* make_list(const Range& items, Convert convert) {
+    Ref list{PyList_New(0)};
+    if (!list) return nullptr;
+    for (const auto& item : items) {
+        Ref element{convert(item)};
+        if (!element || PyList_Append(list.get(), element.get()) < 0) return nullptr;
+    }
+    return list.release();
+}
+
+// Raises RuntimeError carrying exactly the operation's message.
+[[nodiscard]] PyObject* raise_operation_error(const qel_lib::QelLibError& error);
+
+// The exception type for internal faults: qel.PanicException when the package
+// provides it, otherwise one created here. Borrowed; nullptr with an error set
+// if neither is possible.
+[[nodiscard]] PyObject* panic_exception_type();
+
+// Sets PanicException for the fault held by `fault` and returns nullptr. A fault
+// while doing so ends the process: nothing may unwind into the interpreter.
+PyObject* report_fault(const std::exception_ptr& fault) noexcept;
+
+// Runs `body` (returning a new reference or nullptr) so that no C++ exception
+// leaves it.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return std::forward<Body>(body)();
+    } catch (...) {
+        return report_fault(std::current_exception());
+    }
+}
+
+// The whole life of one call: bind, convert, then run `body` on the arguments.
+template <class Body>
+PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+               Body&& body) noexcept {
+    return guarded([&]() -> PyObject* {
+        Arguments bound;
+        if (!bind_arguments(sig, args, nargsf, kwnames, bound)) return nullptr;
+        return body(bound);
+    });
+}
+
+namespace detail {
+// Drops the cached PanicException type so tests can exercise both lookups.
+void forget_panic_type() noexcept;
+}  // namespace detail
+
+}  // namespace qel_py
