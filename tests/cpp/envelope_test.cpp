@@ -1,1 +1,266 @@
+#include "qel_signer/envelope.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "qel_signer/random.hpp"
+
+namespace {
+
+using nlohmann::json;
+using qel_signer::ByteSpan;
+using qel_signer::crypto::CryptoEnvelope;
+using qel_signer::crypto::CryptoError;
+namespace crypto = qel_signer::crypto;
+
+ByteSpan bytes_of(std::string_view s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
+std::string text_of(const qel_signer::SecretBytes& s) { return {reinterpret_cast<const char*>(s.data()), s.size()}; }
+
+// Sealed independently with Python's hashlib.scrypt and the PyPI
+// "cryptography" AESGCM under the passphrase "correct horse".
+const char* const kPassphrase = "correct horse";
+const char* const kPlaintext = "legal winner thank year wave sausage worth useful legal winner thank yellow";
+CryptoEnvelope reference_envelope() {
+    CryptoEnvelope e;
+    e.cipher = "aes-256-gcm";
+    e.cipherparams.iv = "a0a1a2a3a4a5a6a7a8a9aaab";
+    e.ciphertext =
+        "ad52dffa2620e16dcdd6c5503d35c05bf0db1981126a55565eba56aa02398861664387b502c3512b913389f9b9aa96a7c3cd0200fd"
+        "ac070af6fbda38deb8d73d060c8865027bf123367691";
+    e.auth_tag = "3cb8ea4a1425e5b1c07fc66872525df9";
+    e.kdf = "scrypt";
+    e.kdfparams = {32, 262144, 8, 1, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"};
+    return e;
+}
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void expect_error(const std::expected<qel_signer::SecretBytes, CryptoError>& r, const std::string& message) {
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message(), message);
+}
+
+TEST(Envelope, OpensIndependentlySealedEnvelopeInAnyLayout) {
+    auto exact = reference_envelope();
+    auto r = crypto::decrypt(exact, kPassphrase);
+    ASSERT_TRUE(r) << r.error().message();
+    EXPECT_EQ(text_of(*r), kPlaintext);
+
+    // Upper-case hex everywhere, and cipher/kdf names are not consulted.
+    auto shouting = reference_envelope();
+    for (std::string* s : {&shouting.cipherparams.iv, &shouting.ciphertext, &shouting.auth_tag,
+                           &shouting.kdfparams.salt}) {
+        *s = upper(*s);
+    }
+    shouting.cipher = "rot13";
+    shouting.kdf = "none";
+    r = crypto::decrypt(shouting, kPassphrase);
+    ASSERT_TRUE(r) << r.error().message();
+    EXPECT_EQ(text_of(*r), kPlaintext);
+
+    // The tag is found at the end of ciphertext and tag joined.
+    auto joined = reference_envelope();
+    joined.ciphertext += joined.auth_tag;
+    joined.auth_tag.clear();
+    r = crypto::decrypt(joined, kPassphrase);
+    ASSERT_TRUE(r) << r.error().message();
+    EXPECT_EQ(text_of(*r), kPlaintext);
+}
+
+TEST(Envelope, TamperingOrWrongPassphraseFailsAuthentication) {
+    const std::vector<std::function<void(CryptoEnvelope&)>> tampers = {
+        [](CryptoEnvelope& e) { e.ciphertext[7] = e.ciphertext[7] == '0' ? '1' : '0'; },
+        [](CryptoEnvelope& e) { e.auth_tag[31] = e.auth_tag[31] == '0' ? '1' : '0'; },
+        [](CryptoEnvelope& e) { e.cipherparams.iv[0] = 'b'; },
+        [](CryptoEnvelope& e) { e.kdfparams.salt[63] = 'e'; },
+    };
+    for (std::size_t i = 0; i < tampers.size(); ++i) {
+        SCOPED_TRACE(i);
+        auto e = reference_envelope();
+        tampers[i](e);
+        expect_error(crypto::decrypt(e, kPassphrase), "decryption failed: aead::Error");
+    }
+    expect_error(crypto::decrypt(reference_envelope(), "correct horse "), "decryption failed: aead::Error");
+}
+
+TEST(Envelope, RoundTripWithDefaultParameters) {
+    auto sealed = crypto::encrypt(bytes_of(kPlaintext), "pw");
+    ASSERT_TRUE(sealed) << sealed.error().message();
+    EXPECT_EQ(sealed->cipher, "aes-256-gcm");
+    EXPECT_EQ(sealed->kdf, "scrypt");
+    EXPECT_EQ(sealed->kdfparams.n, 262144U);
+    EXPECT_EQ(sealed->kdfparams.r, 8U);
+    EXPECT_EQ(sealed->kdfparams.p, 1U);
+    EXPECT_EQ(sealed->kdfparams.dklen, 32U);
+    EXPECT_EQ(sealed->kdfparams.salt.size(), 64U);
+    EXPECT_EQ(sealed->cipherparams.iv.size(), 24U);
+    EXPECT_EQ(sealed->ciphertext.size(), 2 * std::string_view(kPlaintext).size());
+    EXPECT_EQ(sealed->auth_tag.size(), 32U);
+
+    // Through the stored JSON form and back.
+    auto reread = CryptoEnvelope::from_json(json::parse(sealed->to_json().dump()));
+    ASSERT_TRUE(reread) << reread.error();
+    auto opened = crypto::decrypt(*reread, "pw");
+    ASSERT_TRUE(opened) << opened.error().message();
+    EXPECT_EQ(text_of(*opened), kPlaintext);
+
+    // Empty secret under the empty passphrase.
+    auto empty = crypto::encrypt({}, "");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->ciphertext, "");
+    EXPECT_EQ(empty->auth_tag.size(), 32U);
+    auto opened_empty = crypto::decrypt(*empty, "");
+    ASSERT_TRUE(opened_empty) << opened_empty.error().message();
+    EXPECT_TRUE(opened_empty->empty());
+}
+
+TEST(Envelope, EachSealingDrawsFreshSaltAndNonce) {
+    auto a = crypto::testing::encrypt_with_params(bytes_of("same"), "pw", 1024, 8, 1);
+    auto b = crypto::testing::encrypt_with_params(bytes_of("same"), "pw", 1024, 8, 1);
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->kdfparams.salt, b->kdfparams.salt);
+    EXPECT_NE(a->cipherparams.iv, b->cipherparams.iv);
+    EXPECT_NE(a->ciphertext, b->ciphertext);
+    EXPECT_NE(a->auth_tag, b->auth_tag);
+}
+
+TEST(Envelope, SealingFailures) {
+    qel_signer::testing::set_random_failure(EIO);
+    auto r = crypto::encrypt(bytes_of("x"), "pw");
+    qel_signer::testing::set_random_failure(0);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind, CryptoError::Kind::EncryptionFailed);
+    EXPECT_EQ(r.error().message(), "encryption failed: Input/output error (os error 5)");
+
+    for (auto [n, r_, p] : {std::tuple{1000U, 8U, 1U}, {0U, 8U, 1U}, {1024U, 0U, 1U}, {1024U, 8U, 0U},
+                            {65536U, 1U, 1U}, {1024U, 1U << 27, 8U}}) {
+        auto bad = crypto::testing::encrypt_with_params(bytes_of("x"), "pw", n, r_, p);
+        ASSERT_FALSE(bad);
+        EXPECT_EQ(bad.error().message(), "invalid parameters: invalid scrypt parameters");
+    }
+    auto huge = crypto::testing::encrypt_with_params(bytes_of("x"), "pw", 1U << 21, 8, 1);
+    ASSERT_FALSE(huge);
+    EXPECT_EQ(huge.error().message(),
+              "invalid parameters: scrypt parameters need 2147483648 bytes of memory, above the limit of 1073741824 "
+              "bytes");
+}
+
+// All of these fail before any key is derived, so they cost nothing.
+TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
+    const std::string dash = "\xE2\x80\x94";
+    struct Case {
+        std::function<void(CryptoEnvelope&)> change;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        // Hex first, salt before iv before ciphertext before tag, and before any parameter check.
+        {[](auto& e) { e.kdfparams.salt += "0"; e.kdfparams.n = 5; }, "Odd number of digits"},
+        {[](auto& e) { e.kdfparams.salt[3] = 'g'; e.cipherparams.iv = "0"; }, "Invalid character 'g' at position 3"},
+        {[](auto& e) { e.cipherparams.iv = "zz"; e.ciphertext = "0"; }, "Invalid character 'z' at position 0"},
+        {[](auto& e) { e.ciphertext = "0x00"; e.auth_tag = "q"; }, "Invalid character 'x' at position 1"},
+        {[](auto& e) { e.auth_tag = "00 0"; }, "Invalid character ' ' at position 2"},
+        {[](auto& e) { e.kdfparams.n = 262145; e.kdfparams.r = 1; }, "scrypt N must be a power of 2, got 262145"},
+        {[](auto& e) { e.kdfparams.n = 0; }, "scrypt N must be a power of 2, got 0"},
+        {[](auto& e) { e.kdfparams.n = 131072; e.kdfparams.r = 1; },
+         "scrypt N=131072 is below minimum 262144 " + dash + " possible downgrade attack"},
+        {[](auto& e) { e.kdfparams.r = 7; e.kdfparams.p = 0; },
+         "scrypt r=7 is below minimum 8 " + dash + " possible downgrade attack"},
+        {[](auto& e) { e.kdfparams.p = 0; e.kdfparams.dklen = 0; },
+         "scrypt p=0 is below minimum 1 " + dash + " possible downgrade attack"},
+        {[](auto& e) { e.kdfparams.dklen = 31; e.kdfparams.r = 1U << 27; }, "dklen=31 is below minimum 32"},
+        {[](auto& e) { e.kdfparams.dklen = 33; e.kdfparams.r = 1U << 27; },
+         "dklen=33 is unsupported, expected exactly 32"},
+        {[](auto& e) { e.kdfparams.r = 1U << 27; e.kdfparams.p = 8; e.cipherparams.iv = ""; },
+         "invalid scrypt parameters"},
+        {[](auto& e) { e.kdfparams.r = 4294967295U; }, "invalid scrypt parameters"},
+        {[](auto& e) { e.kdfparams.n = 1U << 20; e.kdfparams.r = 9; e.cipherparams.iv = ""; },
+         "scrypt parameters need 1207959552 bytes of memory, above the limit of 1073741824 bytes"},
+        {[](auto& e) { e.kdfparams.n = 1U << 31; },
+         "scrypt parameters need 2199023255552 bytes of memory, above the limit of 1073741824 bytes"},
+        {[](auto& e) { e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
+        {[](auto& e) { e.cipherparams.iv += "00"; }, "iv must be 12 bytes, got 13"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        auto e = reference_envelope();
+        c.change(e);
+        const auto r = crypto::decrypt(e, kPassphrase);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().kind, CryptoError::Kind::InvalidParams);
+        EXPECT_EQ(r.error().message(), "invalid parameters: " + c.message);
+    }
+}
+
+TEST(EnvelopeJson, WritesSortedMembersAndReadsThemBack) {
+    const auto e = reference_envelope();
+    const json j = e.to_json();
+    EXPECT_EQ(j.dump(),
+              R"({"auth_tag":")" + e.auth_tag + R"(","cipher":"aes-256-gcm","cipherparams":{"iv":")" +
+                  e.cipherparams.iv + R"("},"ciphertext":")" + e.ciphertext +
+                  R"(","kdf":"scrypt","kdfparams":{"dklen":32,"n":262144,"p":1,"r":8,"salt":")" + e.kdfparams.salt +
+                  R"("}})");
+
+    json extra = j;
+    extra["version"] = 3;
+    extra["kdfparams"]["comment"] = nullptr;
+    extra["cipherparams"]["mode"] = "x";
+    auto back = CryptoEnvelope::from_json(extra);
+    ASSERT_TRUE(back) << back.error();
+    EXPECT_EQ(back->to_json(), j);
+}
+
+TEST(EnvelopeJson, RejectsMissingAndMistypedMembers) {
+    const json good = reference_envelope().to_json();
+    struct Case {
+        std::function<void(json&)> change;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[](json& j) { j.erase("cipher"); }, "missing field `cipher`"},
+        {[](json& j) { j.erase("cipherparams"); }, "missing field `cipherparams`"},
+        {[](json& j) { j["cipherparams"].erase("iv"); }, "missing field `iv`"},
+        {[](json& j) { j.erase("ciphertext"); }, "missing field `ciphertext`"},
+        {[](json& j) { j.erase("auth_tag"); }, "missing field `auth_tag`"},
+        {[](json& j) { j.erase("kdf"); }, "missing field `kdf`"},
+        {[](json& j) { j.erase("kdfparams"); }, "missing field `kdfparams`"},
+        {[](json& j) { j["kdfparams"].erase("dklen"); }, "missing field `dklen`"},
+        {[](json& j) { j["kdfparams"].erase("n"); }, "missing field `n`"},
+        {[](json& j) { j["kdfparams"].erase("r"); }, "missing field `r`"},
+        {[](json& j) { j["kdfparams"].erase("p"); }, "missing field `p`"},
+        {[](json& j) { j["kdfparams"].erase("salt"); }, "missing field `salt`"},
+        {[](json& j) { j = json::array(); }, "invalid type: sequence, expected struct CryptoEnvelope"},
+        {[](json& j) { j["cipher"] = 5; }, "invalid type: integer `5`, expected a string"},
+        {[](json& j) { j["cipherparams"] = "iv"; }, R"(invalid type: string "iv", expected struct CipherParams)"},
+        {[](json& j) { j["cipherparams"]["iv"] = nullptr; }, "invalid type: null, expected a string"},
+        {[](json& j) { j["kdfparams"] = json::array(); }, "invalid type: sequence, expected struct KdfParams"},
+        {[](json& j) { j["kdfparams"]["n"] = "262144"; }, R"(invalid type: string "262144", expected u32)"},
+        {[](json& j) { j["kdfparams"]["r"] = 8.0; }, "invalid type: floating point `8.0`, expected u32"},
+        {[](json& j) { j["kdfparams"]["p"] = true; }, "invalid type: boolean `true`, expected u32"},
+        {[](json& j) { j["kdfparams"]["dklen"] = -1; }, "invalid value: integer `-1`, expected u32"},
+        {[](json& j) { j["kdfparams"]["n"] = 4294967296ULL; }, "invalid value: integer `4294967296`, expected u32"},
+    };
+    for (const auto& c : cases) {
+        json j = good;
+        c.change(j);
+        const auto r = CryptoEnvelope::from_json(j);
+        ASSERT_FALSE(r) << c.message;
+        EXPECT_EQ(r.error(), c.message);
+    }
+    auto edge = good;
+    edge["kdfparams"]["p"] = 4294967295U;
+    edge["kdfparams"]["dklen"] = 0;
+    auto r = CryptoEnvelope::from_json(edge);
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_EQ(r->kdfparams.p, 4294967295U);
+    EXPECT_EQ(r->kdfparams.dklen, 0U);
+}
+
+}  // namespace
