@@ -1,1 +1,52 @@
 #include "ed25519.hpp"
+
+#include <string>
+
+#include <sodium.h>
+
+namespace qel_signer::ed25519 {
+namespace {
+
+// The RFC 8032 expanded secret (seed || public key), wiped however the scope ends.
+class ExpandedKey {
+public:
+    ExpandedKey() = default;
+    ExpandedKey(const ExpandedKey&) = delete;
+    ExpandedKey& operator=(const ExpandedKey&) = delete;
+    ~ExpandedKey() { sodium_memzero(bytes, sizeof bytes); }
+
+    unsigned char bytes[crypto_sign_SECRETKEYBYTES] = {};
+};
+
+std::expected<void, SignerError> check_seed(ByteSpan seed) {
+    if (seed.size() != crypto_sign_SEEDBYTES) {
+        return std::unexpected(SignerError{SignerError::Kind::InvalidPrivateKey,
+                                           "expected 32 bytes, got " + std::to_string(seed.size())});
+    }
+    // Idempotent and thread-safe; picks the fastest implementation once.
+    static const bool ready = sodium_init() >= 0;
+    if (!ready) return std::unexpected(SignerError{SignerError::Kind::SigningFailed, "libsodium unavailable"});
+    return {};
+}
+
+}  // namespace
+
+std::expected<std::array<std::uint8_t, 32>, SignerError> public_key(ByteSpan seed) {
+    if (auto ok = check_seed(seed); !ok) return std::unexpected(ok.error());
+    std::array<std::uint8_t, 32> pk{};
+    ExpandedKey sk;
+    crypto_sign_seed_keypair(pk.data(), sk.bytes, seed.data());
+    return pk;
+}
+
+std::expected<SignOutput, SignerError> sign(ByteSpan seed, ByteSpan message) {
+    if (auto ok = check_seed(seed); !ok) return std::unexpected(ok.error());
+    unsigned char pk[crypto_sign_PUBLICKEYBYTES];
+    ExpandedKey sk;
+    crypto_sign_seed_keypair(pk, sk.bytes, seed.data());
+    SignOutput out{Bytes(crypto_sign_BYTES), std::nullopt};
+    crypto_sign_detached(out.signature.data(), nullptr, message.data(), message.size(), sk.bytes);
+    return out;
+}
+
+}  // namespace qel_signer::ed25519
