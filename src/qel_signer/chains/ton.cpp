@@ -1,1 +1,116 @@
 #include "ton.hpp"
+
+#include <array>
+#include <string>
+
+#include "qel_signer/ed25519.hpp"
+#include "qel_signer/encoding.hpp"
+#include "qel_signer/hash.hpp"
+
+namespace qel_signer::chains {
+namespace {
+
+// Representation hash and depth of the v5r1 wallet code cell; the code is
+// only ever referenced, never built.
+constexpr std::array<std::uint8_t, 32> kCodeHash = {
+    0x20, 0x83, 0x4b, 0x7b, 0x72, 0xb1, 0x12, 0x14, 0x7e, 0x1b, 0x2f, 0xb4, 0x57, 0xb8, 0x4e, 0x74,
+    0xd1, 0xa3, 0x0f, 0x04, 0xf7, 0x37, 0xd4, 0xf6, 0x2a, 0x66, 0x8e, 0x95, 0x52, 0xd2, 0xb7, 0x2f,
+};
+constexpr std::uint16_t kCodeDepth = 6;
+constexpr std::uint32_t kWalletId = 0x7FFFFF11;  // mainnet, base workchain, subwallet 0
+constexpr std::uint8_t kNonBounceable = 0x51;
+constexpr std::uint8_t kBaseWorkchain = 0x00;
+
+// Appends bits most significant first into a zero-initialised byte buffer.
+class BitWriter {
+public:
+    explicit BitWriter(std::span<std::uint8_t> out) : out_(out) {}
+    void put(bool bit) {
+        if (bit) out_[pos_ / 8] |= static_cast<std::uint8_t>(0x80u >> (pos_ % 8));
+        ++pos_;
+    }
+    void put_uint(std::uint64_t value, unsigned bits) {
+        for (unsigned i = bits; i-- > 0;) put(((value >> i) & 1) != 0);
+    }
+    void put_bytes(ByteSpan bytes) {
+        for (std::uint8_t b : bytes) put_uint(b, 8);
+    }
+
+private:
+    std::span<std::uint8_t> out_;
+    std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+namespace ton {
+
+Hash32 wallet_data_cell_hash(std::span<const std::uint8_t, 32> public_key) {
+    // Descriptors: no references; 322 data bits -> 40 + 41 = 0x51. The data
+    // is 41 bytes including the completion tag.
+    std::array<std::uint8_t, 2 + 41> repr{};
+    repr[0] = 0x00;
+    repr[1] = 0x51;
+    BitWriter w{std::span<std::uint8_t>(repr).subspan(2)};
+    w.put(true);               // signature allowed
+    w.put_uint(0, 32);         // sequence number
+    w.put_uint(kWalletId, 32);
+    w.put_bytes(public_key);
+    w.put(false);              // empty extensions dictionary
+    w.put(true);               // completion tag; zero bits follow
+    return sha256(repr);
+}
+
+Hash32 state_init_hash(std::span<const std::uint8_t, 32> data_cell_hash) {
+    // 5 data bits 00110 plus completion tag -> 0x34; two references.
+    std::array<std::uint8_t, 71> repr{};
+    repr[0] = 0x02;
+    repr[1] = 0x01;
+    repr[2] = 0x34;
+    repr[3] = static_cast<std::uint8_t>(kCodeDepth >> 8);
+    repr[4] = static_cast<std::uint8_t>(kCodeDepth & 0xff);
+    repr[5] = 0x00;  // the data cell has no references: depth 0
+    repr[6] = 0x00;
+    std::copy(kCodeHash.begin(), kCodeHash.end(), repr.begin() + 7);
+    std::copy(data_cell_hash.begin(), data_cell_hash.end(), repr.begin() + 39);
+    return sha256(repr);
+}
+
+std::string friendly_address(std::span<const std::uint8_t, 32> account_id) {
+    std::array<std::uint8_t, 36> raw{};
+    raw[0] = kNonBounceable;
+    raw[1] = kBaseWorkchain;
+    std::copy(account_id.begin(), account_id.end(), raw.begin() + 2);
+    const std::uint16_t crc = crc16_xmodem(ByteSpan(raw).first(34));
+    raw[34] = static_cast<std::uint8_t>(crc >> 8);
+    raw[35] = static_cast<std::uint8_t>(crc & 0xff);
+    return base64url_encode(raw);
+}
+
+}  // namespace ton
+
+std::expected<std::string, SignerError> TonSigner::derive_address(ByteSpan key) const {
+    auto pub = ed25519::public_key(key);
+    if (!pub) return std::unexpected(pub.error());
+    const Hash32 data_hash = ton::wallet_data_cell_hash(*pub);
+    const Hash32 account_id = ton::state_init_hash(data_hash);
+    return ton::friendly_address(account_id);
+}
+
+std::expected<SignOutput, SignerError> TonSigner::sign(ByteSpan key, ByteSpan message) const {
+    return ed25519::sign(key, message);
+}
+
+std::expected<SignOutput, SignerError> TonSigner::sign_message(ByteSpan key, ByteSpan message) const {
+    return ed25519::sign(key, message);
+}
+
+std::expected<SignOutput, SignerError> TonSigner::sign_transaction(ByteSpan key, ByteSpan tx) const {
+    return ed25519::sign(key, tx);
+}
+
+std::string TonSigner::default_derivation_path(std::uint32_t index) const {
+    return "m/44'/607'/" + std::to_string(index) + "'";
+}
+
+}  // namespace qel_signer::chains

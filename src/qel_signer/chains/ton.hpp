@@ -1,10 +1,23 @@
 #pragma once
 
+#include <span>
 #include <string>
 
+#include "qel_signer/hash.hpp"
 #include "qel_signer/signer.hpp"
 
 namespace qel_signer::chains {
+
+// The steps of the address, exposed so that each can be checked on its own.
+namespace ton {
+// Hash of the v5r1 wallet data cell (fresh wallet, no extensions) of a key.
+[[nodiscard]] Hash32 wallet_data_cell_hash(std::span<const std::uint8_t, 32> public_key);
+// Hash of the StateInit cell with the v5r1 code and the given data cell:
+// the account id in the base workchain.
+[[nodiscard]] Hash32 state_init_hash(std::span<const std::uint8_t, 32> data_cell_hash);
+// Non-bounceable mainnet base-workchain user-friendly form (48 characters).
+[[nodiscard]] std::string friendly_address(std::span<const std::uint8_t, 32> account_id);
+}  // namespace ton
 
 // TON: v5r1 wallet-contract addresses (non-bounceable, mainnet, base
 // workchain); Ed25519 over the bytes as given.
