@@ -257,6 +257,28 @@ TEST(Segwit, PublishedAddresses) {
     EXPECT_EQ(segwit_v0_encode("bc", Bytes(21, 0)).error(), "invalid witness program length");
 }
 
+// Arbitrary bytes, including NUL and high bytes, must only ever be refused;
+// run under the sanitizer build this also catches reads past the input.
+TEST(Decoders, SurviveArbitraryInput) {
+    std::uint32_t state = 12345;
+    const std::string pool = "qpzry9x8gf2tvdw0s3jn54khce6mua7l1BC0xX=+-_/ \\\xff";
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(static_cast<std::size_t>(round % 97), '\0');
+        for (char& c : text) {
+            state = state * 1103515245u + 12345u;
+            c = (state >> 28) < 12 ? pool[(state >> 16) % pool.size()] : static_cast<char>(state >> 16);
+        }
+        (void)hex_decode(text);
+        (void)base58_decode(text);
+        (void)base58check_decode(text);
+        (void)base64url_decode(text);
+        (void)bech32_decode(text);
+        (void)segwit_decode("bc", text);
+        const Bytes raw(text.begin(), text.end());
+        (void)convert_bits(raw, 5, 8, false);
+    }
+}
+
 TEST(Crc16Xmodem, CheckValue) {
     EXPECT_EQ(crc16_xmodem(ascii("123456789")), 0x31C3);
     EXPECT_EQ(crc16_xmodem({}), 0);

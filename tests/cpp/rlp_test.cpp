@@ -109,4 +109,18 @@ TEST(Rlp, RejectsMalformedTransactionsInOrder) {
     }
 }
 
+TEST(Rlp, ArbitraryShortInputIsBoundsChecked) {
+    // Every 1-3 byte body after a valid type byte: either fails or copies
+    // no more than it was given.
+    for (unsigned a = 0; a < 256; ++a) {
+        for (unsigned b = 0; b < 256; b += 17) {
+            const Bytes tx{0x02, static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b)};
+            const auto out = rlp::encode_signed_typed_tx(tx, 1, kZero, kZero);
+            if (out) {
+                EXPECT_LE(out->size(), tx.size() + 1 + 4 + 2);
+            }
+        }
+    }
+}
+
 }  // namespace
