@@ -7,7 +7,8 @@
 #include <utility>
 
 #include <sodium.h>
-#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "qel_core/os_error.hpp"
 
@@ -15,11 +16,16 @@ namespace qel_signer {
 
 namespace {
 std::atomic<testing::ReleaseObserver> g_release_observer{nullptr};
+
+// Straight to the kernel: sanitizer runtimes replace mlock/munlock with
+// no-ops, which would hide both the lock and its refusal.
+int sys_mlock(const void* data, std::size_t len) { return static_cast<int>(::syscall(SYS_mlock, data, len)); }
+int sys_munlock(const void* data, std::size_t len) { return static_cast<int>(::syscall(SYS_munlock, data, len)); }
 }  // namespace
 
 bool mlock_slice(const void* data, std::size_t len) {
     if (len == 0) return true;
-    if (::mlock(data, len) == 0) return true;
+    if (sys_mlock(data, len) == 0) return true;
     const int err = errno;
     // One write per warning so that concurrent warnings do not interleave.
     const std::string line =
@@ -67,7 +73,7 @@ void SecretBytes::release() noexcept {
     bytes_.resize(cap);
     std::uint8_t* base = bytes_.data();
     sodium_memzero(base, cap);
-    if (len != 0) (void)::munlock(base, len);
+    if (len != 0) (void)sys_munlock(base, len);
     if (auto observer = g_release_observer.load(std::memory_order_acquire)) observer(base, cap);
     Bytes().swap(bytes_);
 }
