@@ -46,8 +46,9 @@ struct CryptoEnvelope {
     // A JSON object with the six members (generic value: sorted by name).
     [[nodiscard]] nlohmann::json to_json() const;
     // Reads by member name; other members ignored. Fails with
-    // "missing field `name`", or an invalid-type text for a member of the
-    // wrong JSON type or an integer outside 0..4294967295.
+    // "missing field `name`", "invalid type: <found>, expected <wanted>" for
+    // a member of the wrong JSON type, or "invalid value: integer `v`,
+    // expected u32" for an integer outside 0..4294967295.
     [[nodiscard]] static std::expected<CryptoEnvelope, std::string> from_json(const nlohmann::json& value);
 };
 

@@ -150,11 +150,4 @@ TEST(Mnemonic, MoveLeavesSourceEmpty) {
     EXPECT_EQ(text_of(b.phrase()), kAbandonAbout);
 }
 
-TEST(Mnemonic, WordList) {
-    const auto& words = qel_signer::bip39_english_words();
-    EXPECT_EQ(words.front(), "abandon");
-    EXPECT_EQ(words[1], "ability");
-    EXPECT_EQ(words.back(), "zoo");
-}
-
 }  // namespace
