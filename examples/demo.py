@@ -7,10 +7,9 @@
 from __future__ import annotations
 
 import argparse
-import http.server
-import json
+import subprocess
+import sys
 import tempfile
-import threading
 
 import qel
 
@@ -24,23 +23,30 @@ UNSIGNED_1559 = (
 FAMILIES = ["ethereum", "solana", "bitcoin", "cosmos", "tron", "ton"]
 
 
-class _Recorder(http.server.BaseHTTPRequestHandler):
-    """Stands in for a JSON-RPC endpoint: records the request, answers with a hash."""
+# A stand-in JSON-RPC endpoint in a child process (the library holds the
+# interpreter lock while curl runs, so it cannot be a thread of this process):
+# prints its port, then the first request body it receives, and answers with a hash.
+STAND_IN = r"""
+import http.server, json, sys
 
-    requests: list[bytes] = []
-
-    def do_POST(self) -> None:  # noqa: N802 (http.server's naming)
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        _Recorder.requests.append(body)
         reply = json.dumps({"jsonrpc": "2.0", "id": 1, "result": "0x" + "ab" * 32}).encode()
         self.send_response(200)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
         self.wfile.write(reply)
+        print(body.decode(), flush=True)
 
-    def log_message(self, *args: object) -> None:
+    def log_message(self, *args):
         pass
+
+server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.handle_request()
+"""
 
 
 def show_accounts(wallet: dict) -> None:
@@ -92,17 +98,14 @@ def main() -> None:
                                      rpc_url=args.rpc_url, vault_path_opt=vault)
             print(f"Sent to {args.rpc_url}: transaction hash {sent['tx_hash']}")
         else:
-            server = http.server.HTTPServer(("127.0.0.1", 0), _Recorder)
-            thread = threading.Thread(target=server.serve_forever, daemon=True)
-            thread.start()
-            try:
-                url = f"http://127.0.0.1:{server.server_address[1]}"
+            with subprocess.Popen([sys.executable, "-c", STAND_IN], stdout=subprocess.PIPE, text=True) as server:
+                assert server.stdout is not None
+                url = f"http://127.0.0.1:{int(server.stdout.readline())}"
                 sent = qel.sign_and_send("demo", "ethereum", UNSIGNED_1559, passphrase=passphrase,
                                          rpc_url=url, vault_path_opt=vault)
-            finally:
-                server.shutdown()
+                request = server.stdout.readline().strip()
             print("Broadcast request it would send (captured by a local stand-in endpoint):")
-            print("  " + _Recorder.requests[-1].decode())
+            print("  " + request)
             print(f"  stand-in reply's transaction hash: {sent['tx_hash']}")
             print("  (run with --rpc-url URL to send it for real)")
 

@@ -149,7 +149,7 @@ TEST(ExtractJsonField, Replies) {
 }
 
 TEST(ExtractJsonField, HostileRepliesAreJsonErrors) {
-    for (const std::string reply : {std::string("<html>502</html>"), std::string(""),
+    for (const std::string& reply : {std::string("<html>502</html>"), std::string(""),
                                     std::string(100000, '[') + std::string(100000, ']')}) {
         auto r = ops::extract_json_field(reply, "result");
         ASSERT_FALSE(r);

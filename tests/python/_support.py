@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
-import http.server
+import base64
 import json
-import threading
+import subprocess
+import sys
+import tempfile
 from pathlib import Path
 
 DATA = Path(__file__).resolve().parents[1] / "data"
@@ -52,37 +54,79 @@ def b58decode(text: str) -> bytes:
     return b"\0" * (len(text) - len(text.lstrip("1"))) + body
 
 
+# The stand-in endpoint runs in its own process: the library holds the
+# interpreter lock while it waits for curl, so a server thread in the test's
+# own interpreter could never answer.
+_SERVER = r"""
+import base64, http.server, json, sys
+state = sys.argv[1]
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        with open(state + "/requests", "a") as f:
+            f.write(base64.b64encode(body).decode() + "\n")
+        with open(state + "/reply.json") as f:
+            cfg = json.load(f)
+        reply = base64.b64decode(cfg["body"])
+        self.send_response(cfg["status"])
+        self.send_header("Content-Type", cfg["content_type"])
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+"""
+
+
 class RpcServer:
-    """A JSON-RPC stand-in on 127.0.0.1 that records request bodies and answers
-    with whatever status and body the test sets."""
+    """A JSON-RPC stand-in on 127.0.0.1, in a child process, that records
+    request bodies and answers with whatever status and body the test sets."""
 
     def __init__(self) -> None:
-        self.requests: list[bytes] = []
+        self._dir = tempfile.TemporaryDirectory(prefix="qel-rpc-")
+        self._state = Path(self._dir.name)
         self.status = 200
         self.reply: bytes = json.dumps({"jsonrpc": "2.0", "id": 1, "result": "0xhash"}).encode()
         self.content_type = "application/json"
-        outer = self
+        self._proc: subprocess.Popen | None = None
+        self._final: list[bytes] | None = None
+        self.url = ""
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self) -> None:  # noqa: N802
-                outer.requests.append(self.rfile.read(int(self.headers.get("Content-Length", "0"))))
-                self.send_response(outer.status)
-                self.send_header("Content-Type", outer.content_type)
-                self.send_header("Content-Length", str(len(outer.reply)))
-                self.end_headers()
-                self.wfile.write(outer.reply)
+    def __setattr__(self, name: str, value: object) -> None:
+        super().__setattr__(name, value)
+        if name in ("status", "reply", "content_type") and all(
+            hasattr(self, k) for k in ("status", "reply", "content_type")
+        ):
+            cfg = {"status": self.status, "body": base64.b64encode(self.reply).decode(),
+                   "content_type": self.content_type}
+            (self._state / "reply.json").write_text(json.dumps(cfg))
 
-            def log_message(self, *args: object) -> None:
-                pass
-
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.url = f"http://127.0.0.1:{self._server.server_address[1]}"
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+    @property
+    def requests(self) -> list[bytes]:
+        if self._final is not None:
+            return self._final
+        log = self._state / "requests"
+        if not log.exists():
+            return []
+        return [base64.b64decode(line) for line in log.read_text().splitlines()]
 
     def __enter__(self) -> "RpcServer":
-        self._thread.start()
+        self._proc = subprocess.Popen([sys.executable, "-c", _SERVER, str(self._state)], stdout=subprocess.PIPE)
+        assert self._proc.stdout is not None
+        self.url = f"http://127.0.0.1:{int(self._proc.stdout.readline())}"
         return self
 
     def __exit__(self, *exc: object) -> None:
-        self._server.shutdown()
-        self._server.server_close()
+        assert self._proc is not None
+        self._proc.kill()
+        self._proc.wait()
+        assert self._proc.stdout is not None
+        self._proc.stdout.close()
+        self._final = self.requests
+        self._dir.cleanup()
