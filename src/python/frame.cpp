@@ -200,11 +200,6 @@ std::optional<std::uint32_t> Arguments::opt_count(std::size_t i) const {
 
 std::uint32_t Arguments::count(std::size_t i) const { return slot(i, ParamKind::CountDefault12).count; }
 
-std::mutex& operation_mutex() noexcept {
-    static std::mutex mutex;
-    return mutex;
-}
-
 PyObject* to_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }

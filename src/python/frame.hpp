@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -143,34 +142,6 @@ PyObject* guarded(Body&& body) noexcept {
     } catch (...) {
         return report_fault(std::current_exception());
     }
-}
-
-// Lets other Python threads run while an operation works, and takes the
-// interpreter lock back on every way out, exceptions included.
-class GilRelease {
-public:
-    GilRelease() noexcept : state_(PyEval_SaveThread()) {}
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-    ~GilRelease() { PyEval_RestoreThread(state_); }
-
-private:
-    PyThreadState* state_;
-};
-
-// Operations serialise on this lock instead of on the interpreter lock: calls
-// still run one at a time (the vault has no other protection against two
-// writers), but a Python thread the operation depends on, such as an
-// in-process RPC endpoint that curl is talking to, keeps running.
-std::mutex& operation_mutex() noexcept;
-
-// Runs one wallet operation, which must not touch Python objects. The mutex is
-// only ever taken without the interpreter lock, so the two cannot deadlock.
-template <class Op>
-auto run_operation(Op&& op) -> decltype(std::forward<Op>(op)()) {
-    GilRelease release;
-    std::lock_guard<std::mutex> lock(operation_mutex());
-    return std::forward<Op>(op)();
 }
 
 // The whole life of one call: bind, convert, then run `body` on the arguments.

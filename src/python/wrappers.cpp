@@ -82,77 +82,72 @@ PyObject* finish(const std::expected<void, QelLibError>& result) {
 // ---- typed bodies ----
 
 PyObject* generate_mnemonic_impl(std::uint32_t words) {
-    auto r = run_operation([&] { return ops::generate_mnemonic(words); });
+    auto r = ops::generate_mnemonic(words);
     return finish(r, secret_text_result);
 }
 
 PyObject* derive_address_impl(std::string_view mnemonic, std::string_view chain, OptIndex index) {
-    auto r = run_operation([&] { return ops::derive_address(mnemonic, chain, index); });
+    auto r = ops::derive_address(mnemonic, chain, index);
     return finish(r, text_result);
 }
 
 PyObject* create_wallet_impl(std::string_view name, OptText passphrase, OptIndex words, const OptPath& vault) {
-    auto r = run_operation([&] { return ops::create_wallet(name, passphrase, words, vault); });
+    auto r = ops::create_wallet(name, passphrase, words, vault);
     return finish(r, wallet_dict);
 }
 
 PyObject* import_wallet_mnemonic_impl(std::string_view name, std::string_view mnemonic, OptText passphrase,
                                       OptIndex index, const OptPath& vault) {
-    auto r = run_operation([&] { return ops::import_wallet_mnemonic(name, mnemonic, passphrase, index, vault); });
+    auto r = ops::import_wallet_mnemonic(name, mnemonic, passphrase, index, vault);
     return finish(r, wallet_dict);
 }
 
 PyObject* import_wallet_private_key_impl(std::string_view name, std::string_view private_key_hex, OptText chain,
                                          OptText passphrase, const OptPath& vault, OptText secp256k1_key,
                                          OptText ed25519_key) {
-    auto r = run_operation([&] {
-        return ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
-                                              ed25519_key);
-    });
+    auto r = ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
+                                            ed25519_key);
     return finish(r, wallet_dict);
 }
 
 PyObject* list_wallets_impl(const OptPath& vault) {
-    auto r = run_operation([&] { return ops::list_wallets(vault); });
+    auto r = ops::list_wallets(vault);
     return finish(r, [](const std::vector<qel_lib::WalletInfo>& wallets) { return make_list(wallets, wallet_dict); });
 }
 
 PyObject* get_wallet_impl(std::string_view name_or_id, const OptPath& vault) {
-    auto r = run_operation([&] { return ops::get_wallet(name_or_id, vault); });
+    auto r = ops::get_wallet(name_or_id, vault);
     return finish(r, wallet_dict);
 }
 
 PyObject* delete_wallet_impl(std::string_view name_or_id, const OptPath& vault) {
-    return finish(run_operation([&] { return ops::delete_wallet(name_or_id, vault); }));
+    return finish(ops::delete_wallet(name_or_id, vault));
 }
 
 PyObject* export_wallet_impl(std::string_view name_or_id, OptText passphrase, const OptPath& vault) {
-    auto r = run_operation([&] { return ops::export_wallet(name_or_id, passphrase, vault); });
+    auto r = ops::export_wallet(name_or_id, passphrase, vault);
     return finish(r, secret_text_result);
 }
 
 PyObject* rename_wallet_impl(std::string_view name_or_id, std::string_view new_name, const OptPath& vault) {
-    return finish(run_operation([&] { return ops::rename_wallet(name_or_id, new_name, vault); }));
+    return finish(ops::rename_wallet(name_or_id, new_name, vault));
 }
 
 PyObject* sign_transaction_impl(std::string_view wallet, std::string_view chain, std::string_view tx_hex,
                                 OptText passphrase, OptIndex index, const OptPath& vault) {
-    auto r = run_operation(
-        [&] { return ops::sign_transaction(wallet, chain, tx_hex, passphrase, index, vault); });
+    auto r = ops::sign_transaction(wallet, chain, tx_hex, passphrase, index, vault);
     return finish(r, signature_dict);
 }
 
 PyObject* sign_message_impl(std::string_view wallet, std::string_view chain, std::string_view message,
                             OptText passphrase, OptText encoding, OptIndex index, const OptPath& vault) {
-    auto r = run_operation(
-        [&] { return ops::sign_message(wallet, chain, message, passphrase, encoding, index, vault); });
+    auto r = ops::sign_message(wallet, chain, message, passphrase, encoding, index, vault);
     return finish(r, signature_dict);
 }
 
 PyObject* sign_and_send_impl(std::string_view wallet, std::string_view chain, std::string_view tx_hex,
                              OptText passphrase, OptIndex index, OptText rpc_url, const OptPath& vault) {
-    auto r = run_operation(
-        [&] { return ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault); });
+    auto r = ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault);
     return finish(r, broadcast_dict);
 }
 

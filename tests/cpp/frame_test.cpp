@@ -84,24 +84,6 @@ TEST_F(FrameTest, EscapingFaultsBecomePanicExceptionWithTheirText) {
     }
 }
 
-TEST_F(FrameTest, OperationsRunWithoutTheInterpreterLockAndGiveItBack) {
-    ASSERT_TRUE(PyGILState_Check());
-    EXPECT_EQ(qel_py::run_operation([] { return PyGILState_Check(); }), 0);
-    EXPECT_TRUE(PyGILState_Check());
-
-    // A fault inside an operation unwinds through the release and is reported
-    // with the lock held again.
-    EXPECT_EQ(qel_py::guarded([]() -> PyObject* {
-                  return qel_py::run_operation([]() -> PyObject* { throw std::runtime_error("inside"); });
-              }),
-              nullptr);
-    EXPECT_TRUE(PyGILState_Check());
-    EXPECT_EQ(take_error().text, "inside");
-    // and the operation lock was released on the way out
-    EXPECT_TRUE(qel_py::operation_mutex().try_lock());
-    qel_py::operation_mutex().unlock();
-}
-
 TEST_F(FrameTest, PanicReplacesAPendingPythonError) {
     PyErr_SetString(PyExc_ValueError, "pending");
     EXPECT_EQ(qel_py::guarded([]() -> PyObject* { throw std::runtime_error("fault"); }), nullptr);
