@@ -140,6 +140,8 @@ std::expected<Bytes, std::string> hex_decode(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const int v = hex_value(static_cast<unsigned char>(text[i]));
         if (v < 0) {
+            // Keys are decoded here too: leave no partial key in freed memory.
+            OPENSSL_cleanse(out.data(), out.size());
             return std::unexpected("Invalid character " + quote_char(static_cast<unsigned char>(text[i])) +
                                    " at position " + std::to_string(i));
         }
