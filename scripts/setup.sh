@@ -38,6 +38,17 @@ find_python312() {
 }
 
 venv=.venv
+
+# pip, quiet, keeping its exit status; drops the notes about package index
+# locations this machine's pip configuration names but does not have.
+pip_quiet() {
+  local log status=0
+  log=$(mktemp)
+  "$venv/bin/python" -m pip "$@" -q >"$log" 2>&1 || status=$?
+  grep -v '^WARNING: Location' "$log" || true
+  rm -f "$log"
+  return $status
+}
 if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c 'import sys; assert sys.version_info[:2] == (3, 12)' 2>/dev/null; then
   py=$(find_python312)
   if [ -z "$py" ]; then
@@ -52,8 +63,8 @@ fi
 deps_stamp="$venv/.qel-deps"
 deps_key=$(sha256sum pyproject.toml | cut -d' ' -f1)
 if [ "$(cat "$deps_stamp" 2>/dev/null)" != "$deps_key" ]; then
-  "$venv/bin/python" -m pip install -q --upgrade pip
-  "$venv/bin/python" -m pip install -q "scikit-build-core>=0.10" \
+  pip_quiet install --upgrade pip
+  pip_quiet install "scikit-build-core>=0.10" \
     $("$venv/bin/python" - <<'PY'
 import tomllib
 with open("pyproject.toml", "rb") as f:
@@ -67,6 +78,6 @@ fi
 pkg_stamp="$venv/.qel-installed"
 if [ ! -f "$pkg_stamp" ] || [ -n "$(find src python cmake data CMakeLists.txt pyproject.toml -newer "$pkg_stamp" -print -quit)" ]; then
   echo "setup: building and installing qel"
-  "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps .
+  pip_quiet install --no-build-isolation --no-deps .
   touch "$pkg_stamp"
 fi
