@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace qel_py {
 
@@ -210,10 +211,31 @@ PyObject* none() { Py_RETURN_NONE; }
 
 PyObject* new_dict() { return PyDict_New(); }
 
+namespace {
+// Result keys are a handful of literals; interning each once spares a string
+// creation and a hash per key per record (a listing makes hundreds of
+// thousands). The module lives in one interpreter only, so the cache can too.
+PyObject* key_object(const char* key) {
+    struct Entry {
+        const char* literal;
+        PyObject* object;
+    };
+    static std::vector<Entry> cache;
+    for (const Entry& e : cache) {
+        if (e.literal == key) return e.object;
+    }
+    PyObject* object = PyUnicode_InternFromString(key);
+    if (object != nullptr) cache.push_back({key, object});
+    return object;
+}
+}  // namespace
+
 bool set_item(PyObject* dict, const char* key, PyObject* value) {
     Ref owned{value};
     if (!owned) return false;
-    return PyDict_SetItemString(dict, key, owned.get()) == 0;
+    PyObject* key_obj = key_object(key);
+    if (key_obj == nullptr) return false;
+    return PyDict_SetItem(dict, key_obj, owned.get()) == 0;
 }
 
 PyObject* raise_operation_error(const qel_lib::QelLibError& error) {

@@ -45,11 +45,12 @@ std::string missing(std::string_view name) {
 
 using Result = std::expected<void, std::string>;
 
-Result read_string(const json& obj, const char* name, std::string& out) {
+// Moves the string out: the parsed document is thrown away afterwards.
+Result read_string(json& obj, const char* name, std::string& out) {
     const auto it = obj.find(name);
     if (it == obj.end()) return std::unexpected(missing(name));
     if (!it->is_string()) return std::unexpected(invalid_type(*it, "a string"));
-    out = it->get<std::string>();
+    out = std::move(it->get_ref<std::string&>());
     return {};
 }
 
@@ -85,7 +86,7 @@ std::expected<KeyType, std::string> key_type_from_json(const json& v) {
     return std::unexpected("unknown variant `" + sanitize_utf8(*name) + "`, expected `mnemonic` or `private_key`");
 }
 
-std::expected<WalletAccount, std::string> account_from_json(const json& v) {
+std::expected<WalletAccount, std::string> account_from_json(json& v) {
     if (!v.is_object()) return std::unexpected(invalid_type(v, "struct WalletAccount"));
     WalletAccount account;
     Result r = read_string(v, "account_id", account.account_id);
@@ -141,7 +142,7 @@ std::string EncryptedWallet::to_file_text() const {
 std::expected<EncryptedWallet, std::string> EncryptedWallet::from_file_text(std::string_view text) {
     auto parsed = parse_json_strict(text);
     if (!parsed) return std::unexpected(parsed.error());
-    const json& doc = *parsed;
+    json& doc = *parsed;
     if (!doc.is_object()) return std::unexpected(invalid_type(doc, "struct EncryptedWallet"));
 
     EncryptedWallet w;
@@ -161,7 +162,7 @@ std::expected<EncryptedWallet, std::string> EncryptedWallet::from_file_text(std:
     if (accounts == doc.end()) return std::unexpected(missing("accounts"));
     if (!accounts->is_array()) return std::unexpected(invalid_type(*accounts, "a sequence"));
     w.accounts.reserve(accounts->size());
-    for (const json& entry : *accounts) {
+    for (json& entry : *accounts) {
         auto account = account_from_json(entry);
         if (!account) return std::unexpected(account.error());
         w.accounts.push_back(std::move(*account));
@@ -169,7 +170,6 @@ std::expected<EncryptedWallet, std::string> EncryptedWallet::from_file_text(std:
 
     const auto crypto = doc.find("crypto");
     if (crypto == doc.end()) return std::unexpected(missing("crypto"));
-    w.crypto = *crypto;
 
     const auto key_type = doc.find("key_type");
     if (key_type == doc.end()) return std::unexpected(missing("key_type"));
@@ -177,7 +177,9 @@ std::expected<EncryptedWallet, std::string> EncryptedWallet::from_file_text(std:
     if (!kt) return std::unexpected(kt.error());
     w.key_type = *kt;
 
-    if (const auto it = doc.find("metadata"); it != doc.end()) w.metadata = *it;
+    // The document is ours: take its generic members instead of copying them.
+    w.crypto = std::move(*crypto);
+    if (const auto it = doc.find("metadata"); it != doc.end()) w.metadata = std::move(*it);
     return w;
 }
 

@@ -258,19 +258,34 @@ WalletInfo wallet_to_info(const EncryptedWallet& wallet) {
     return info;
 }
 
+WalletInfo wallet_to_info(EncryptedWallet&& wallet) {
+    WalletInfo info{
+        .id = std::move(wallet.id), .name = std::move(wallet.name), .accounts = {},
+        .created_at = std::move(wallet.created_at)};
+    info.accounts.reserve(wallet.accounts.size());
+    for (WalletAccount& account : wallet.accounts) {
+        info.accounts.push_back(AccountInfo{
+            .chain_id = std::move(account.chain_id),
+            .address = std::move(account.address),
+            .derivation_path = std::move(account.derivation_path),
+        });
+    }
+    return info;
+}
+
 std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath& vault_root) {
     auto wallets = vault::list_encrypted_wallets(vault_root);
     if (!wallets) return std::unexpected(wallets.error());
     std::vector<WalletInfo> infos;
     infos.reserve(wallets->size());
-    for (const EncryptedWallet& wallet : *wallets) infos.push_back(wallet_to_info(wallet));
+    for (EncryptedWallet& wallet : *wallets) infos.push_back(wallet_to_info(std::move(wallet)));
     return infos;
 }
 
 std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id, const OptPath& vault_root) {
     auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
     if (!wallet) return std::unexpected(wallet.error());
-    return wallet_to_info(*wallet);
+    return wallet_to_info(std::move(*wallet));
 }
 
 std::expected<void, QelLibError> delete_wallet(std::string_view name_or_id, const OptPath& vault_root) {

@@ -43,6 +43,8 @@ using OptIndex = std::optional<std::uint32_t>;
 // Hex key with an optional "0x" prefix: InvalidInput "invalid hex private key: ...".
 [[nodiscard]] std::expected<qel_signer::SecretBytes, QelLibError> decode_hex_key(std::string_view text);
 [[nodiscard]] WalletInfo wallet_to_info(const qel_core::EncryptedWallet& wallet);
+// The same, taking the record's texts instead of copying them.
+[[nodiscard]] WalletInfo wallet_to_info(qel_core::EncryptedWallet&& wallet);
 
 [[nodiscard]] std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath& vault_root);
 [[nodiscard]] std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id,

@@ -45,9 +45,11 @@ bool has_json_extension(std::string_view name) {
     return name.size() > 5 && name.ends_with(".json");
 }
 
-// Whole-file read; the error is an OS error text. Non-blocking open so that a
-// FIFO planted in the vault cannot hang the listing.
-std::expected<std::string, std::string> read_file(const fs::path& path) {
+// Whole-file read into `text`, reusing its capacity (a listing reads thousands
+// of files, and a fresh buffer each time costs more than the read); the error
+// is an OS error text. Non-blocking open so that a FIFO planted in the vault
+// cannot hang the listing.
+std::expected<void, std::string> read_file(const fs::path& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
     struct stat st {};
@@ -68,10 +70,19 @@ std::expected<std::string, std::string> read_file(const fs::path& path) {
         ::close(fd);
         return std::unexpected(std::string("file too large"));
     }
-    std::string text;
-    char buf[8192];
+    // Read straight into a buffer of the file's size (one more byte shows
+    // whether it grew meanwhile), then keep going only if it did.
+    text.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (used == text.size()) {
+            if (text.size() > static_cast<std::size_t>(kMaxWalletFileBytes)) {
+                ::close(fd);
+                return std::unexpected(std::string("file too large"));
+            }
+            text.resize(text.size() * 2);
+        }
+        const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             const int err = errno;
@@ -79,14 +90,15 @@ std::expected<std::string, std::string> read_file(const fs::path& path) {
             return std::unexpected(qel_core::os_error_text(err));
         }
         if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > static_cast<std::size_t>(kMaxWalletFileBytes)) {
-            ::close(fd);
-            return std::unexpected(std::string("file too large"));
-        }
+        used += static_cast<std::size_t>(n);
+    }
+    text.resize(used);
+    if (used > static_cast<std::size_t>(kMaxWalletFileBytes)) {
+        ::close(fd);
+        return std::unexpected(std::string("file too large"));
     }
     ::close(fd);
-    return text;
+    return {};
 }
 
 bool write_all(int fd, std::string_view data) {
@@ -212,25 +224,34 @@ std::expected<std::vector<EncryptedWallet>, QelLibError> list_encrypted_wallets(
         if (errno == ENOENT) return std::vector<EncryptedWallet>{};
         return std::unexpected(QelLibError::io_errno(errno));
     }
-    std::vector<EncryptedWallet> wallets;
+    // Names first, then the files: knowing the count up front sizes the list
+    // once instead of regrowing it through thousands of wallets.
+    std::vector<std::string> names;
     std::optional<QelLibError> failure;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(handle);
+        if (entry == nullptr) {
+            if (errno != 0) failure = QelLibError::io_errno(errno);
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (has_json_extension(name)) names.emplace_back(name);
+    }
+    ::closedir(handle);
+    if (failure) return std::unexpected(*failure);
+
+    std::vector<EncryptedWallet> wallets;
+    wallets.reserve(names.size());
+    std::string text;
     try {
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(handle);
-            if (entry == nullptr) {
-                if (errno != 0) failure = QelLibError::io_errno(errno);
-                break;
-            }
-            const std::string_view name = entry->d_name;
-            if (!has_json_extension(name)) continue;
+        for (const std::string& name : names) {
             const fs::path path = *dir / name;
-            auto text = read_file(path);
-            if (!text) {
-                warn("skipping " + path.string() + ": " + text.error());
+            if (auto read = read_file(path, text); !read) {
+                warn("skipping " + path.string() + ": " + read.error());
                 continue;
             }
-            auto wallet = EncryptedWallet::from_file_text(*text);
+            auto wallet = EncryptedWallet::from_file_text(text);
             if (!wallet) {
                 warn("skipping " + path.string() + ": " + wallet.error());
                 continue;
@@ -238,10 +259,8 @@ std::expected<std::vector<EncryptedWallet>, QelLibError> list_encrypted_wallets(
             wallets.push_back(std::move(*wallet));
         }
     } catch (const std::exception& e) {
-        failure = QelLibError::io(e.what());
+        return std::unexpected(QelLibError::io(e.what()));
     }
-    ::closedir(handle);
-    if (failure) return std::unexpected(*failure);
 
     std::stable_sort(wallets.begin(), wallets.end(),
                      [](const EncryptedWallet& a, const EncryptedWallet& b) { return a.created_at > b.created_at; });

@@ -123,3 +123,57 @@ TEST(DumpPretty, OrderedValuesKeepInsertionOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reader against the library's own parser on documents that both accept.
+TEST(ParseJsonStrict, AgreesWithTheLibraryOnValidDocuments) {
+    for (const std::string text : {
+             R"({"a":[1,-2,3.5,1e2,-0,18446744073709551615,-9223372036854775808,18446744073709551616],"b":null})",
+             R"([true,false,null,"",{}, [] ,"\u00e9\ud83d\ude00\n\t\"\\\/\b\f\r"])",
+             " \t\r\n{\"k\" : \"v\" } \n",
+             "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"",
+             "1e-400",
+         }) {
+        auto ours = parse_json_strict(text);
+        ASSERT_TRUE(ours.has_value()) << text << ": " << ours.error();
+        EXPECT_EQ(*ours, json::parse(text)) << text;
+        EXPECT_EQ(ours->dump(), json::parse(text).dump()) << text;
+    }
+}
+
+TEST(ParseJsonStrict, RejectsWhatTheGrammarDoesNot) {
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"", "unexpected end of input at line 1 column 1"},
+        {"{\"id\":", "unexpected end of input at line 1 column 7"},
+        {"[1,]", "invalid value at line 1 column 4"},
+        {"{} x", "trailing characters after the JSON value at line 1 column 4"},
+        {"{\n\"a\" 1}", "expected ':' at line 2 column 5"},
+        {"{'a':1}", "expected a member name at line 1 column 2"},
+        {"[01]", "expected ',' or ']' at line 1 column 3"},
+        {"[1.]", "invalid number at line 1 column 4"},
+        {"[-]", "invalid value at line 1 column 3"},
+        {"1e999", "number out of range at line 1 column 6"},
+        {"nul", "invalid literal at line 1 column 1"},
+        {"\"a\x01\"", "control character in string at line 1 column 3"},
+        {"\"\xff\"", "invalid UTF-8 in string at line 1 column 2"},
+        {"\"\xed\xa0\x80\"", "invalid UTF-8 in string at line 1 column 2"},
+        {"\"\\x\"", "invalid escape in string at line 1 column 3"},
+        {"\"\\ud800\"", "high surrogate not followed by a low one at line 1 column 8"},
+        {"\"\\udc00\"", "lone low surrogate in \\u escape at line 1 column 8"},
+        {"\"\\u12\"", "truncated \\u escape at line 1 column 4"},
+        {"\"\\u12g4\"", "invalid \\u escape at line 1 column 4"},
+        {"\"abc", "unterminated string at line 1 column 5"},
+    };
+    for (const Case& c : cases) {
+        auto r = parse_json_strict(c.text);
+        ASSERT_FALSE(r.has_value()) << c.text;
+        EXPECT_EQ(r.error(), c.error) << c.text;
+    }
+}
+
+}  // namespace
