@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 
+#include "paired.hpp"
 #include "qel_lib/ops.hpp"
 
 namespace {
@@ -36,6 +37,25 @@ BENCHMARK_CAPTURE(BM_DeriveAddress, bitcoin, "bitcoin")->Unit(benchmark::kMicros
 BENCHMARK_CAPTURE(BM_DeriveAddress, cosmos, "cosmos")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DeriveAddress, tron, "tron")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DeriveAddress, ton, "ton")->Unit(benchmark::kMicrosecond);
+
+// Alternated with the bare PBKDF2 call: the figure to read is the ratio.
+void BM_DeriveVsPbkdf2(benchmark::State& state, const char* chain) {
+    std::array<unsigned char, 64> seed{};
+    qel_bench::paired(
+        state, 200, [&] { benchmark::DoNotOptimize(qel_lib::ops::derive_address(kPhrase, chain, 0u)); },
+        [&] {
+            PKCS5_PBKDF2_HMAC(kPhrase.data(), static_cast<int>(kPhrase.size()),
+                              reinterpret_cast<const unsigned char*>("mnemonic"), 8, 2048, EVP_sha512(), 64,
+                              seed.data());
+            benchmark::DoNotOptimize(seed);
+        });
+}
+BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, ethereum, "ethereum")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, solana, "solana")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, bitcoin, "bitcoin")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, cosmos, "cosmos")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, tron, "tron")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, ton, "ton")->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

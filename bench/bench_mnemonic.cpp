@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
+#include "paired.hpp"
 #include "qel_signer/mnemonic.hpp"
 
 namespace {
@@ -47,6 +48,26 @@ void BM_MnemonicFromPhrase(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MnemonicFromPhrase);
+
+// The two above, alternated: the figure to read is the ratio.
+void BM_ToSeedVsBarePbkdf2(benchmark::State& state) {
+    auto mnemonic = qel_signer::Mnemonic::from_phrase(kPhrase);
+    if (!mnemonic) {
+        state.SkipWithError("phrase rejected");
+        return;
+    }
+    static constexpr char kSalt[] = "mnemonic";
+    std::array<std::uint8_t, 64> bare_seed{};
+    qel_bench::paired(
+        state, 400, [&] { benchmark::DoNotOptimize(mnemonic->to_seed("").data()); },
+        [&] {
+            PKCS5_PBKDF2_HMAC(kPhrase.data(), static_cast<int>(kPhrase.size()),
+                              reinterpret_cast<const unsigned char*>(kSalt), sizeof kSalt - 1, 2048, EVP_sha512(),
+                              static_cast<int>(bare_seed.size()), bare_seed.data());
+            benchmark::DoNotOptimize(bare_seed.data());
+        });
+}
+BENCHMARK(BM_ToSeedVsBarePbkdf2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "paired.hpp"
 #include "qel_lib/ops.hpp"
 
 namespace {
@@ -64,6 +65,49 @@ void BM_SignMessage(benchmark::State& state) {
     fs::remove_all(root);
 }
 BENCHMARK(BM_SignMessage)->Unit(benchmark::kMillisecond);
+
+// Alternated with the bare scrypt call: the figures to read are the ratios.
+void bare_scrypt() {
+    std::array<unsigned char, 32> salt{};
+    std::array<unsigned char, 32> key{};
+    const std::string pass = "bench passphrase";
+    crypto_pwhash_scryptsalsa208sha256_ll(reinterpret_cast<const uint8_t*>(pass.data()), pass.size(), salt.data(),
+                                          salt.size(), 1u << 18, 8, 1, key.data(), key.size());
+    benchmark::DoNotOptimize(key);
+}
+
+void BM_CreateWalletVsScrypt(benchmark::State& state) {
+    const fs::path root = fresh_vault("qel-bench-create-pair");
+    int i = 0;
+    qel_bench::paired(
+        state, 8,
+        [&] {
+            benchmark::DoNotOptimize(qel_lib::ops::create_wallet("p" + std::to_string(i++),
+                                                                 std::string_view("bench passphrase"), std::nullopt,
+                                                                 root));
+        },
+        bare_scrypt);
+    fs::remove_all(root);
+}
+BENCHMARK(BM_CreateWalletVsScrypt)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_SignMessageVsScrypt(benchmark::State& state) {
+    const fs::path root = fresh_vault("qel-bench-sign-pair");
+    if (!qel_lib::ops::create_wallet("signer", std::string_view("bench passphrase"), std::nullopt, root)) {
+        state.SkipWithError("create_wallet failed");
+        return;
+    }
+    qel_bench::paired(
+        state, 8,
+        [&] {
+            benchmark::DoNotOptimize(qel_lib::ops::sign_message("signer", "ethereum", "hello",
+                                                                std::string_view("bench passphrase"), std::nullopt,
+                                                                std::nullopt, root));
+        },
+        bare_scrypt);
+    fs::remove_all(root);
+}
+BENCHMARK(BM_SignMessageVsScrypt)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

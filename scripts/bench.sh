@@ -7,7 +7,7 @@ cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF -DQEL
 cmake --build build/bench -j "$(nproc)"
 for b in bench_mnemonic bench_derive bench_wallet; do
   echo "== $b"
-  build/bench/bench/$b --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+  build/bench/bench/$b
 done
 echo "== list_wallets"
 .venv/bin/python bench/list_wallets.py
