@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "json.hpp"
+#include "utf8.hpp"
 
 namespace qel_core {
 
@@ -62,10 +63,6 @@ std::pair<bool, std::vector<std::string>> components(const std::string& p) {
 
 bool same_path(const std::string& a, const std::string& b) {
     return components(a) == components(b);
-}
-
-bool is_valid_utf8(std::string_view s) {
-    return sanitize_utf8(s) == s;
 }
 
 // The file's shape; any deviation rejects the whole file.

@@ -7,40 +7,13 @@
 #include <exception>
 #include <vector>
 
+#include "utf8.hpp"
+
 namespace qel_core {
 
 namespace {
 
 using nlohmann::json;
-
-// Length of the well-formed UTF-8 sequence at p (at most n bytes available),
-// or 0 when the byte at p does not start one.
-std::size_t utf8_sequence_length(const unsigned char* p, std::size_t n) {
-    const unsigned char b = p[0];
-    if (b < 0x80) return 1;
-    std::size_t len = 0;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-        len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        len = 3;
-        if (b == 0xE0) lo = 0xA0;  // overlong
-        if (b == 0xED) hi = 0x9F;  // surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        len = 4;
-        if (b == 0xF0) lo = 0x90;  // overlong
-        if (b == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (n < len) return 0;
-    if (p[1] < lo || p[1] > hi) return 0;
-    for (std::size_t i = 2; i < len; ++i) {
-        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-    }
-    return len;
-}
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
@@ -52,7 +25,7 @@ void write_string(std::string_view s, std::string& out) {
     while (i < s.size()) {
         const unsigned char c = p[i];
         if (c >= 0x80) {
-            const std::size_t len = utf8_sequence_length(p + i, s.size() - i);
+            const std::size_t len = utf8_sequence_length(s.substr(i));
             if (len == 0) {
                 out += kReplacement;
                 ++i;
@@ -340,8 +313,7 @@ private:
             }
             if (c < 0x20) return fail("control character in string");
             if (c >= 0x80) {
-                const std::size_t len = utf8_sequence_length(reinterpret_cast<const unsigned char*>(p_),
-                                                             static_cast<std::size_t>(end_ - p_));
+                const std::size_t len = utf8_sequence_length(std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
                 if (len == 0) return fail("invalid UTF-8 in string");
                 out.append(p_, len);
                 p_ += len;
@@ -443,32 +415,14 @@ private:
 
 }  // namespace
 
-std::string sanitize_utf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t len = utf8_sequence_length(p + i, text.size() - i);
-        if (len == 0) {
-            out += kReplacement;
-            ++i;
-        } else {
-            out.append(text.data() + i, len);
-            i += len;
-        }
-    }
-    return out;
-}
-
 std::expected<nlohmann::json, std::string> parse_json_strict(std::string_view text) {
     try {
         Reader reader(text);
         json doc;
-        if (!reader.document(doc)) return std::unexpected(sanitize_utf8(reader.error()));
+        if (!reader.document(doc)) return std::unexpected(utf8_lossy(reader.error()));
         return doc;
     } catch (const std::exception& e) {
-        return std::unexpected(sanitize_utf8(e.what()));
+        return std::unexpected(utf8_lossy(e.what()));
     }
 }
 

@@ -30,8 +30,4 @@ inline constexpr std::size_t kMaxJsonDepth = 256;
 // fixed by the file format rather than by name).
 [[nodiscard]] std::string dump_pretty(const nlohmann::ordered_json& value);
 
-// Replaces every byte that is not part of a well-formed UTF-8 sequence by
-// U+FFFD.
-[[nodiscard]] std::string sanitize_utf8(std::string_view text);
-
 }  // namespace qel_core

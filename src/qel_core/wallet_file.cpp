@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "json.hpp"
+#include "utf8.hpp"
 
 namespace qel_core {
 
@@ -24,8 +25,8 @@ std::string describe(const json& v) {
             const std::string& s = v.get_ref<const std::string&>();
             constexpr std::size_t kMax = 64;
             if (s.size() <= kMax) return "string " + dump_pretty(v);
-            // sanitize_utf8 mends a sequence cut in the middle.
-            return "string " + dump_pretty(json(sanitize_utf8(std::string_view(s).substr(0, kMax)) + "..."));
+            // utf8_lossy mends a sequence cut in the middle.
+            return "string " + dump_pretty(json(utf8_lossy(std::string_view(s).substr(0, kMax)) + "..."));
         }
         case json::value_t::array: return "sequence";
         case json::value_t::object: return "map";
@@ -83,7 +84,7 @@ std::expected<KeyType, std::string> key_type_from_json(const json& v) {
     }
     if (*name == "mnemonic") return KeyType::Mnemonic;
     if (*name == "private_key") return KeyType::PrivateKey;
-    return std::unexpected("unknown variant `" + sanitize_utf8(*name) + "`, expected `mnemonic` or `private_key`");
+    return std::unexpected("unknown variant `" + utf8_lossy(*name) + "`, expected `mnemonic` or `private_key`");
 }
 
 std::expected<WalletAccount, std::string> account_from_json(json& v) {

@@ -16,6 +16,7 @@
 #include "qel_core/os_error.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/signer.hpp"
+#include "qel_core/utf8.hpp"
 #include "text.hpp"
 
 extern char** environ;
@@ -168,8 +169,8 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
         return std::unexpected(QelLibError::broadcast_failed("reply larger than " + std::to_string(kMaxCapture) +
                                                              " bytes"));
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return utf8_lossy(out);
-    return std::unexpected(QelLibError::broadcast_failed(utf8_lossy(err)));
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return qel_core::utf8_lossy(out);
+    return std::unexpected(QelLibError::broadcast_failed(qel_core::utf8_lossy(err)));
 }
 
 std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name) {
@@ -215,8 +216,8 @@ std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::str
 
 std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, std::string_view chain, ByteSpan tx,
                                                                  OptText rpc_url) {
-    auto resolved = qel_core::parse_chain(chain);
-    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    auto resolved = resolve_chain(chain);
+    if (!resolved) return std::unexpected(resolved.error());
     const auto signer = qel_signer::signer_for_chain(resolved->chain_type);
     auto signable = signer->extract_signable_bytes(tx);
     if (!signable) return std::unexpected(signable.error());
@@ -243,14 +244,10 @@ std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, 
 std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                      OptText rpc_url, const OptPath& vault_root) {
-    auto resolved = qel_core::parse_chain(chain);
-    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
-    auto tx = decode_tx_hex(tx_hex);
-    if (!tx) return std::unexpected(tx.error());
-    auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);
-    if (!key) return std::unexpected(key.error());
+    auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root);
+    if (!unlocked) return std::unexpected(unlocked.error());
     // The key stays in its wiped buffer until the endpoint has answered.
-    return sign_encode_and_broadcast(key->as_slice(), chain, *tx, rpc_url);
+    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, rpc_url);
 }
 
 }  // namespace qel_lib::ops

@@ -10,6 +10,7 @@
 #include "qel_signer/hd.hpp"
 #include "qel_signer/random.hpp"
 #include "qel_signer/signer.hpp"
+#include "qel_core/utf8.hpp"
 #include "text.hpp"
 #include "vault.hpp"
 
@@ -27,10 +28,6 @@ using qel_signer::Mnemonic;
 using qel_signer::SecretBytes;
 
 namespace {
-
-std::string_view as_text(ByteSpan bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 // Fails with WalletNameExists when a wallet of this name is in the vault.
 std::expected<void, QelLibError> check_name_free(std::string_view name, const OptPath& vault_root) {
@@ -102,7 +99,7 @@ std::expected<std::string, QelLibError> generate_mnemonic(std::uint32_t words) {
     auto mnemonic = Mnemonic::generate(words == 24);
     if (!mnemonic) return std::unexpected(mnemonic.error());
     const SecretBytes phrase = mnemonic->phrase();
-    if (!is_valid_utf8(phrase.as_slice())) {
+    if (!qel_core::is_valid_utf8(as_text(phrase.as_slice()))) {
         return std::unexpected(QelLibError::invalid_input("invalid UTF-8 in mnemonic: invalid utf-8 sequence"));
     }
     return std::string(as_text(phrase.as_slice()));
@@ -110,8 +107,8 @@ std::expected<std::string, QelLibError> generate_mnemonic(std::uint32_t words) {
 
 std::expected<std::string, QelLibError> derive_address(std::string_view mnemonic, std::string_view chain,
                                                       OptIndex index) {
-    auto resolved = qel_core::parse_chain(chain);
-    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    auto resolved = resolve_chain(chain);
+    if (!resolved) return std::unexpected(resolved.error());
     auto parsed = Mnemonic::from_phrase(mnemonic);
     if (!parsed) return std::unexpected(parsed.error());
     const auto signer = qel_signer::signer_for_chain(resolved->chain_type);
@@ -191,8 +188,8 @@ std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_vie
         if (!given) return std::unexpected(given.error());
         Curve curve = Curve::Secp256k1;
         if (chain) {
-            auto resolved = qel_core::parse_chain(*chain);
-            if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+            auto resolved = resolve_chain(*chain);
+            if (!resolved) return std::unexpected(resolved.error());
             curve = qel_signer::signer_for_chain(resolved->chain_type)->curve();
         }
         Bytes random_bytes(32);
@@ -312,7 +309,7 @@ std::expected<std::string, QelLibError> export_wallet(std::string_view name_or_i
     if (!envelope) return std::unexpected(QelLibError::json(envelope.error()));
     auto plaintext = qel_signer::crypto::decrypt(*envelope, passphrase.value_or(""));
     if (!plaintext) return std::unexpected(plaintext.error());
-    if (!is_valid_utf8(plaintext->as_slice())) {
+    if (!qel_core::is_valid_utf8(as_text(plaintext->as_slice()))) {
         return std::unexpected(QelLibError::invalid_input(wallet->key_type == KeyType::PrivateKey
                                                               ? "wallet contains invalid key data"
                                                               : "wallet contains invalid UTF-8 mnemonic"));

@@ -67,8 +67,21 @@ using OptIndex = std::optional<std::uint32_t>;
                                                                 OptText encoding, OptIndex index,
                                                                 const OptPath& vault_root);
 
-// Transaction hex with an optional "0x" prefix: InvalidInput "invalid hex transaction: ...".
-[[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> decode_tx_hex(std::string_view tx_hex);
+// A chain name or CAIP-2 id resolved, or InvalidInput with the resolver's message.
+[[nodiscard]] std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain);
+
+// What signing a stored wallet's transaction starts from.
+struct UnlockedTransaction {
+    qel_core::Chain chain;
+    qel_signer::Bytes tx;
+    qel_signer::SecretBytes key;
+};
+// Resolves the chain, reads tx_hex (an optional "0x" prefix; InvalidInput
+// "invalid hex transaction: ..."), and only then unlocks the family's key, so
+// that malformed input never gets as far as trying the passphrase.
+[[nodiscard]] std::expected<UnlockedTransaction, QelLibError> unlock_for_transaction(
+    std::string_view wallet, std::string_view chain, std::string_view tx_hex, OptText passphrase, OptIndex index,
+    const OptPath& vault_root);
 
 // Signs, encodes and posts a transaction; returns the hash the endpoint reports.
 [[nodiscard]] std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,

@@ -12,6 +12,7 @@
 #include "qel_signer/envelope.hpp"
 #include "qel_signer/hd.hpp"
 #include "qel_signer/signer.hpp"
+#include "qel_core/utf8.hpp"
 #include "text.hpp"
 #include "vault.hpp"
 
@@ -49,13 +50,11 @@ using WipedString = std::basic_string<char, std::char_traits<char>, WipingAlloca
 using SecretJson = nlohmann::basic_json<std::map, std::vector, WipedString, bool, std::int64_t, std::uint64_t, double,
                                         WipingAllocator>;
 
-std::string_view as_text(ByteSpan bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 // Reads the stored key pair text {"secp256k1": "<hex>", "ed25519": "<hex>"}.
 std::expected<KeyPair, QelLibError> parse_key_pair(ByteSpan plaintext) {
-    if (!is_valid_utf8(plaintext)) return std::unexpected(QelLibError::invalid_input("invalid key pair data"));
+    if (!qel_core::is_valid_utf8(as_text(plaintext))) {
+        return std::unexpected(QelLibError::invalid_input("invalid key pair data"));
+    }
     SecretJson doc;
     try {
         doc = SecretJson::parse(as_text(plaintext));
@@ -101,10 +100,23 @@ SignResult to_sign_result(const qel_signer::SignOutput& output) {
 
 }  // namespace
 
-std::expected<Bytes, QelLibError> decode_tx_hex(std::string_view tx_hex) {
-    auto decoded = qel_signer::hex_decode(strip_0x(tx_hex));
-    if (!decoded) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + decoded.error()));
-    return std::move(*decoded);
+std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain) {
+    auto resolved = qel_core::parse_chain(chain);
+    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    return *resolved;
+}
+
+std::expected<UnlockedTransaction, QelLibError> unlock_for_transaction(std::string_view wallet,
+                                                                      std::string_view chain,
+                                                                      std::string_view tx_hex, OptText passphrase,
+                                                                      OptIndex index, const OptPath& vault_root) {
+    auto resolved = resolve_chain(chain);
+    if (!resolved) return std::unexpected(resolved.error());
+    auto tx = qel_signer::hex_decode(strip_0x(tx_hex));
+    if (!tx) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + tx.error()));
+    auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);
+    if (!key) return std::unexpected(key.error());
+    return UnlockedTransaction{.chain = *resolved, .tx = std::move(*tx), .key = std::move(*key)};
 }
 
 std::expected<SecretBytes, QelLibError> decrypt_signing_key(std::string_view name_or_id, ChainType chain_type,
@@ -120,7 +132,7 @@ std::expected<SecretBytes, QelLibError> decrypt_signing_key(std::string_view nam
     const auto signer = qel_signer::signer_for_chain(chain_type);
     switch (wallet->key_type) {
         case KeyType::Mnemonic: {
-            if (!is_valid_utf8(plaintext->as_slice())) {
+            if (!qel_core::is_valid_utf8(as_text(plaintext->as_slice()))) {
                 return std::unexpected(QelLibError::invalid_input("wallet contains invalid UTF-8 mnemonic"));
             }
             auto mnemonic = qel_signer::Mnemonic::from_phrase(as_text(plaintext->as_slice()));
@@ -148,13 +160,10 @@ std::expected<SecretBytes, QelLibError> decrypt_signing_key(std::string_view nam
 std::expected<SignResult, QelLibError> sign_transaction(std::string_view wallet, std::string_view chain,
                                                        std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                        const OptPath& vault_root) {
-    auto resolved = qel_core::parse_chain(chain);
-    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
-    auto tx = decode_tx_hex(tx_hex);
-    if (!tx) return std::unexpected(tx.error());
-    auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);
-    if (!key) return std::unexpected(key.error());
-    auto output = qel_signer::signer_for_chain(resolved->chain_type)->sign_transaction(key->as_slice(), *tx);
+    auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root);
+    if (!unlocked) return std::unexpected(unlocked.error());
+    auto output = qel_signer::signer_for_chain(unlocked->chain.chain_type)
+                      ->sign_transaction(unlocked->key.as_slice(), unlocked->tx);
     if (!output) return std::unexpected(output.error());
     return to_sign_result(*output);
 }
@@ -162,8 +171,8 @@ std::expected<SignResult, QelLibError> sign_transaction(std::string_view wallet,
 std::expected<SignResult, QelLibError> sign_message(std::string_view wallet, std::string_view chain,
                                                    std::string_view message, OptText passphrase, OptText encoding,
                                                    OptIndex index, const OptPath& vault_root) {
-    auto resolved = qel_core::parse_chain(chain);
-    if (!resolved) return std::unexpected(QelLibError::invalid_input(resolved.error()));
+    auto resolved = resolve_chain(chain);
+    if (!resolved) return std::unexpected(resolved.error());
     auto bytes = message_bytes(message, encoding);
     if (!bytes) return std::unexpected(bytes.error());
     auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);

@@ -1,0 +1,34 @@
+#include "qel_core/utf8.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// One U+FFFD per maximal ill-formed subpart, as the Unicode standard
+// recommends; well-formed text passes unchanged.
+TEST(Utf8, LossyAndValid) {
+    const std::string r = "\xEF\xBF\xBD";
+    struct Case {
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"plain \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "plain \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {"a\xff" "b", "a" + r + "b"},
+        {"\xe2\x82", r},                      // truncated three-byte sequence
+        {"\xf0\x9f\x98", r},                  // truncated four-byte sequence
+        {"\xe0\x80\x80", r + r + r},          // overlong
+        {"\xed\xa0\x80", r + r + r},          // surrogate
+        {"\xf4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+        {"\xc0\xaf", r + r},
+        {"\x80\x80", r + r},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(qel_core::utf8_lossy(c.in), c.out) << c.in;
+        EXPECT_EQ(qel_core::is_valid_utf8(c.in), c.in == c.out) << c.in;
+    }
+}
+
+}  // namespace
