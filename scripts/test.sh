@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+# Called from make: keep the inner builds from announcing every directory.
+unset MAKEFLAGS MFLAGS MAKELEVEL
 
 run_cpp() {
   local dir=$1; shift
@@ -15,7 +17,7 @@ run_cpp() {
 echo "== C++ tests"
 run_cpp build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== C++ tests under ASan and UBSan"
-ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_cpp build/asan -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
 echo "== Python tests"
 .venv/bin/python -m pytest -q tests/python
