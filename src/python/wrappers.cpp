@@ -1,6 +1,5 @@
 #include "wrappers.hpp"
 
-#include <string.h>  // explicit_bzero
 
 #include <expected>
 #include <string>
@@ -64,7 +63,7 @@ PyObject* text_result(const std::string& text) { return to_str(text); }
 // own copy does not need to outlive the conversion.
 PyObject* secret_text_result(std::string& text) {
     PyObject* result = to_str(text);
-    explicit_bzero(text.data(), text.size());
+    qel_signer::wipe(text.data(), text.size());
     return result;
 }
 

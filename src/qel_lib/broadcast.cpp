@@ -14,10 +14,9 @@
 #include "ops.hpp"
 #include "qel_core/config.hpp"
 #include "qel_core/os_error.hpp"
+#include "qel_core/utf8.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/signer.hpp"
-#include "qel_core/utf8.hpp"
-#include "text.hpp"
 
 extern char** environ;
 

@@ -1,16 +1,14 @@
 #include "ops.hpp"
 
-#include <sodium.h>
-
 #include <array>
 
 #include "qel_core/chain.hpp"
+#include "qel_core/utf8.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/envelope.hpp"
 #include "qel_signer/hd.hpp"
 #include "qel_signer/random.hpp"
 #include "qel_signer/signer.hpp"
-#include "qel_core/utf8.hpp"
 #include "text.hpp"
 #include "vault.hpp"
 
@@ -194,7 +192,7 @@ std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_vie
         }
         Bytes random_bytes(32);
         if (auto r = qel_signer::fill_random(random_bytes); !r) {
-            sodium_memzero(random_bytes.data(), random_bytes.size());
+            qel_signer::wipe(random_bytes.data(), random_bytes.size());
             return std::unexpected(QelLibError::invalid_input("failed to generate random key: " + r.error()));
         }
         SecretBytes random_key(std::move(random_bytes));

@@ -1,4 +1,3 @@
-#include <sodium.h>
 
 #include <map>
 #include <memory>
@@ -8,11 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include "ops.hpp"
+#include "qel_core/utf8.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/envelope.hpp"
 #include "qel_signer/hd.hpp"
 #include "qel_signer/signer.hpp"
-#include "qel_core/utf8.hpp"
 #include "text.hpp"
 #include "vault.hpp"
 
@@ -37,7 +36,7 @@ struct WipingAllocator {
     WipingAllocator(const WipingAllocator<U>&) noexcept {}  // NOLINT: rebinding
     T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
     void deallocate(T* p, std::size_t n) noexcept {
-        sodium_memzero(p, n * sizeof(T));
+        qel_signer::wipe(p, n * sizeof(T));
         std::allocator<T>{}.deallocate(p, n);
     }
     template <class U>

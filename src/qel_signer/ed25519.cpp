@@ -4,19 +4,13 @@
 
 #include <sodium.h>
 
+#include "secret_bytes.hpp"
+
 namespace qel_signer::ed25519 {
 namespace {
 
 // The RFC 8032 expanded secret (seed || public key), wiped however the scope ends.
-class ExpandedKey {
-public:
-    ExpandedKey() = default;
-    ExpandedKey(const ExpandedKey&) = delete;
-    ExpandedKey& operator=(const ExpandedKey&) = delete;
-    ~ExpandedKey() { sodium_memzero(bytes, sizeof bytes); }
-
-    unsigned char bytes[crypto_sign_SECRETKEYBYTES] = {};
-};
+using ExpandedKey = WipedArray<crypto_sign_SECRETKEYBYTES>;
 
 std::expected<void, SignerError> check_seed(ByteSpan seed) {
     if (seed.size() != crypto_sign_SEEDBYTES) {

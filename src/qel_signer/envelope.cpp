@@ -38,10 +38,7 @@ struct CipherCtxFree {
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
 // The derived key, wiped on every way out.
-struct Key {
-    std::array<std::uint8_t, kKeySize> bytes{};
-    ~Key() { sodium_memzero(bytes.data(), bytes.size()); }
-};
+using Key = WipedArray<kKeySize>;
 
 struct WipedBytes {
     Bytes bytes;
@@ -83,9 +80,9 @@ std::expected<void, std::string> derive_key(std::string_view passphrase, ByteSpa
     const auto* salt_ptr = salt.empty() ? &kNothing : salt.data();
     errno = 0;
     if (crypto_pwhash_scryptsalsa208sha256_ll(pass, passphrase.size(), salt_ptr, salt.size(), n, r, p,
-                                              key.bytes.data(), key.bytes.size()) != 0) {
+                                              key.bytes, key.size()) != 0) {
         const int e = errno;
-        sodium_memzero(key.bytes.data(), key.bytes.size());
+        wipe(key.bytes, key.size());
         if (e == ENOMEM) return std::unexpected(qel_core::os_error_text(e));
         return std::unexpected(std::string("invalid output buffer length"));
     }
@@ -99,8 +96,8 @@ CipherCtx make_gcm(Key& key, ByteSpan nonce, bool encrypting) {
     const bool ok = ctx && EVP_CipherInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr, enc) == 1 &&
                     EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonce.size()),
                                         nullptr) == 1 &&
-                    EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.bytes.data(), nonce.data(), enc) == 1;
-    sodium_memzero(key.bytes.data(), key.bytes.size());
+                    EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.bytes, nonce.data(), enc) == 1;
+    wipe(key.bytes, key.size());
     if (!ok) ctx.reset();
     return ctx;
 }

@@ -1,7 +1,6 @@
 #include "hd.hpp"
 
 #include <secp256k1.h>
-#include <sodium.h>
 
 #include <array>
 #include <cstdint>
@@ -19,19 +18,9 @@ namespace {
 
 constexpr std::uint32_t kHardened = 0x80000000u;
 
-// Fixed-size scratch for keys, chain codes and HMAC blocks; wiped on every
-// exit from its scope.
+// Keys, chain codes and HMAC blocks live in wiped scratch buffers.
 template <std::size_t N>
-struct Scratch {
-    std::uint8_t bytes[N] = {};
-
-    Scratch() = default;
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() { sodium_memzero(bytes, N); }
-
-    [[nodiscard]] ByteSpan span() const { return {bytes, N}; }
-};
+using Scratch = WipedArray<N>;
 
 HdError invalid_path(std::string text) { return {HdError::Kind::InvalidPath, std::move(text)}; }
 HdError derivation_failed(std::string text) { return {HdError::Kind::DerivationFailed, std::move(text)}; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "random.hpp"
+#include "secret_bytes.hpp"
 
 namespace qel_signer::secp256k1 {
 
@@ -16,26 +17,19 @@ namespace {
 SignerError key_error() { return {SignerError::Kind::InvalidPrivateKey, "signature error"}; }
 
 // A private scalar padded to 32 bytes; wiped whatever path leaves the scope.
-struct PaddedKey {
-    std::uint8_t bytes[32] = {};
+using PaddedKey = WipedArray<32>;
 
-    PaddedKey() = default;
-    PaddedKey(const PaddedKey&) = delete;
-    PaddedKey& operator=(const PaddedKey&) = delete;
-    ~PaddedKey() { sodium_memzero(bytes, sizeof bytes); }
-
-    // Short keys (24..31 bytes) are accepted because some exporters drop
-    // leading zero bytes of the scalar.
-    [[nodiscard]] bool load(ByteSpan key) {
-        if (key.size() < 24 || key.size() > 32) return false;
-        std::memcpy(bytes + (32 - key.size()), key.data(), key.size());
-        return secp256k1_ec_seckey_verify(context(), bytes) == 1;
-    }
-};
+// Short keys (24..31 bytes) are accepted because some exporters drop leading
+// zero bytes of the scalar.
+[[nodiscard]] bool load(PaddedKey& out, ByteSpan key) {
+    if (key.size() < 24 || key.size() > 32) return false;
+    std::memcpy(out.bytes + (32 - key.size()), key.data(), key.size());
+    return secp256k1_ec_seckey_verify(context(), out.bytes) == 1;
+}
 
 std::expected<secp256k1_pubkey, SignerError> public_key(ByteSpan key) {
     PaddedKey k;
-    if (!k.load(key)) return std::unexpected(key_error());
+    if (!load(k, key)) return std::unexpected(key_error());
     secp256k1_pubkey pub;
     if (secp256k1_ec_pubkey_create(context(), &pub, k.bytes) != 1) return std::unexpected(key_error());
     return pub;
@@ -89,7 +83,7 @@ std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest
                                                std::to_string(digest.size()) + " bytes"});
     }
     PaddedKey k;
-    if (!k.load(key)) return std::unexpected(key_error());
+    if (!load(k, key)) return std::unexpected(key_error());
 
     // A null nonce function selects RFC 6979 with no extra entropy, so equal
     // inputs give equal signatures; the library always emits low-S and

@@ -35,6 +35,8 @@ bool mlock_slice(const void* data, std::size_t len) {
     return false;
 }
 
+void wipe(void* data, std::size_t len) noexcept { sodium_memzero(data, len); }
+
 SecretBytes::SecretBytes(Bytes&& bytes) noexcept : bytes_(std::move(bytes)) {
     // Best effort: a refused lock has already been reported.
     (void)mlock_slice(bytes_.data(), bytes_.size());

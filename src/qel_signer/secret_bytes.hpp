@@ -46,6 +46,25 @@ private:
     Bytes bytes_;
 };
 
+// Zeroes [data, data + len) with writes the optimiser cannot drop.
+void wipe(void* data, std::size_t len) noexcept;
+
+// A fixed-size scratch buffer for key material that lives in one scope (a
+// padded key, a chain code, an HMAC block): not copyable, and wiped however
+// the scope ends.
+template <std::size_t N>
+struct WipedArray {
+    std::uint8_t bytes[N] = {};
+
+    WipedArray() = default;
+    WipedArray(const WipedArray&) = delete;
+    WipedArray& operator=(const WipedArray&) = delete;
+    ~WipedArray() { wipe(bytes, N); }
+
+    [[nodiscard]] static constexpr std::size_t size() noexcept { return N; }
+    [[nodiscard]] ByteSpan span() const noexcept { return {bytes, N}; }
+};
+
 namespace testing {
 // Test-only hook, called with the allocation and its capacity right before
 // it is returned to the allocator, after wiping. nullptr disables it.
