@@ -1,0 +1,5 @@
+"""The `qel` command: a wallet for the terminal and for scripts, built on the package's public functions."""
+
+from qel.cli.main import main
+
+__all__ = ["main"]

@@ -1,0 +1,194 @@
+"""The subcommands, one function each, in the order `qel --help` lists them."""
+
+from __future__ import annotations
+
+import argparse
+
+import qel
+from qel.cli import output
+from qel.cli.context import Context
+from qel.cli.registry import arg, command, one_of
+from qel.cli.terminal import CliError
+
+UINT32_MAX = 2**32 - 1
+
+
+def _index(text: str) -> int:
+    try:
+        value = int(text, 10)
+    except ValueError:
+        value = -1
+    if not 0 <= value <= UINT32_MAX:
+        raise argparse.ArgumentTypeError(f"must be a whole number from 0 to {UINT32_MAX}: {text!r}")
+    return value
+
+
+WALLET = arg("wallet", metavar="WALLET", help="the wallet's name, ID, or ID prefix of 8 or more characters")
+CHAIN = arg("chain", metavar="CHAIN",
+            help="a chain name (ethereum, polygon, solana, bitcoin, cosmos, tron, ton, ...) or CAIP-2 ID")
+NAME = arg("name", metavar="NAME", help="the new wallet's name")
+WORDS = arg("--words", type=int, choices=(12, 24), default=12, help="the number of words (default 12)")
+INDEX = arg("--index", type=_index, metavar="N", help="the account index (default 0)")
+YES = arg("--yes", action="store_true", help="do not ask for confirmation")
+
+PHRASE_WARNING = (
+    "Recovery phrase. Write it down and keep it offline: it restores this wallet if the vault is lost,\n"
+    "and anyone who has it controls the wallet's funds. It is not shown again (`qel export` reveals it)."
+)
+
+
+@command("mnemonic", "Print a fresh recovery phrase; stores nothing.", "qel mnemonic --words 24", WORDS)
+def mnemonic(ctx: Context, a: argparse.Namespace) -> None:
+    phrase = ctx.call(qel.generate_mnemonic, a.words)
+    ctx.emit({"mnemonic": phrase}, phrase)
+
+
+@command("address", "Print the address of a recovery phrase on a chain.",
+         "qel address solana --index 1 < phrase.txt", CHAIN, INDEX)
+def address(ctx: Context, a: argparse.Namespace) -> None:
+    phrase = ctx.phrase()
+    found = ctx.call(qel.derive_address, phrase, a.chain, a.index)
+    ctx.emit({"address": found}, found)
+
+
+@command("create", "Create a wallet; shows its accounts and, once, its phrase.",
+         "qel create main", NAME, WORDS)
+def create(ctx: Context, a: argparse.Namespace) -> None:
+    ctx.check_name_free(a.name)
+    phrase = ctx.call(qel.generate_mnemonic, a.words)
+    passphrase = ctx.passphrase(new=True)
+    ctx.status("encrypting…")
+    # Generated here and imported, rather than create_wallet and export_wallet: one key
+    # derivation from the passphrase instead of two.
+    w = ctx.change(qel.import_wallet_mnemonic, a.name, phrase, passphrase=passphrase, vault_path_opt=ctx.vault)
+    ctx.emit({**w, "mnemonic": phrase}, f"{output.wallet(w)}\n\n{PHRASE_WARNING}\n\n    {phrase}")
+
+
+@command("import", "Add a wallet from a recovery phrase or a private key.", "qel import savings < phrase.txt",
+         NAME,
+         arg("--private-key", action="store_true", help="read a hex private key instead of a phrase"),
+         arg("--chain", metavar="CHAIN",
+             help="with --private-key: a chain whose curve the key is for (default: the secp256k1 chains)"),
+         INDEX)
+def import_(ctx: Context, a: argparse.Namespace) -> None:
+    if a.chain is not None and not a.private_key:
+        ctx.usage("--chain goes with --private-key")
+    if a.index is not None and a.private_key:
+        ctx.usage("--index does not go with --private-key")
+    ctx.check_name_free(a.name)
+    if a.private_key:
+        key = ctx.private_key()
+        passphrase = ctx.passphrase(new=True)
+        ctx.status("encrypting…")
+        w = ctx.change(qel.import_wallet_private_key, a.name, key, chain=a.chain, passphrase=passphrase,
+                       vault_path_opt=ctx.vault)
+    else:
+        phrase = ctx.phrase()
+        ctx.call(qel.derive_address, phrase, "evm")  # a mistyped phrase fails before the passphrase is asked for
+        passphrase = ctx.passphrase(new=True)
+        ctx.status("encrypting…")
+        w = ctx.change(qel.import_wallet_mnemonic, a.name, phrase, passphrase=passphrase, index=a.index,
+                       vault_path_opt=ctx.vault)
+    ctx.emit(w, output.wallet(w))
+
+
+@command("list", "List the wallets, newest first.", "qel list --json")
+def list_(ctx: Context, a: argparse.Namespace) -> None:
+    ws = ctx.call(qel.list_wallets, ctx.vault)
+    ctx.emit(ws, output.wallets(ws))
+
+
+@command("show", "Show a wallet's accounts: chain, path, address.", "qel show main", WALLET)
+def show(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    ctx.emit(w, output.wallet(w))
+
+
+@command("rename", "Give a wallet a new name.", "qel rename main savings",
+         WALLET, arg("new_name", metavar="NEW_NAME", help="the new name"))
+def rename(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    ctx.change(qel.rename_wallet, w["id"], a.new_name, ctx.vault)
+    renamed = {**w, "name": a.new_name}
+    ctx.emit(renamed, f"renamed {output.label(w)} to '{output.printable(a.new_name)}'")
+
+
+@command("delete", "Delete a wallet (asks first unless --yes).", "qel delete old-wallet", WALLET, YES)
+def delete(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    ctx.confirm(f"Delete wallet {output.label(w)}? Without its recovery phrase or key its funds are lost.", a.yes)
+    ctx.change(qel.delete_wallet, w["id"], ctx.vault)
+    ctx.emit(w, f"deleted wallet {output.label(w)}")
+
+
+@command("export", "Print a wallet's secret (asks first unless --yes).",
+         "qel export main", WALLET, YES)
+def export(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    ctx.confirm(f"Print the secret of wallet {output.label(w)}? Anyone who sees it controls the wallet.", a.yes)
+    passphrase = ctx.passphrase(new=False, wallet=w)
+    ctx.status("unlocking…")
+    secret = ctx.call(qel.export_wallet, w["id"], passphrase=passphrase, vault_path_opt=ctx.vault)
+    ctx.emit({"secret": secret}, output.secret(secret))
+
+
+@command("sign-message", "Sign a message; prints the signature and recovery id.", "qel sign-message main ethereum 'hello'",
+         WALLET, CHAIN,
+         one_of(arg("message", nargs="?", metavar="MESSAGE", help="the message, signed as its UTF-8 bytes"),
+                arg("--file", metavar="FILE", help="sign this file's bytes instead ('-' for standard input)")),
+         INDEX)
+def sign_message(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    if a.file is None:
+        message, encoding = a.message, None
+    else:
+        message, encoding = _read_file(ctx, a.file).hex(), "hex"
+    passphrase = ctx.passphrase(new=False, wallet=w)
+    ctx.status("unlocking…")
+    sig = ctx.call(qel.sign_message, w["id"], a.chain, message, passphrase=passphrase, encoding=encoding,
+                   index=a.index, vault_path_opt=ctx.vault)
+    ctx.emit(sig, output.signature(sig))
+
+
+TX = arg("tx", nargs="?", default="-", metavar="TX_HEX",
+         help="the unsigned transaction in hex (default '-': read it from standard input)")
+
+
+@command("sign-tx", "Sign a transaction; prints the signature and recovery id.",
+         "qel sign-tx main ethereum 0x02ef01...", WALLET, CHAIN, TX, INDEX)
+def sign_tx(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    tx = _tx(ctx, a.tx)
+    passphrase = ctx.passphrase(new=False, wallet=w)
+    ctx.status("unlocking…")
+    sig = ctx.call(qel.sign_transaction, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
+                   vault_path_opt=ctx.vault)
+    ctx.emit(sig, output.signature(sig))
+
+
+@command("send", "Sign and broadcast a transaction; prints its hash.",
+         "qel send main ethereum 0x02ef01... --rpc-url https://rpc.example",
+         WALLET, CHAIN, TX, INDEX,
+         arg("--rpc-url", metavar="URL", help="the JSON-RPC endpoint (default: from the configuration)"))
+def send(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    tx = _tx(ctx, a.tx)
+    passphrase = ctx.passphrase(new=False, wallet=w)
+    ctx.status("unlocking…")
+    sent = ctx.change(qel.sign_and_send, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
+                      rpc_url=a.rpc_url, vault_path_opt=ctx.vault)
+    ctx.emit(sent, output.printable(sent["tx_hash"]))
+
+
+def _tx(ctx: Context, given: str) -> str:
+    return ctx.stdin_text().strip() if given == "-" else given
+
+
+def _read_file(ctx: Context, path: str) -> bytes:
+    if path == "-":
+        return ctx.stdin_bytes()
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError as e:
+        raise CliError(f"cannot read '{output.printable(path)}': {e.strerror or e}") from None

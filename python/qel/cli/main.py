@@ -1,0 +1,116 @@
+"""The command line: options, the parser built from the table of subcommands, and exit statuses.
+
+Exit status: 0 on success, 1 when the command fails (`qel: error: ...` on standard error), 2 for
+a usage error, 130 when interrupted with Ctrl-C.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from importlib import metadata
+
+from qel.cli import commands as _commands  # noqa: F401  (registers the subcommands)
+from qel.cli import output, terminal
+from qel.cli.context import PASSPHRASE_ENV, Context, UsageError
+from qel.cli.registry import COMMANDS
+from qel.cli.terminal import CliError
+
+EXIT_FAILURE = 1
+EXIT_INTERRUPTED = 130
+
+DESCRIPTION = """\
+A wallet whose keys stay on this machine: one recovery phrase (or private key) per wallet, one
+account on each chain family, each secret sealed under your passphrase.
+
+The passphrase is read from --passphrase-file FILE, else from the environment variable
+{env}, else asked for at the terminal; never from an option's value. Phrases and keys
+are read the same way: from a prompt that does not echo, or from standard input."""
+
+
+def _version() -> str:
+    try:
+        return metadata.version("qel")
+    except metadata.PackageNotFoundError:
+        return "unknown"
+
+
+def _add_common_options(parser: argparse.ArgumentParser, *, top: bool) -> None:
+    # Accepted before and after the subcommand: the subcommand's copies default to "not given",
+    # so they do not overwrite a value given before it.
+    def default(value: object) -> object:
+        return value if top else argparse.SUPPRESS
+
+    group = parser.add_argument_group("common options")
+    group.add_argument("--vault", metavar="DIR", default=default(None),
+                       help="the vault directory (default ~/.qel); wallets live in DIR/wallets")
+    group.add_argument("--json", action="store_true", default=default(False),
+                       help="print one JSON document, with the library's keys, on standard output")
+    group.add_argument("--passphrase-file", metavar="FILE", default=default(None),
+                       help="read the passphrase from FILE (one trailing newline is dropped)")
+    group.add_argument("--no-input", action="store_true", default=default(False),
+                       help="never prompt: fail when something would have to be asked")
+
+
+def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:
+    parser = argparse.ArgumentParser(
+        prog="qel", description=DESCRIPTION.format(env=PASSPHRASE_ENV),
+        epilog="Run 'qel COMMAND --help' for a command's options and an example.",
+        formatter_class=argparse.RawDescriptionHelpFormatter, allow_abbrev=False)
+    parser.add_argument("--version", action="version", version=f"qel {_version()}")
+    _add_common_options(parser, top=True)
+    subparsers = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    by_name = {}
+    for c in COMMANDS.values():
+        sub = subparsers.add_parser(
+            c.name, help=c.summary, description=c.summary, epilog=f"example:\n  {c.example}",
+            formatter_class=argparse.RawDescriptionHelpFormatter, allow_abbrev=False)
+        for a in c.args:
+            a.add_to(sub)
+        _add_common_options(sub, top=False)
+        by_name[c.name] = sub
+    return parser, by_name
+
+
+def main(argv: list[str] | None = None) -> int:
+    interrupts = terminal.Interrupts()
+    interrupts.install()
+    parser, subparsers = build_parser()
+    args, extra = parser.parse_known_args(argv)
+    if extra:
+        parser.error(_unrecognized(extra))
+    try:
+        COMMANDS[args.command].run(Context(args, interrupts), args)
+    except UsageError as e:
+        subparsers[args.command].error(str(e))
+    except CliError as e:
+        if interrupts.pending:
+            return _interrupted()
+        print(f"qel: error: {output.printable(str(e).rstrip())}", file=sys.stderr)
+        return EXIT_FAILURE
+    except KeyboardInterrupt:
+        return _interrupted()
+    except BrokenPipeError:
+        # The reader went away (`qel list | head -1`): stop quietly, and keep the interpreter's
+        # final flush of standard output from failing a second time.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return EXIT_FAILURE
+    return _interrupted() if interrupts.pending else 0
+
+
+def _unrecognized(extra: list[str]) -> str:
+    """argparse's message, but repeating only what looks like an option: a stray word may be a
+    passphrase or phrase typed where an option was expected."""
+    options = " ".join(x for x in extra if x.startswith("-"))
+    words = sum(not x.startswith("-") for x in extra)
+    if not words:
+        return f"unrecognized arguments: {options}"
+    counted = f"{words} {'other ' if options else ''}word{'s' if words > 1 else ''} (not repeated)"
+    return f"unrecognized arguments: {options + ' and ' if options else ''}{counted}"
+
+
+def _interrupted() -> int:
+    if sys.stderr.isatty():
+        print(file=sys.stderr)  # end the line the prompt or status was on
+    return EXIT_INTERRUPTED
