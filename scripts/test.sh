@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the C++ tests in a normal build and under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the Python tests against the installed package.
+# UndefinedBehaviorSanitizer, a strict type check of the Python package, then the
+# Python tests against the installed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -19,5 +20,7 @@ run_cpp build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== C++ tests under ASan and UBSan"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_cpp build/asan -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON
+echo "== Type check (mypy --strict, python/qel)"
+.venv/bin/python -m mypy
 echo "== Python tests"
 .venv/bin/python -m pytest -q tests/python

@@ -9,7 +9,7 @@ import re
 import stat
 import sys
 from collections.abc import Callable
-from typing import TYPE_CHECKING, ParamSpec, TypeVar
+from typing import TYPE_CHECKING, NoReturn, ParamSpec, TypeVar
 
 import qel
 from qel.cli import output, terminal
@@ -93,7 +93,7 @@ class Context:
     def check_name_free(self, name: str) -> None:
         """Fails now, before any passphrase is asked for, if the name is taken."""
         if any(w["name"] == name for w in self.call(qel.list_wallets, self.vault)):
-            raise CliError(f"wallet name already exists: '{output.printable(name)}'")
+            raise CliError(f"wallet name already exists: '{name}'")
 
     # Input.
 
@@ -158,13 +158,13 @@ class Context:
 
     def emit(self, data: object, human: str) -> None:
         """One JSON document with --json, the human rendering otherwise."""
-        print(json.dumps(data, indent=2) if self.json else human)
+        print(json.dumps(data, indent=2) if self.json else human, flush=True)
 
     def status(self, text: str) -> None:
         terminal.status(text)
 
     @staticmethod
-    def usage(message: str) -> None:
+    def usage(message: str) -> NoReturn:
         raise UsageError(message)
 
 

@@ -9,7 +9,6 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from importlib import metadata
 
 from qel.cli import commands as _commands  # noqa: F401  (registers the subcommands)
 from qel.cli import output, terminal
@@ -29,11 +28,24 @@ The passphrase is read from --passphrase-file FILE, else from the environment va
 are read the same way: from a prompt that does not echo, or from standard input."""
 
 
-def _version() -> str:
-    try:
-        return metadata.version("qel")
-    except metadata.PackageNotFoundError:
-        return "unknown"
+class _Version(argparse.Action):
+    """--version. Looks the version up only when asked: importlib.metadata takes longer to import
+    than everything else a command needs."""
+
+    def __init__(self, option_strings: list[str], dest: str, **kwargs: object) -> None:
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS,
+                         help="print the version and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: object, option_string: str | None = None) -> None:
+        from importlib import metadata
+
+        try:
+            version = metadata.version("qel")
+        except metadata.PackageNotFoundError:
+            version = "unknown"
+        print(f"qel {version}")
+        parser.exit()
 
 
 def _add_common_options(parser: argparse.ArgumentParser, *, top: bool) -> None:
@@ -58,7 +70,7 @@ def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.Argument
         prog="qel", description=DESCRIPTION.format(env=PASSPHRASE_ENV),
         epilog="Run 'qel COMMAND --help' for a command's options and an example.",
         formatter_class=argparse.RawDescriptionHelpFormatter, allow_abbrev=False)
-    parser.add_argument("--version", action="version", version=f"qel {_version()}")
+    parser.add_argument("--version", action=_Version)
     _add_common_options(parser, top=True)
     subparsers = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     by_name = {}

@@ -14,6 +14,7 @@ import os
 import signal
 import sys
 from types import FrameType
+from typing import TextIO
 
 
 class CliError(Exception):
@@ -35,6 +36,8 @@ def ask_hidden(prompt: str) -> str:
     try:
         return getpass.getpass(prompt)
     except EOFError:
+        if sys.stderr.isatty():
+            print(file=sys.stderr)  # end the prompt's line before the error
         raise CliError("no input") from None
     except UnicodeDecodeError:
         raise CliError("the input is not UTF-8 text") from None
@@ -43,20 +46,22 @@ def ask_hidden(prompt: str) -> str:
 def ask(prompt: str) -> str:
     """One line typed at the terminal, echoed as usual."""
     try:
-        try:
-            fd = os.open("/dev/tty", os.O_RDWR | os.O_NOCTTY)
-        except OSError:
-            sys.stderr.write(prompt)
-            sys.stderr.flush()
-            line = sys.stdin.readline()
-        else:
-            with io.TextIOWrapper(io.FileIO(fd, "w+"), encoding="utf-8") as tty:
-                tty.write(prompt)
-                tty.flush()
-                line = tty.readline()
+        fd = os.open("/dev/tty", os.O_RDWR | os.O_NOCTTY)
+    except OSError:
+        return _ask_on(prompt, sys.stdin, sys.stderr)
+    with io.TextIOWrapper(io.FileIO(fd, "w+"), encoding="utf-8") as tty:
+        return _ask_on(prompt, tty, tty)
+
+
+def _ask_on(prompt: str, answers: TextIO, prompts: TextIO) -> str:
+    prompts.write(prompt)
+    prompts.flush()
+    try:
+        line = answers.readline()
     except UnicodeDecodeError:
         raise CliError("the input is not UTF-8 text") from None
     if not line:
+        prompts.write("\n")  # end the prompt's line before the error
         raise CliError("no input")
     return line.rstrip("\n")
 
