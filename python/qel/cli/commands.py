@@ -166,7 +166,7 @@ def sign_tx(ctx: Context, a: argparse.Namespace) -> None:
     ctx.emit(sig, output.signature(sig))
 
 
-@command("send", "Sign and broadcast a transaction; prints its hash.",
+@command("send", "Sign and broadcast an EVM or Solana transaction; prints its hash.",
          "qel send main ethereum 0x02ef01... --rpc-url https://rpc.example",
          WALLET, CHAIN, TX, INDEX,
          arg("--rpc-url", metavar="URL", help="the JSON-RPC endpoint (default: from the configuration)"))
