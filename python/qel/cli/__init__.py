@@ -1,5 +1,5 @@
 """The `qel` command: a wallet for the terminal and for scripts, built on the package's public functions."""
 
-from qel.cli.main import main
+from qel.cli.app import main
 
 __all__ = ["main"]
