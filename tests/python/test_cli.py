@@ -110,7 +110,7 @@ def shared(tmp_path_factory: pytest.TempPathFactory) -> Path:
 
 
 @pytest.fixture
-def copy(shared: Path, tmp_path: Path) -> Path:
+def scratch(shared: Path, tmp_path: Path) -> Path:
     """A vault of its own holding the shared wallets, for tests that change it (no new sealing)."""
     vault = tmp_path / "copy"
     shutil.copytree(shared, vault)
@@ -282,8 +282,8 @@ def test_passphrase_failures(shared: Path, args: list[str], env: dict[str, str |
     assert (run.code, run.out, run.err) == (1, "", f"qel: error: {message}\n")
 
 
-def test_prompts_at_a_terminal(copy: Path) -> None:
-    vault = str(copy)
+def test_prompts_at_a_terminal(scratch: Path) -> None:
+    vault = str(scratch)
     code, screen = qel_tty("export", "abandon", "--vault", vault, steps=[
         ("Print the secret of wallet 'abandon' (", "y\n"), ("Passphrase for 'abandon' (", PASS + "\n")])
     assert code == 0 and screen.endswith(f"unlocking…\n{ABANDON}\n") and PASS not in screen
@@ -291,7 +291,7 @@ def test_prompts_at_a_terminal(copy: Path) -> None:
     for typed, message in (("n\n", "cancelled"), ("\x04", "no input")):
         code, screen = qel_tty("delete", "vec", "--vault", vault, steps=[("[y/N] ", typed)])
         assert (code, screen.splitlines()[-1]) == (1, f"qel: error: {message}")
-    assert len(wallet_files(copy)) == 2
+    assert len(wallet_files(scratch)) == 2
     code, screen = qel_tty("delete", "vec", "--vault", vault, steps=[("[y/N] ", "yes\n")])
     assert code == 0 and re.search(r"^deleted wallet 'vec' \([0-9a-f]{8}\)$", screen, re.M)
     assert [w["name"] for w in qel.list_wallets(vault)] == ["abandon"]
@@ -316,8 +316,8 @@ def test_ctrl_c(shared: Path, tmp_path: Path) -> None:
     assert code == 130 and qel.derive_address(phrase, "ton") == qel.get_wallet("w", new)["accounts"][5]["address"]
 
 
-def test_list_show_rename_delete(copy: Path) -> None:
-    vault = str(copy)
+def test_list_show_rename_delete(scratch: Path) -> None:
+    vault = str(scratch)
     wallets = qel.list_wallets(vault)
     assert json.loads(qel_run("list", "--json", "--vault", vault).out) == wallets
     lines = qel_run("--vault", vault, "list").out.splitlines()
@@ -342,16 +342,16 @@ def test_list_show_rename_delete(copy: Path) -> None:
     assert [w["name"] for w in qel.list_wallets(vault)] == ["abandon"]
 
 
-def test_hostile_names_are_shown_escaped(copy: Path) -> None:
-    path = next(p for p in wallet_files(copy) if json.loads(p.read_text())["name"] == "vec")
+def test_hostile_names_are_shown_escaped(scratch: Path) -> None:
+    path = next(p for p in wallet_files(scratch) if json.loads(p.read_text())["name"] == "vec")
     path.write_text(path.read_text().replace('"name": "vec"', '"name": "\\u001b[2Jgone"'))
-    listed = qel_run("list", "--vault", str(copy)).out
+    listed = qel_run("list", "--vault", str(scratch)).out
     assert "\x1b" not in listed and "\\x1b[2Jgone" in listed
-    assert "\\u001b[2Jgone" in qel_run("list", "--json", "--vault", str(copy)).out
-    run = qel_run("show", "\x1b[2J", "--vault", str(copy))
+    assert "\\u001b[2Jgone" in qel_run("list", "--json", "--vault", str(scratch)).out
+    run = qel_run("show", "\x1b[2J", "--vault", str(scratch))
     assert run.err == "qel: error: wallet not found: '\\x1b[2J'\n"
-    assert qel_run("list", "--vault", str(copy / "empty")).out == "no wallets\n"
-    assert qel_run("list", "--json", "--vault", str(copy / "empty")).out == "[]\n"
+    assert qel_run("list", "--vault", str(scratch / "empty")).out == "no wallets\n"
+    assert qel_run("list", "--json", "--vault", str(scratch / "empty")).out == "[]\n"
 
 
 def test_sign_message(shared: Path, tmp_path: Path) -> None:
