@@ -25,6 +25,11 @@ constexpr std::size_t kNonceSize = 12;
 constexpr std::size_t kTagSize = 16;
 // A stored file may ask for more scrypt memory than is sensible to grant.
 constexpr std::uint64_t kMaxScryptMemory = std::uint64_t{1} << 30;
+// p sizes a second buffer (128 r p bytes) and multiplies the time; unbounded,
+// a file could make one unlock take gigabytes or days. The limits leave room
+// for 64 times the default work (N = 2^20 with r = 8, or p up to 64).
+constexpr std::uint64_t kMaxScryptParallelMemory = std::uint64_t{64} << 20;
+constexpr std::uint64_t kMaxScryptWork = std::uint64_t{64} * kDefaultN * kMinR * kMinP;  // N r p
 
 const char* const kAeadError = "aead::Error";
 const char* const kEmDash = "\xE2\x80\x94";
@@ -65,6 +70,17 @@ std::expected<void, CryptoError> check_scrypt_cost(std::uint32_t n, std::uint32_
         return std::unexpected(invalid_params("scrypt parameters need " + std::to_string(memory) +
                                               " bytes of memory, above the limit of " +
                                               std::to_string(kMaxScryptMemory) + " bytes"));
+    }
+    const std::uint64_t parallel_memory = std::uint64_t{128} * r * p;
+    if (parallel_memory > kMaxScryptParallelMemory) {
+        return std::unexpected(invalid_params("scrypt parameters need " + std::to_string(parallel_memory) +
+                                              " bytes of parallel buffers, above the limit of " +
+                                              std::to_string(kMaxScryptParallelMemory) + " bytes"));
+    }
+    const std::uint64_t work = std::uint64_t{n} * r * p;  // below 2^62 once r p < 2^30
+    if (work > kMaxScryptWork) {
+        return std::unexpected(invalid_params("scrypt parameters need work N*r*p = " + std::to_string(work) +
+                                              ", above the limit of " + std::to_string(kMaxScryptWork)));
     }
     return {};
 }

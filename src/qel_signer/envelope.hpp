@@ -58,7 +58,8 @@ struct CryptoEnvelope {
 
 // Opens an envelope. Checks, in order: hex of salt, iv, ciphertext,
 // auth_tag; N power of two; N, r, p minimums; dklen exactly 32; scrypt limits;
-// working memory at most 1 GiB; iv of 12 bytes; then the GCM tag.
+// working memory at most 1 GiB, the p-sized buffer (128 r p) at most 64 MiB and
+// N r p at most 2^27 (64 times the default); iv of 12 bytes; then the GCM tag.
 [[nodiscard]] std::expected<SecretBytes, CryptoError> decrypt(const CryptoEnvelope& envelope,
                                                               std::string_view passphrase);
 

@@ -185,6 +185,20 @@ TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
          "scrypt parameters need 1207959552 bytes of memory, above the limit of 1073741824 bytes"},
         {[](auto& e) { e.kdfparams.n = 1U << 31; },
          "scrypt parameters need 2199023255552 bytes of memory, above the limit of 1073741824 bytes"},
+        // p sizes a buffer and multiplies the time: both are bounded, after the memory check.
+        {[](auto& e) { e.kdfparams.n = 1U << 21; e.kdfparams.p = 1U << 21; },
+         "scrypt parameters need 2147483648 bytes of memory, above the limit of 1073741824 bytes"},
+        {[](auto& e) { e.kdfparams.p = 1U << 21; },
+         "scrypt parameters need 2147483648 bytes of parallel buffers, above the limit of 67108864 bytes"},
+        {[](auto& e) { e.kdfparams.p = 1000000; },
+         "scrypt parameters need 1024000000 bytes of parallel buffers, above the limit of 67108864 bytes"},
+        {[](auto& e) { e.kdfparams.p = 65; },
+         "scrypt parameters need work N*r*p = 136314880, above the limit of 134217728"},
+        {[](auto& e) { e.kdfparams.n = 1U << 20; e.kdfparams.p = 17; },
+         "scrypt parameters need work N*r*p = 142606336, above the limit of 134217728"},
+        // Raised but sensible costs pass every check (the iv check comes next).
+        {[](auto& e) { e.kdfparams.n = 1U << 20; e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
+        {[](auto& e) { e.kdfparams.p = 64; e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
         {[](auto& e) { e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
         {[](auto& e) { e.cipherparams.iv += "00"; }, "iv must be 12 bytes, got 13"},
     };
