@@ -149,9 +149,19 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
                 value.present = true;
                 break;
             case ParamKind::OptText:
+                if (absent) break;
+                if (!convert_text(param, obj, value.text)) return false;
+                value.present = true;
+                break;
             case ParamKind::OptPath:
                 if (absent) break;
                 if (!convert_text(param, obj, value.text)) return false;
+                // The file system would see the path cut at the NUL, as
+                // Python's own file functions refuse to.
+                if (value.text.find('\0') != std::string_view::npos) {
+                    PyErr_SetString(PyExc_ValueError, "embedded null byte");
+                    return false;
+                }
                 value.present = true;
                 break;
             case ParamKind::OptCount:

@@ -25,7 +25,7 @@ namespace qel_py {
 enum class ParamKind {
     Text,             // str, required
     OptText,          // absent, None or str
-    OptPath,          // absent, None or str; used as a file-system path
+    OptPath,          // absent, None or str without NUL; used as a file-system path
     OptCount,         // absent, None or int in [0, 2**32)
     CountDefault12,   // absent (12) or int in [0, 2**32); None refused
 };

@@ -309,6 +309,9 @@ def test_binding_failure_writes_nothing(name, vault_dir):
     if last is not None:
         with pytest.raises((TypeError, OverflowError)):
             func(*required_values(name), vault_path_opt=str(vault_dir), **{last: -1 if last in COUNTS else b""})
+    # the file system would see the path cut short at the NUL
+    raises_exactly(ValueError, "embedded null byte", func, *required_values(name),
+                   vault_path_opt=str(vault_dir) + "\0rest")
     assert not vault_dir.exists()
 
 
