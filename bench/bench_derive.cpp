@@ -57,6 +57,38 @@ BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, cosmos, "cosmos")->Iterations(1)->Unit(benc
 BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, tron, "tron")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DeriveVsPbkdf2, ton, "ton")->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The six accounts of a universal wallet, as creation and import derive
+// them: one seed serves all six families, so this should cost little more
+// than one BM_Pbkdf2Sha512_2048.
+void BM_DeriveAllAccounts(benchmark::State& state) {
+    auto mnemonic = qel_signer::Mnemonic::from_phrase(kPhrase);
+    if (!mnemonic) {
+        state.SkipWithError("phrase rejected");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(qel_lib::ops::derive_all_accounts(*mnemonic, 0));
+}
+BENCHMARK(BM_DeriveAllAccounts)->Unit(benchmark::kMicrosecond);
+
+// The same alternated with the bare PBKDF2 call: the figure to read is the ratio.
+void BM_DeriveAllAccountsVsPbkdf2(benchmark::State& state) {
+    auto mnemonic = qel_signer::Mnemonic::from_phrase(kPhrase);
+    if (!mnemonic) {
+        state.SkipWithError("phrase rejected");
+        return;
+    }
+    std::array<unsigned char, 64> seed{};
+    qel_bench::paired(
+        state, 100, [&] { benchmark::DoNotOptimize(qel_lib::ops::derive_all_accounts(*mnemonic, 0)); },
+        [&] {
+            PKCS5_PBKDF2_HMAC(kPhrase.data(), static_cast<int>(kPhrase.size()),
+                              reinterpret_cast<const unsigned char*>("mnemonic"), 8, 2048, EVP_sha512(), 64,
+                              seed.data());
+            benchmark::DoNotOptimize(seed);
+        });
+}
+BENCHMARK(BM_DeriveAllAccountsVsPbkdf2)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

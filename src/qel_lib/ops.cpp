@@ -120,13 +120,15 @@ std::expected<std::string, QelLibError> derive_address(std::string_view mnemonic
 
 std::expected<std::vector<WalletAccount>, QelLibError> derive_all_accounts(const Mnemonic& mnemonic,
                                                                           std::uint32_t index) {
+    // One seed for all six families: it is the costly part of derivation.
+    const SecretBytes seed = mnemonic.to_seed("");
     std::vector<WalletAccount> accounts;
     accounts.reserve(qel_core::UNIVERSAL_ORDER.size());
     for (const ChainType type : qel_core::UNIVERSAL_ORDER) {
         const qel_core::Chain chain = qel_core::default_chain_for_type(type);
         const auto signer = qel_signer::signer_for_chain(type);
         std::string path = signer->default_derivation_path(index);
-        auto key = HdDeriver::derive_from_mnemonic(mnemonic, "", path, signer->curve());
+        auto key = HdDeriver::derive(seed.as_slice(), path, signer->curve());
         if (!key) return std::unexpected(key.error());
         auto address = signer->derive_address(key->as_slice());
         if (!address) return std::unexpected(address.error());
