@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <iostream>
 #include <limits>
 #include <vector>
 
+#include "home.hpp"
 #include "json.hpp"
-#include "utf8.hpp"
 
 namespace qel_core {
 
@@ -22,12 +22,15 @@ using nlohmann::json;
 // absurd (a device, a huge file) into memory.
 constexpr off_t kMaxConfigBytes = 1 << 20;
 
-std::optional<std::string> read_small_file(const std::filesystem::path& path) {
+// Reads the file only if it is still the one `checked` describes, so that it
+// cannot be swapped between the ownership check and the read.
+std::optional<std::string> read_small_file(const std::filesystem::path& path, const struct stat& checked) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     std::optional<std::string> result;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxConfigBytes) {
+    if (::fstat(fd, &st) == 0 && st.st_dev == checked.st_dev && st.st_ino == checked.st_ino &&
+        S_ISREG(st.st_mode) && st.st_size <= kMaxConfigBytes) {
         std::string text;
         char buf[4096];
         for (;;) {
@@ -44,6 +47,12 @@ std::optional<std::string> read_small_file(const std::filesystem::path& path) {
     }
     ::close(fd);
     return result;
+}
+
+// The configuration chooses where transactions are sent, so only this user
+// (or root) may have written it, as for the user's own ssh files.
+bool written_only_by_owner(const struct stat& st) {
+    return (st.st_uid == ::geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // Paths compared component by component, so "/tmp/.qel/", "/tmp//.qel" and
@@ -129,10 +138,10 @@ std::optional<FileConfig> parse_file(std::string_view text) {
 
 }  // namespace
 
-std::filesystem::path home_dir() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || !is_valid_utf8(home)) return "/tmp";
-    return home;
+std::expected<std::filesystem::path, std::string> default_vault_path() {
+    auto home = home_dir();
+    if (!home) return std::unexpected(home.error());
+    return *home / ".qel";
 }
 
 std::map<std::string, std::string> Config::default_rpc() {
@@ -154,13 +163,15 @@ std::map<std::string, std::string> Config::default_rpc() {
 
 Config Config::defaults() {
     Config config;
-    config.vault_path = home_dir() / ".qel";
+    if (auto vault = default_vault_path()) config.vault_path = std::move(*vault);
     config.rpc = default_rpc();
     return config;
 }
 
 Config Config::load_or_default() {
-    return load_or_default_from(home_dir() / ".qel" / "config.json");
+    const auto home = home_dir();
+    if (!home) return defaults();
+    return load_or_default_from(*home / ".qel" / "config.json");
 }
 
 Config Config::load_or_default_from(const std::filesystem::path& path) {
@@ -168,7 +179,11 @@ Config Config::load_or_default_from(const std::filesystem::path& path) {
     try {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) return config;
-        const auto text = read_small_file(path);
+        if (!written_only_by_owner(st)) {
+            std::cerr << "warning: ignoring " << path.string() << ": it is writable by other users\n" << std::flush;
+            return config;
+        }
+        const auto text = read_small_file(path, st);
         if (!text) return config;
         auto file = parse_file(*text);
         if (!file) return config;

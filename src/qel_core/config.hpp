@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -19,26 +20,28 @@ struct BackupConfig {
 };
 
 struct Config {
-    std::filesystem::path vault_path;
+    std::filesystem::path vault_path;  // empty when there is no home directory
     std::map<std::string, std::string> rpc;  // CAIP-2 id -> endpoint URL
     std::map<std::string, nlohmann::json> plugins;
     std::optional<BackupConfig> backup;
 
-    // Built-in defaults; reads HOME on every call ("/tmp" when unset or not
-    // valid UTF-8).
+    // Built-in defaults; finds the home directory on every call.
     [[nodiscard]] static Config defaults();
     // A fresh copy of the built-in endpoint table (twelve entries).
     [[nodiscard]] static std::map<std::string, std::string> default_rpc();
-    // Defaults with HOME/.qel/config.json applied. Never fails.
+    // Defaults with <home>/.qel/config.json applied. Never fails.
     [[nodiscard]] static Config load_or_default();
     // Defaults with the given file applied. Never fails: any problem with
-    // the file yields the plain defaults.
+    // the file yields the plain defaults. A file that another user could
+    // have written (not owned by this user or root, or writable by group or
+    // others) is ignored with "warning: ignoring <path>: it is writable by
+    // other users".
     [[nodiscard]] static Config load_or_default_from(const std::filesystem::path& path);
 
     friend bool operator==(const Config&, const Config&) = default;
 };
 
-// HOME as a path, or "/tmp" when HOME is unset or not valid UTF-8.
-[[nodiscard]] std::filesystem::path home_dir();
+// <home>/.qel, or home_dir()'s error text when there is no home directory.
+[[nodiscard]] std::expected<std::filesystem::path, std::string> default_vault_path();
 
 }  // namespace qel_core

@@ -164,19 +164,22 @@ std::expected<void, QelLibError> write_atomically(const fs::path& dir, const fs:
 
 }  // namespace
 
-fs::path resolve_vault_path(const OptPath& vault_root) {
+std::expected<fs::path, QelLibError> resolve_vault_path(const OptPath& vault_root) {
     if (vault_root) return *vault_root;
-    return qel_core::Config::defaults().vault_path;
+    auto path = qel_core::default_vault_path();
+    if (!path) return std::unexpected(QelLibError::io(path.error()));
+    return std::move(*path);
 }
 
 std::expected<fs::path, QelLibError> wallets_dir(const OptPath& vault_root) {
     try {
-        const fs::path root = resolve_vault_path(vault_root);
-        fs::path dir = root / "wallets";
+        auto root = resolve_vault_path(vault_root);
+        if (!root) return std::unexpected(root.error());
+        fs::path dir = *root / "wallets";
         std::error_code ec;
         fs::create_directories(dir, ec);
         if (ec) return std::unexpected(QelLibError::io_errno(ec.value()));
-        set_dir_permissions(root);
+        set_dir_permissions(*root);
         set_dir_permissions(dir);
         return dir;
     } catch (const std::exception& e) {
@@ -185,9 +188,29 @@ std::expected<fs::path, QelLibError> wallets_dir(const OptPath& vault_root) {
 }
 
 void set_dir_permissions(const fs::path& dir) {
-    if (::chmod(dir.c_str(), 0700) != 0) {
-        warn("failed to set permissions on " + dir.string() + ": " + qel_core::os_error_text(errno));
+    const auto refuse = [&](const std::string& reason) {
+        warn("failed to set permissions on " + dir.string() + ": " + reason);
+    };
+    // One descriptor for the check and the change, so that the directory
+    // changed is the one checked even if the path is swapped meanwhile.
+    // O_PATH needs no permission on the directory itself.
+    const int fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return refuse(qel_core::os_error_text(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        refuse(qel_core::os_error_text(errno));
+    } else if (st.st_uid != ::geteuid()) {
+        // A vault placed in someone else's directory must not take it over.
+        refuse("it belongs to another user (uid " + std::to_string(st.st_uid) + ")");
+    } else if ((st.st_mode & S_ISVTX) != 0) {
+        // A shared directory such as /tmp stays usable by everyone.
+        refuse("it is a shared directory (sticky bit set)");
+    } else if ((st.st_mode & 07777) != 0700) {
+        // fchmod refuses O_PATH descriptors; the descriptor's /proc entry does not.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::chmod(self.c_str(), 0700) != 0) refuse(qel_core::os_error_text(errno));
     }
+    ::close(fd);
 }
 
 void check_vault_permissions(const fs::path& dir) {

@@ -13,12 +13,16 @@ namespace qel_lib::vault {
 
 using OptPath = std::optional<std::filesystem::path>;
 
-// The given root unchanged, else HOME/.qel ("/tmp/.qel" without HOME).
-[[nodiscard]] std::filesystem::path resolve_vault_path(const OptPath& vault_root);
-// Creates <root>/wallets and its parents, then sets 0700 on the root and the
-// wallets directory (warning on failure). Creation failure: Io.
+// The given root unchanged, else <home>/.qel. Io "cannot find the home
+// directory: ..." when no root is given and there is no home directory.
+[[nodiscard]] std::expected<std::filesystem::path, QelLibError> resolve_vault_path(const OptPath& vault_root);
+// Creates <root>/wallets and its parents, then tightens the root and the
+// wallets directory (set_dir_permissions). Creation failure: Io.
 [[nodiscard]] std::expected<std::filesystem::path, QelLibError> wallets_dir(const OptPath& vault_root);
-// chmod 0700; on failure prints "warning: failed to set permissions on <path>: <error>".
+// Sets mode 0700 on a directory that belongs to this user and is not shared
+// (no sticky bit). A directory that is someone else's or shared is left as
+// it is; for it, and when the change fails, prints "warning: failed to set
+// permissions on <path>: <reason>".
 void set_dir_permissions(const std::filesystem::path& dir);
 // Prints "warning: <path> has permissions <mode>, expected 0700" when the
 // permission bits differ from 0700. Never fails.

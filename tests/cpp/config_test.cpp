@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "in_child.hpp"
 #include "qel_core/chain.hpp"
 
 namespace {
@@ -57,13 +58,6 @@ protected:
 
 TEST_F(ConfigTest, DefaultsFollowHome) {
     EXPECT_EQ(Config::defaults().vault_path, dir_ / ".qel");
-    ::unsetenv("HOME");
-    EXPECT_EQ(Config::defaults().vault_path, fs::path("/tmp/.qel"));
-    EXPECT_EQ(qel_core::home_dir(), fs::path("/tmp"));
-    ::setenv("HOME", "/home/\xff", 1);  // not valid UTF-8
-    EXPECT_EQ(Config::defaults().vault_path, fs::path("/tmp/.qel"));
-    ::setenv("HOME", "", 1);
-    EXPECT_EQ(Config::defaults().vault_path, fs::path(".qel"));
     const Config d = Config::defaults();
     EXPECT_TRUE(d.plugins.empty());
     EXPECT_FALSE(d.backup.has_value());
@@ -145,6 +139,44 @@ TEST_F(ConfigTest, AnyFaultInTheFileYieldsThePlainDefaults) {
     }
     EXPECT_EQ(Config::load_or_default_from(dir_ / "absent.json"), defaults);
     EXPECT_EQ(Config::load_or_default_from(dir_), defaults);  // a directory
+}
+
+TEST_F(ConfigTest, FileThatOthersCouldWriteIsIgnoredWithAWarning) {
+    const fs::path file = dir_ / "config.json";
+    std::ofstream(file) << R"({"vault_path": "/elsewhere"})";
+    const std::string warning = "warning: ignoring " + file.string() + ": it is writable by other users\n";
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        bool applied;
+    };
+    const Case cases[] = {
+        {0600, ::geteuid(), true}, {0644, ::geteuid(), true}, {0620, ::geteuid(), false},
+        {0602, ::geteuid(), false}, {0600, 65534, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.owner));
+        if (c.owner != ::geteuid() && !qel_test::can_change_owners()) continue;
+        ASSERT_EQ(::chown(file.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        testing::internal::CaptureStderr();
+        const Config loaded = Config::load_or_default_from(file);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.applied ? "" : warning);
+        EXPECT_EQ(loaded.vault_path, c.applied ? fs::path("/elsewhere") : dir_ / ".qel");
+        if (!c.applied) {
+            EXPECT_EQ(loaded, Config::defaults());
+        }
+    }
+    if (!qel_test::can_change_owners()) return;
+    // Root's files are trusted by every user.
+    ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    EXPECT_EQ(qel_test::in_child([&] {
+                  if (::setresuid(65534, 65534, 65534) != 0) return std::string("setresuid failed");
+                  return Config::load_or_default_from(file).vault_path.string();
+              }),
+              "/elsewhere");
 }
 
 TEST_F(ConfigTest, LoadOrDefaultReadsTheFileUnderHome) {

@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 
+#include "in_child.hpp"
 #include "qel_signer/envelope.hpp"
 
 namespace {
@@ -305,6 +306,45 @@ TEST_F(VaultTest, DeleteRemovesByFileNameOnly) {
     EXPECT_TRUE(fs::exists(wallets_ / "other.json"));
 }
 
+// Only directories of this user that are not shared are tightened; the
+// others keep their mode and get the set-permissions warning.
+TEST_F(VaultTest, ExistingRootIsTightenedOnlyWhenItIsOurs) {
+    if (!qel_test::can_change_owners()) GTEST_SKIP() << "needs root to give directories away";
+    const std::string refused = "warning: failed to set permissions on " + root_.string() + ": ";
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        bool via_symlink;
+        unsigned kept_mode;
+        std::string warning;
+    };
+    const Case cases[] = {
+        {0755, ::geteuid(), false, 0700, ""},
+        {01777, ::geteuid(), false, 01777, refused + "it is a shared directory (sticky bit set)\n"},
+        {0755, 65534, false, 0755, refused + "it belongs to another user (uid 65534)\n"},
+        {0755, 65534, true, 0755, refused + "it belongs to another user (uid 65534)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.warning);
+        std::error_code ec;
+        fs::remove_all(base_ / "target", ec);
+        fs::remove_all(root_, ec);
+        const fs::path dir = c.via_symlink ? base_ / "target" : root_;
+        fs::create_directory(dir);
+        if (c.via_symlink) fs::create_directory_symlink(dir, root_);
+        ASSERT_EQ(::chmod(dir.c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(dir.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        CaptureStderr();
+        auto list = vault::list_encrypted_wallets(root_);
+        EXPECT_EQ(GetCapturedStderr(), c.warning);
+        ASSERT_TRUE(list.has_value()) << list.error().message();
+        struct stat st {};
+        ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.kept_mode);
+        EXPECT_EQ(mode_of(wallets_), 0700u);  // created here, so ours
+    }
+}
+
 TEST_F(VaultTest, PermissionWarnings) {
     CaptureStderr();
     vault::set_dir_permissions(base_ / "absent");
@@ -343,10 +383,6 @@ TEST_F(VaultTest, UnchangeableOpenDirectoriesWarnButStillList) {
 TEST_F(VaultTest, DefaultRootFollowsHome) {
     const char* old = std::getenv("HOME");
     const std::string saved = old ? old : "";
-    ::unsetenv("HOME");
-    EXPECT_EQ(vault::resolve_vault_path(std::nullopt), fs::path("/tmp/.qel"));
-    ::setenv("HOME", "", 1);
-    EXPECT_EQ(vault::resolve_vault_path(std::nullopt), fs::path(".qel"));
     ::setenv("HOME", base_.c_str(), 1);
     EXPECT_EQ(vault::resolve_vault_path(std::nullopt), base_ / ".qel");
     EXPECT_EQ(vault::resolve_vault_path(root_), root_);

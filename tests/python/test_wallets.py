@@ -5,7 +5,10 @@ from __future__ import annotations
 import hashlib
 import json
 import os
+import pwd
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -244,6 +247,40 @@ def test_default_vault_under_home(tmp_path: Path, monkeypatch: pytest.MonkeyPatc
     w = qel.import_wallet_mnemonic("home", ABANDON)
     assert (tmp_path / ".qel" / "wallets" / f"{w['id']}.json").is_file()
     assert qel.list_wallets() == [w]
+
+
+NO_HOME = """
+import os, sys, qel
+uid = int(sys.argv[1])
+os.setgroups([])
+os.setresgid(uid, uid, uid)
+os.setresuid(uid, uid, uid)
+try:
+    qel.list_wallets()
+except RuntimeError as e:
+    print(e)
+"""
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="only root can become a user without a home directory")
+def test_without_any_home_directory_nothing_is_created(tmp_path: Path) -> None:
+    uid = next(u for u in range(40000, 60000) if not _has_passwd_entry(u))
+    tmp_path.chmod(0o777)
+    shared_existed = os.path.exists("/tmp/.qel")
+    env = {k: v for k, v in os.environ.items() if k != "HOME"}
+    done = subprocess.run([sys.executable, "-c", NO_HOME, str(uid)], env=env, cwd=tmp_path, capture_output=True,
+                          text=True, check=True)
+    assert done.stdout == f"I/O error: cannot find the home directory: HOME is not set and user {uid} has none\n"
+    assert list(tmp_path.iterdir()) == []
+    assert shared_existed or not os.path.exists("/tmp/.qel")
+
+
+def _has_passwd_entry(uid: int) -> bool:
+    try:
+        pwd.getpwuid(uid)
+    except KeyError:
+        return False
+    return True
 
 
 def test_envelope_opens_with_independent_code(vault: str) -> None:
