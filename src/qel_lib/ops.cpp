@@ -59,6 +59,11 @@ std::expected<WalletInfo, QelLibError> seal_and_save(std::string_view name, OptT
     if (!id) return std::unexpected(id.error());
     EncryptedWallet wallet = EncryptedWallet::create(std::move(*id), std::string(name), std::move(accounts),
                                                      envelope->to_json(), key_type);
+    // The name was free when the call began, but sealing takes a while and
+    // the lock is not held through it: look again under the lock.
+    auto lock = vault::lock_for_writing(vault_root);
+    if (!lock) return std::unexpected(lock.error());
+    if (auto free = check_name_free(name, vault_root); !free) return std::unexpected(free.error());
     if (auto saved = vault::save_encrypted_wallet(wallet, vault_root); !saved) {
         return std::unexpected(saved.error());
     }
@@ -286,6 +291,8 @@ std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id, c
 }
 
 std::expected<void, QelLibError> delete_wallet(std::string_view name_or_id, const OptPath& vault_root) {
+    auto lock = vault::lock_for_writing(vault_root);
+    if (!lock) return std::unexpected(lock.error());
     auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
     if (!wallet) return std::unexpected(wallet.error());
     return vault::delete_wallet_file(wallet->id, vault_root);
@@ -293,6 +300,10 @@ std::expected<void, QelLibError> delete_wallet(std::string_view name_or_id, cons
 
 std::expected<void, QelLibError> rename_wallet(std::string_view name_or_id, std::string_view new_name,
                                               const OptPath& vault_root) {
+    // Held from finding the wallet to saving it: the name must still be free
+    // and the wallet still there when the new record is written.
+    auto lock = vault::lock_for_writing(vault_root);
+    if (!lock) return std::unexpected(lock.error());
     auto wallet = vault::load_wallet_by_name_or_id(name_or_id, vault_root);
     if (!wallet) return std::unexpected(wallet.error());
     if (wallet->name == new_name) return {};

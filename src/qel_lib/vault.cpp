@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,10 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
+#include <thread>
+#include <utility>
 
 #include "qel_core/config.hpp"
 #include "qel_core/os_error.hpp"
@@ -25,6 +29,16 @@ using qel_core::EncryptedWallet;
 // A wallet file is a few kilobytes; anything far larger is hostile or broken
 // and is skipped rather than read into memory.
 constexpr off_t kMaxWalletFileBytes = 16 << 20;
+
+constexpr const char* kLockName = ".qel-lock";
+// Temporary files are ".qel-save-<16 hex digits>.tmp": a leading dot and no
+// ".json" ending, so that listing never mistakes a leftover for a wallet.
+constexpr std::string_view kTempPrefix = ".qel-save-";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTempRandomDigits = 16;
+// A save takes milliseconds; a temporary this old belongs to a save that was
+// killed, and it is a full copy of a sealed wallet that nothing else removes.
+constexpr std::time_t kStaleTempSeconds = 10 * 60;
 
 void warn(const std::string& line) {
     std::cerr << "warning: " << line << '\n' << std::flush;
@@ -112,18 +126,42 @@ bool write_all(int fd, std::string_view data) {
 }
 
 std::expected<std::string, QelLibError> temp_name() {
-    std::array<std::uint8_t, 8> rnd{};
+    std::array<std::uint8_t, kTempRandomDigits / 2> rnd{};
     if (auto r = qel_signer::fill_random(rnd); !r) return std::unexpected(QelLibError::io(r.error()));
     static constexpr char kHex[] = "0123456789abcdef";
-    // Leading dot and no ".json" ending: listing never mistakes a leftover
-    // for a wallet.
-    std::string name = ".qel-save-";
+    std::string name(kTempPrefix);
     for (std::uint8_t b : rnd) {
         name += kHex[b >> 4];
         name += kHex[b & 0x0F];
     }
-    name += ".tmp";
+    name += kTempSuffix;
     return name;
+}
+
+bool is_temp_name(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + kTempRandomDigits + kTempSuffix.size() ||
+        !name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) {
+        return false;
+    }
+    const std::string_view digits = name.substr(kTempPrefix.size(), kTempRandomDigits);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Best effort: a temporary that cannot be removed now is tried again by the
+// next save.
+void remove_stale_temporaries(const fs::path& dir) {
+    DIR* handle = ::opendir(dir.c_str());
+    if (handle == nullptr) return;
+    const int dfd = ::dirfd(handle);
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(handle)) {
+        if (!is_temp_name(entry->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now - st.st_mtime > kStaleTempSeconds) ::unlinkat(dfd, entry->d_name, 0);
+    }
+    ::closedir(handle);
 }
 
 // Writes text to a fresh temporary file in dir and renames it over target,
@@ -224,10 +262,50 @@ void check_vault_permissions(const fs::path& dir) {
     }
 }
 
+WriteLock::WriteLock(WriteLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+WriteLock& WriteLock::operator=(WriteLock&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+}
+
+WriteLock::~WriteLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath& vault_root, std::chrono::milliseconds wait) {
+    auto dir = wallets_dir(vault_root);
+    if (!dir) return std::unexpected(dir.error());
+    const fs::path path = *dir / kLockName;
+    // Not following links and not blocking: a planted symlink or FIFO fails
+    // instead of redirecting or hanging the lock.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return std::unexpected(
+            QelLibError::io("cannot open the vault lock " + path.string() + ": " + qel_core::os_error_text(errno)));
+    }
+    WriteLock lock(fd);
+    // Polled rather than blocking, so that the wait has a bound.
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return lock;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return std::unexpected(QelLibError::io("cannot lock the vault lock " + path.string() + ": " +
+                                                   qel_core::os_error_text(errno)));
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return std::unexpected(QelLibError::io("timed out waiting for the vault lock " + path.string() +
+                                                   ": another process is writing to the vault"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 std::expected<void, QelLibError> save_encrypted_wallet(const EncryptedWallet& wallet, const OptPath& vault_root) {
     if (is_unsafe_id(wallet.id)) return std::unexpected(unsafe_id(wallet.id));
     auto dir = wallets_dir(vault_root);
     if (!dir) return std::unexpected(dir.error());
+    remove_stale_temporaries(*dir);
     try {
         const fs::path target = *dir / (wallet.id + ".json");
         const std::string text = wallet.to_file_text();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <optional>
@@ -28,9 +29,40 @@ void set_dir_permissions(const std::filesystem::path& dir);
 // permission bits differ from 0700. Never fails.
 void check_vault_permissions(const std::filesystem::path& dir);
 
+// The vault's writer lock, held until destroyed: an advisory lock on the file
+// ".qel-lock" in the wallets directory (a name that listing ignores). Every
+// change that depends on what the vault holds (is the name free? then save;
+// find, then remove) happens under it, so that two processes cannot both see
+// a name free. Reading takes no lock.
+class WriteLock {
+public:
+    WriteLock(WriteLock&& other) noexcept;
+    WriteLock& operator=(WriteLock&& other) noexcept;
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    ~WriteLock();
+
+private:
+    friend std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath&, std::chrono::milliseconds);
+    explicit WriteLock(int fd) noexcept : fd_(fd) {}
+    int fd_ = -1;
+};
+
+inline constexpr std::chrono::milliseconds kLockWait{5000};
+
+// Takes the writer lock of the vault (creating the wallets directory as
+// wallets_dir does), waiting at most `wait` for another writer to finish.
+// Io "cannot open the vault lock <path>: <error>", or after the wait Io
+// "timed out waiting for the vault lock <path>: another process is writing
+// to the vault". The lock is per process and call: do not take it twice.
+[[nodiscard]] std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath& vault_root,
+                                                                    std::chrono::milliseconds wait = kLockWait);
+
 // Writes "<id>.json" atomically (temporary file, fsync, rename, fsync of the
-// directory), mode 0600. An unsafe id ("", ".", "..", or containing '/' or
-// NUL) fails with InvalidInput "unsafe wallet id: '<id>'".
+// directory), mode 0600, and removes temporary files that saves killed
+// midway left behind more than ten minutes ago. Callers that checked the
+// vault first hold the writer lock. An unsafe id ("", ".", "..", or
+// containing '/' or NUL) fails with InvalidInput "unsafe wallet id: '<id>'".
 [[nodiscard]] std::expected<void, QelLibError> save_encrypted_wallet(const qel_core::EncryptedWallet& wallet,
                                                                     const OptPath& vault_root);
 // Every readable wallet file, newest first (stable). Unreadable or

@@ -395,6 +395,50 @@ TEST_F(VaultTest, DefaultRootFollowsHome) {
     }
 }
 
+TEST_F(VaultTest, SaveRemovesOnlyStaleTemporaries) {
+    ASSERT_TRUE(vault::wallets_dir(root_).has_value());
+    const auto plant = [&](const std::string& name, int age_seconds) {
+        write_text(wallets_ / name, "sealed copy");
+        const timespec when[2] = {{::time(nullptr) - age_seconds, 0}, {::time(nullptr) - age_seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (wallets_ / name).c_str(), when, 0), 0);
+    };
+    plant(".qel-save-00112233445566aa.tmp", 11 * 60);  // stale: removed
+    plant(".qel-save-00112233445566bb.tmp", 9 * 60);   // a save may still be running
+    plant(".qel-save-notours.tmp", 3600);              // not a name a save makes
+    plant("notes.tmp", 3600);
+    ASSERT_TRUE(vault::save_encrypted_wallet(wallet("id-1", "n"), root_).has_value());
+    EXPECT_EQ(entries(wallets_), (std::vector<std::string>{".qel-save-00112233445566bb.tmp",
+                                                           ".qel-save-notours.tmp", "id-1.json", "notes.tmp"}));
+}
+
+TEST_F(VaultTest, WriteLockExcludesWritersOnly) {
+    const fs::path lock = wallets_ / ".qel-lock";
+    {
+        auto held = vault::lock_for_writing(root_);
+        ASSERT_TRUE(held.has_value()) << held.error().message();
+        auto second = vault::lock_for_writing(root_, std::chrono::milliseconds(50));
+        ASSERT_FALSE(second.has_value());
+        EXPECT_EQ(second.error().message(), "I/O error: timed out waiting for the vault lock " + lock.string() +
+                                                ": another process is writing to the vault");
+        // Readers neither wait nor see the lock file.
+        CaptureStderr();
+        auto list = vault::list_encrypted_wallets(root_);
+        EXPECT_EQ(GetCapturedStderr(), "");
+        ASSERT_TRUE(list.has_value());
+        EXPECT_TRUE(list->empty());
+    }
+    EXPECT_TRUE(vault::lock_for_writing(root_, std::chrono::milliseconds(0)).has_value());
+
+    // A link planted in place of the lock file is not followed.
+    fs::remove(lock);
+    fs::create_symlink(base_ / "elsewhere", lock);
+    auto planted = vault::lock_for_writing(root_);
+    ASSERT_FALSE(planted.has_value());
+    EXPECT_EQ(planted.error().message(), "I/O error: cannot open the vault lock " + lock.string() +
+                                             ": Too many levels of symbolic links (os error 40)");
+    EXPECT_FALSE(fs::exists(base_ / "elsewhere"));
+}
+
 // A process killed at any moment while saving must leave the old or the new
 // file, never a torn one.
 TEST_F(VaultTest, SaveSurvivesBeingKilledAtAnyMoment) {

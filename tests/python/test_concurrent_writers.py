@@ -1,0 +1,88 @@
+"""Processes writing one vault at the same time: names stay unique and every file stays whole."""
+
+from __future__ import annotations
+
+import json
+import subprocess
+import sys
+import time
+import uuid
+from pathlib import Path
+
+import qel
+
+RACERS = 3
+SLOT = 0.05  # seconds
+PER_RACER = 80
+
+# Two racers first import under one name (sealing takes long, so both see it
+# free); all wait for the others, then at each slot boundary renames one of its
+# own wallets to the slot's name, at the same instant as the others. Each
+# wallet is renamed once, so a doubled name would stay to the end. Losing a
+# race is the expected failure; anything else is not.
+RACER = """
+import os, sys, time, qel
+vault, ids, slot, racers = sys.argv[1], sys.argv[2].split(","), float(sys.argv[3]), int(sys.argv[4])
+imports = sys.argv[5] == "import"
+
+def lost_race(e):
+    return str(e).startswith("wallet name already exists: ")
+
+try:
+    if imports:
+        qel.import_wallet_private_key("fresh", "11" * 32, passphrase="pw", vault_path_opt=vault)
+except RuntimeError as e:
+    if not lost_race(e):
+        raise
+ready = os.path.join(os.path.dirname(vault), "ready")
+os.makedirs(ready, exist_ok=True)
+open(os.path.join(ready, str(os.getpid())), "w").close()
+give_up = time.time() + 60
+while len(os.listdir(ready)) < racers and time.time() < give_up:
+    time.sleep(0.01)
+stop = time.time() + 2.0
+tried = 0
+while ids:
+    now = time.time()
+    tick = int(now / slot) + 1
+    if tick * slot >= stop:
+        break
+    time.sleep(tick * slot - now)
+    tried += 1
+    try:
+        qel.rename_wallet(ids.pop(), f"t{tick}", vault)
+    except RuntimeError as e:
+        if not lost_race(e):
+            raise
+print(tried)
+"""
+
+
+def test_racing_writers_keep_names_unique(tmp_path: Path) -> None:
+    vault = str(tmp_path / "vault")
+    first = qel.import_wallet_private_key("w", "22" * 32, passphrase="pw", vault_path_opt=vault)
+    wallets = Path(vault) / "wallets"
+    template = json.loads((wallets / f"{first['id']}.json").read_text())
+    ids: list[list[str]] = [[] for _ in range(RACERS)]
+    for i in range(RACERS * PER_RACER):  # copies, so that no racer has to seal each
+        clone = {**template, "id": str(uuid.uuid4()), "name": f"w{i}"}
+        (wallets / f"{clone['id']}.json").write_text(json.dumps(clone))
+        ids[i % RACERS].append(clone["id"])
+
+    racers = [subprocess.Popen([sys.executable, "-c", RACER, vault, ",".join(mine), str(SLOT), str(RACERS),
+                                "import" if i < 2 else "rename"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+              for i, mine in enumerate(ids)]
+    results = [(r.communicate(timeout=120), r.returncode) for r in racers]
+    for (_, err), code in results:
+        assert code == 0 and err == "", err
+    assert sum(int(out) for (out, _), _ in results) >= 30  # enough simultaneous renames to matter
+
+    stored = [json.loads(f.read_text()) for f in wallets.glob("*.json")]
+    names = [w["name"] for w in stored]
+    assert len(names) == len(set(names)), sorted(n for n in names if names.count(n) > 1)
+    assert sorted(w["id"] for w in qel.list_wallets(vault)) == sorted(w["id"] for w in stored)
+    by_envelope = {json.dumps(w["crypto"], sort_keys=True): w["id"] for w in stored}
+    for wallet_id in by_envelope.values():
+        secret = json.loads(qel.export_wallet(wallet_id, passphrase="pw", vault_path_opt=vault))
+        assert secret["secp256k1"] in ("11" * 32, "22" * 32)
