@@ -1,5 +1,6 @@
 #include "rlp.hpp"
 
+#include <vector>
 
 namespace qel_signer::rlp {
 namespace {
@@ -9,6 +10,10 @@ constexpr std::string_view kUnsupportedType = "unsupported transaction type (exp
 constexpr std::string_view kEmptyInput = "empty input";
 constexpr std::string_view kTruncatedLength = "truncated length";
 constexpr std::string_view kTruncatedPayload = "truncated RLP payload";
+constexpr std::string_view kNonCanonicalByte = "non-canonical single byte";
+constexpr std::string_view kNonCanonicalLength = "non-canonical length";
+constexpr std::string_view kNotAList = "expected an RLP list after the type byte";
+constexpr std::string_view kTrailingBytes = "trailing bytes after the RLP list";
 
 struct Header {
     std::size_t header_len;
@@ -26,6 +31,25 @@ std::expected<Header, std::string_view> read_header(ByteSpan body) {
     std::uint64_t len = 0;
     for (std::size_t i = 1; i <= len_bytes; ++i) len = (len << 8) | body[i];
     return Header{1 + len_bytes, len};
+}
+
+struct Item {
+    std::size_t header_len;
+    std::size_t payload_len;
+    bool is_list;
+};
+
+// The header at the start of `in` (not empty), held to the one encoding a
+// conforming decoder accepts, with its payload present in `in`.
+std::expected<Item, std::string_view> read_canonical_header(ByteSpan in) {
+    const auto header = read_header(in);
+    if (!header) return std::unexpected(header.error());
+    if (header->payload_len > in.size() - header->header_len) return std::unexpected(kTruncatedPayload);
+    if (header->header_len > 1 && (in[1] == 0 || header->payload_len < 56)) {
+        return std::unexpected(kNonCanonicalLength);
+    }
+    if (in[0] == 0x81 && in[1] < 0x80) return std::unexpected(kNonCanonicalByte);
+    return Item{header->header_len, static_cast<std::size_t>(header->payload_len), in[0] >= 0xc0};
 }
 
 void append_scalar(Bytes& out, std::span<const std::uint8_t, 32> value) {
@@ -82,6 +106,42 @@ std::expected<Bytes, std::string_view> encode_signed_typed_tx(ByteSpan tx, std::
     out.insert(out.end(), fields.begin(), fields.end());
     out.insert(out.end(), sig.begin(), sig.end());
     return out;
+}
+
+std::expected<std::size_t, std::string_view> read_item(ByteSpan data) {
+    if (data.empty()) return std::unexpected(kEmptyInput);
+    // Where each open list ends, innermost last; an explicit stack, so that
+    // deep nesting costs memory in proportion to the input, not call depth.
+    std::vector<std::size_t> list_ends;
+    std::size_t pos = 0;
+    do {
+        const std::size_t end = list_ends.empty() ? data.size() : list_ends.back();
+        if (pos == end) {
+            list_ends.pop_back();
+            continue;
+        }
+        const auto item = read_canonical_header(data.subspan(pos, end - pos));
+        if (!item) return std::unexpected(item.error());
+        pos += item->header_len;
+        if (item->is_list) {
+            list_ends.push_back(pos + item->payload_len);
+        } else {
+            pos += item->payload_len;
+        }
+    } while (!list_ends.empty());
+    return pos;
+}
+
+std::expected<void, std::string_view> check_unsigned_typed_tx(ByteSpan tx) {
+    if (tx.empty()) return std::unexpected(kEmptyTransaction);
+    if (tx[0] != 0x01 && tx[0] != 0x02) return std::unexpected(kUnsupportedType);
+    const ByteSpan body = tx.subspan(1);
+    if (body.empty()) return std::unexpected(kEmptyInput);
+    if (body[0] < 0xc0) return std::unexpected(kNotAList);
+    const auto length = read_item(body);
+    if (!length) return std::unexpected(length.error());
+    if (*length != body.size()) return std::unexpected(kTrailingBytes);
+    return {};
 }
 
 }  // namespace qel_signer::rlp

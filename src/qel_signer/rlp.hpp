@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <span>
@@ -20,5 +21,26 @@ namespace qel_signer::rlp {
 [[nodiscard]] std::expected<Bytes, std::string_view> encode_signed_typed_tx(ByteSpan tx, std::uint8_t v,
                                                                            std::span<const std::uint8_t, 32> r,
                                                                            std::span<const std::uint8_t, 32> s);
+
+// ---- reading ----
+// Both readers take hostile bytes: they never read outside the span, never
+// recurse, and fail with a static text naming the first fault they meet.
+
+// The encoded length (header and payload) of the one RLP item at the start of
+// `data`, which may be followed by other bytes. The item and every item nested
+// in it must be canonically encoded: a byte below 0x80 stands alone rather than
+// as a one-byte string, lengths below 56 use the short header, a long length has
+// no leading zero byte, and the items of each list fill it exactly. Fails with
+// "empty input", "truncated length", "truncated RLP payload",
+// "non-canonical single byte" or "non-canonical length".
+[[nodiscard]] std::expected<std::size_t, std::string_view> read_item(ByteSpan data);
+
+// Checks that `tx` is an unsigned typed transaction whose signed form, as
+// encode_signed_typed_tx writes it, carries exactly the fields that were hashed:
+// the type byte 0x01 or 0x02, then one canonically encoded RLP list, and nothing
+// after it. Fails with "empty transaction", "unsupported transaction type
+// (expected 0x01 or 0x02)", "empty input", "expected an RLP list after the type
+// byte", "trailing bytes after the RLP list", or a text of read_item.
+[[nodiscard]] std::expected<void, std::string_view> check_unsigned_typed_tx(ByteSpan tx);
 
 }  // namespace qel_signer::rlp

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "qel_signer/encoding.hpp"
 #include "test_data.hpp"
@@ -121,6 +122,69 @@ TEST(Rlp, ArbitraryShortInputIsBoundsChecked) {
             }
         }
     }
+}
+
+// What a node re-encodes after decoding must be the bytes that were hashed:
+// only one canonical list after the type byte passes.
+TEST(RlpReader, TypedTransactionShapes) {
+    const std::pair<const char*, std::string_view> cases[] = {
+        {"02c0", ""},
+        {"01c3010203", ""},
+        {"02c28180", ""},          // a byte of 0x80 or above needs its string header
+        {"02c3c28180", ""},        // nested list
+        {"", "empty transaction"},
+        {"f8", "unsupported transaction type (expected 0x01 or 0x02)"},
+        {"02", "empty input"},
+        {"0205", "expected an RLP list after the type byte"},
+        {"02820102", "expected an RLP list after the type byte"},
+        {"02c000", "trailing bytes after the RLP list"},
+        {"02c501", "truncated RLP payload"},
+        {"02c2830102", "truncated RLP payload"},  // inner item overruns its list
+        {"02f8", "truncated length"},
+        {"02f80101", "non-canonical length"},      // long header for a short list
+        {"02c3b80101", "non-canonical length"},    // same, nested string
+        {"02c28105", "non-canonical single byte"},
+        {"02c3c28105", "non-canonical single byte"},
+    };
+    for (const auto& [hex, text] : cases) {
+        const auto checked = rlp::check_unsigned_typed_tx(unhex(hex));
+        if (text.empty()) {
+            EXPECT_TRUE(checked.has_value()) << hex << ": " << checked.error();
+        } else {
+            ASSERT_FALSE(checked.has_value()) << hex;
+            EXPECT_EQ(checked.error(), text) << hex;
+        }
+    }
+    // A long length with a leading zero byte.
+    Bytes padded{0x02, 0xf9, 0x00, 56};
+    padded.resize(padded.size() + 56, 0x01);
+    EXPECT_EQ(rlp::check_unsigned_typed_tx(padded).error(), "non-canonical length");
+    padded.erase(padded.begin() + 2);
+    padded[1] = 0xf8;
+    EXPECT_TRUE(rlp::check_unsigned_typed_tx(padded).has_value());
+
+    const auto data = qel_test::load_vectors("eip1559.json");
+    for (const auto& v : data["vectors"]) {
+        EXPECT_TRUE(rlp::check_unsigned_typed_tx(unhex(v["unsigned_hex"].get<std::string>())).has_value());
+    }
+}
+
+TEST(RlpReader, ItemLengthAndDeepNesting) {
+    EXPECT_EQ(rlp::read_item(unhex("c0ff")).value(), 1u);
+    EXPECT_EQ(rlp::read_item(unhex("8180")).value(), 2u);
+    EXPECT_EQ(rlp::read_item({}).error(), "empty input");
+    // Nesting is bounded by the input, not by the call stack.
+    std::vector<Bytes> headers;  // innermost first
+    std::size_t length = 1;      // the innermost empty list
+    for (int i = 0; i < 1000000; ++i) {
+        headers.push_back(rlp::encode_length(length, 0xc0));
+        length += headers.back().size();
+    }
+    Bytes nested;
+    nested.reserve(length);
+    for (auto h = headers.rbegin(); h != headers.rend(); ++h) nested.insert(nested.end(), h->begin(), h->end());
+    nested.push_back(0xc0);
+    EXPECT_EQ(rlp::read_item(nested).value(), nested.size());
 }
 
 }  // namespace
