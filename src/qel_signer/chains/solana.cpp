@@ -1,6 +1,7 @@
 #include "solana.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "qel_signer/ed25519.hpp"
@@ -10,10 +11,117 @@ namespace qel_signer::chains {
 namespace {
 
 constexpr std::size_t kSignatureSize = 64;
+constexpr std::size_t kKeySize = 32;
 
 SignerError tx_error(std::string text) { return {SignerError::Kind::InvalidTransaction, std::move(text)}; }
 
+constexpr std::string_view kTruncatedMessage = "truncated message";
+constexpr std::string_view kBadCompactU16 = "invalid compact-u16";
+
+// Reads a message field by field; the first failure sticks and makes every
+// later read a no-op.
+class MessageReader {
+public:
+    explicit MessageReader(ByteSpan in) : in_(in) {}
+
+    [[nodiscard]] std::size_t pos() const { return pos_; }
+    [[nodiscard]] const std::optional<std::string_view>& error() const { return error_; }
+
+    void skip(std::size_t n) {
+        if (error_) return;
+        if (n > in_.size() - pos_) {
+            fail(kTruncatedMessage);
+            return;
+        }
+        pos_ += n;
+    }
+
+    std::uint8_t byte() {
+        if (error_) return 0;
+        if (pos_ == in_.size()) {
+            fail(kTruncatedMessage);
+            return 0;
+        }
+        return in_[pos_++];
+    }
+
+    // 7 bits per byte, least significant first, at most three bytes, as a
+    // node reads it: a later byte of zero (an alias of a shorter form) and
+    // values above 0xffff are refused.
+    std::size_t compact_u16() {
+        std::size_t value = 0;
+        for (unsigned i = 0; i < 3; ++i) {
+            const std::uint8_t b = byte();
+            if (error_) return 0;
+            if (i > 0 && b == 0) return fail(kBadCompactU16);
+            if (i == 2 && b > 0x03) return fail(kBadCompactU16);
+            value |= std::size_t{b & 0x7fu} << (7 * i);
+            if ((b & 0x80) == 0) return value;
+        }
+        return value;  // not reached: the third byte has no continuation bit
+    }
+
+    // A compact-u16 count followed by that many items of `size` bytes.
+    void skip_array(std::size_t size) { skip(compact_u16() * size); }
+
+private:
+    std::size_t fail(std::string_view text) {
+        if (!error_) error_ = text;
+        return 0;
+    }
+
+    ByteSpan in_;
+    std::size_t pos_ = 0;
+    std::optional<std::string_view> error_;
+};
+
 }  // namespace
+
+namespace solana {
+
+std::expected<std::size_t, std::string_view> read_message(ByteSpan message) {
+    MessageReader r(message);
+    // A legacy message starts with its header, whose first byte (the number
+    // of required signatures) is below 0x80; a set top bit marks a version.
+    const bool versioned = !message.empty() && (message[0] & 0x80) != 0;
+    if (versioned && message[0] != 0x80) return std::unexpected("unsupported message version (expected legacy or 0)");
+    if (versioned) r.skip(1);
+    r.skip(3);                   // required signatures, read-only signed, read-only unsigned
+    r.skip_array(kKeySize);      // account keys
+    r.skip(kKeySize);            // recent blockhash
+    const std::size_t instructions = r.compact_u16();
+    for (std::size_t i = 0; i < instructions && !r.error(); ++i) {
+        r.skip(1);               // program id index
+        r.skip_array(1);         // account indexes
+        r.skip_array(1);         // data
+    }
+    if (versioned) {
+        const std::size_t lookups = r.compact_u16();
+        for (std::size_t i = 0; i < lookups && !r.error(); ++i) {
+            r.skip(kKeySize);    // lookup table account
+            r.skip_array(1);     // writable indexes
+            r.skip_array(1);     // read-only indexes
+        }
+    }
+    if (r.error()) return std::unexpected(*r.error());
+    return r.pos();
+}
+
+std::expected<void, std::string_view> check_transaction(ByteSpan tx) {
+    if (tx.empty()) return std::unexpected("empty transaction");
+    const std::size_t slots = tx[0];
+    if (slots == 0) return std::unexpected("transaction has no signature slots");
+    if (slots >= 0x80) return std::unexpected("more than 127 signature slots");
+    const std::size_t offset = 1 + kSignatureSize * slots;
+    if (tx.size() <= offset) return std::unexpected("transaction too short for declared signature slots");
+    const ByteSpan message = tx.subspan(offset);
+    const auto length = read_message(message);
+    if (!length) return std::unexpected(length.error());
+    if (*length != message.size()) return std::unexpected("trailing bytes after the message");
+    return {};
+}
+
+}  // namespace solana
 
 std::expected<std::string, SignerError> SolanaSigner::derive_address(ByteSpan key) const {
     auto pub = ed25519::public_key(key);

@@ -1,8 +1,35 @@
 #pragma once
 
+#include <cstddef>
+#include <expected>
+#include <string_view>
+
 #include "qel_signer/signer.hpp"
 
 namespace qel_signer::chains {
+
+namespace solana {
+// The readers below take hostile bytes: they never read outside the span and
+// fail with a static text naming the first fault they meet.
+
+// The number of bytes that the legacy or version-0 message at the start of
+// `message` occupies, decoded as a node decodes it: an optional version prefix
+// (0x80), the three header bytes, the account keys, the recent blockhash, the
+// instructions and, for version 0, the address-table lookups; every count is a
+// canonical compact-u16. Bytes after the message are not looked at. Fails with
+// "truncated message", "invalid compact-u16" or "unsupported message version
+// (expected legacy or 0)".
+[[nodiscard]] std::expected<std::size_t, std::string_view> read_message(ByteSpan message);
+
+// Checks that `tx` is a transaction whose message a node reads exactly as it
+// is signed: one count byte n of 1 to 127 signature slots (the count is a
+// compact-u16, which is one byte only below 128), n slots of 64 bytes, then one
+// message that ends where `tx` ends. Fails with "empty transaction",
+// "transaction has no signature slots", "more than 127 signature slots",
+// "transaction too short for declared signature slots", "trailing bytes after
+// the message", or a text of read_message.
+[[nodiscard]] std::expected<void, std::string_view> check_transaction(ByteSpan tx);
+}  // namespace solana
 
 // Solana: base58 public-key addresses, Ed25519 over the message part of a
 // serialized transaction, signature written into slot 0.

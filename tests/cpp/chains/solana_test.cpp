@@ -13,6 +13,7 @@ namespace {
 
 using namespace qel_signer;
 using chains::SolanaSigner;
+namespace solana = chains::solana;
 
 Bytes unhex(std::string_view h) { return hex_decode(h).value(); }
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -150,6 +151,52 @@ TEST(Solana, RejectsMalformedTransactions) {
         EXPECT_EQ(signer.encode_signed_transaction(c.tx, secp).error().message(),
                   "invalid transaction: expected 64-byte Ed25519 signature");
     }
+}
+
+// Messages laid out by hand; their agreement with a node's own encoder is
+// checked from Python against messages that an independent library builds.
+const Bytes kKey(32, 0x11);
+const Bytes kHash(32, 0x22);
+const Bytes kLegacy = concat({unhex("010001" "01"), kKey, kHash, unhex("00")});        // no instruction
+const Bytes kInstruction = concat({unhex("01" "00" "0100" "02aabb")});                // program 0, account 0, data aabb
+const Bytes kWithInstruction = concat({unhex("010001" "01"), kKey, kHash, kInstruction});
+const Bytes kV0 = concat({unhex("80"), kLegacy, unhex("01"), kKey, unhex("0100" "00")});  // one table lookup
+
+TEST(SolanaMessageReader, DecodesExactlyTheMessage) {
+    for (const Bytes& m : {kLegacy, kWithInstruction, kV0}) {
+        EXPECT_EQ(solana::read_message(m).value(), m.size());
+        // Whatever follows is not part of the message.
+        EXPECT_EQ(solana::read_message(concat({m, unhex("00ff")})).value(), m.size());
+        // Any cut ends inside some field.
+        for (std::size_t n = 0; n < m.size(); ++n) {
+            EXPECT_EQ(solana::read_message(ByteSpan(m).first(n)).error(), "truncated message") << n;
+        }
+    }
+    // Three-byte counts: 0xffff keys would need far more bytes than present.
+    EXPECT_EQ(solana::read_message(unhex("010001" "ffff03")).error(), "truncated message");
+    const std::pair<const char*, std::string_view> refused[] = {
+        {"81", "unsupported message version (expected legacy or 0)"},
+        {"ff", "unsupported message version (expected legacy or 0)"},
+        {"010001" "8000", "invalid compact-u16"},    // alias of 0
+        {"010001" "818000", "invalid compact-u16"},  // alias of 1
+        {"010001" "ffff04", "invalid compact-u16"},  // above 0xffff
+        {"010001" "808080", "invalid compact-u16"},  // a fourth byte announced
+    };
+    for (const auto& [hex, text] : refused) EXPECT_EQ(solana::read_message(unhex(hex)).error(), text) << hex;
+}
+
+TEST(SolanaMessageReader, TransactionIsSlotsThenOneMessage) {
+    EXPECT_TRUE(solana::check_transaction(concat({Bytes{1}, Bytes(64, 0), kLegacy})).has_value());
+    EXPECT_TRUE(solana::check_transaction(concat({Bytes{2}, Bytes(128, 0), kV0})).has_value());
+    const std::pair<Bytes, std::string_view> refused[] = {
+        {{}, "empty transaction"},
+        {concat({Bytes{0}, kLegacy}), "transaction has no signature slots"},
+        {concat({Bytes{0x80}, Bytes(64 * 0x80, 0), kLegacy}), "more than 127 signature slots"},
+        {concat({Bytes{1}, Bytes(64, 0)}), "transaction too short for declared signature slots"},
+        {concat({Bytes{1}, Bytes(64, 0), kLegacy, Bytes{0}}), "trailing bytes after the message"},
+        {concat({Bytes{1}, Bytes(64, 0), unhex("81")}), "unsupported message version (expected legacy or 0)"},
+    };
+    for (const auto& [tx, text] : refused) EXPECT_EQ(solana::check_transaction(tx).error(), text);
 }
 
 }  // namespace
