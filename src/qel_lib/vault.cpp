@@ -190,13 +190,14 @@ std::expected<void, QelLibError> write_atomically(const fs::path& dir, const fs:
     if (::rename(tmp.c_str(), target.c_str()) != 0) return fail(errno, false);
 
     // Make the rename itself durable. Some file systems refuse fsync on a
-    // directory (EINVAL); the content is in place either way.
+    // directory (EINVAL). The file is in place from here on, so a failure is
+    // a warning: reporting an error would have the caller retry a save that
+    // has already happened.
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return std::unexpected(QelLibError::io_errno(errno));
-    const int rc = ::fsync(dfd);
+    const int rc = dfd < 0 ? -1 : ::fsync(dfd);
     const int err = errno;
-    ::close(dfd);
-    if (rc != 0 && err != EINVAL) return std::unexpected(QelLibError::io_errno(err));
+    if (dfd >= 0) ::close(dfd);
+    if (rc != 0 && err != EINVAL) warn("failed to sync " + dir.string() + ": " + qel_core::os_error_text(err));
     return {};
 }
 

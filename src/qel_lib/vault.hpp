@@ -59,10 +59,11 @@ inline constexpr std::chrono::milliseconds kLockWait{5000};
                                                                     std::chrono::milliseconds wait = kLockWait);
 
 // Writes "<id>.json" atomically (temporary file, fsync, rename, fsync of the
-// directory), mode 0600, and removes temporary files that saves killed
-// midway left behind more than ten minutes ago. Callers that checked the
-// vault first hold the writer lock. An unsafe id ("", ".", "..", or
-// containing '/' or NUL) fails with InvalidInput "unsafe wallet id: '<id>'".
+// directory, whose failure is only a warning), mode 0600, and removes
+// temporary files that saves killed midway left behind more than ten minutes
+// ago. Callers that checked the vault first hold the writer lock. An unsafe id
+// ("", ".", "..", or containing '/' or NUL) fails with InvalidInput "unsafe
+// wallet id: '<id>'".
 [[nodiscard]] std::expected<void, QelLibError> save_encrypted_wallet(const qel_core::EncryptedWallet& wallet,
                                                                     const OptPath& vault_root);
 // Every readable wallet file, newest first (stable). Unreadable or
