@@ -31,7 +31,8 @@ namespace {
 // Replies are hostile input: cap what we keep of curl's output so that an
 // endless or enormous body cannot exhaust memory.
 constexpr std::size_t kMaxCapture = 64 * 1024 * 1024;
-// Deeper documents are refused before anything recursive touches them.
+// Replies nested deeper than this many arrays and objects are refused before
+// anything recursive touches them.
 constexpr int kMaxJsonDepth = 128;
 
 struct Fd {
@@ -70,8 +71,13 @@ struct TooDeep : std::exception {
 
 std::expected<nlohmann::json, QelLibError> parse_reply(std::string_view reply) {
     try {
-        return nlohmann::json::parse(reply, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
-            if (depth > kMaxJsonDepth) throw TooDeep{};
+        // `depth` counts the arrays and objects around the event, so a
+        // container that opens at depth 127 is the 128th level.
+        return nlohmann::json::parse(reply, [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+            using Event = nlohmann::json::parse_event_t;
+            if ((event == Event::array_start || event == Event::object_start) && depth >= kMaxJsonDepth) {
+                throw TooDeep{};
+            }
             return true;
         });
     } catch (const TooDeep& e) {

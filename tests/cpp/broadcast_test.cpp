@@ -158,4 +158,12 @@ TEST(ExtractJsonField, HostileRepliesAreJsonErrors) {
     }
 }
 
+TEST(ExtractJsonField, NestingLimitIs128Levels) {
+    const auto nested = [](int levels) {  // the object is the first level
+        return R"({"result":"0x1","x":)" + std::string(levels - 1, '[') + std::string(levels - 1, ']') + "}";
+    };
+    EXPECT_EQ(ops::extract_json_field(nested(128), "result").value(), "0x1");
+    EXPECT_EQ(ops::extract_json_field(nested(129), "result").error().message(), "JSON error: recursion limit exceeded");
+}
+
 }  // namespace
