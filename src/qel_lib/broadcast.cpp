@@ -15,7 +15,9 @@
 #include "qel_core/config.hpp"
 #include "qel_core/os_error.hpp"
 #include "qel_core/utf8.hpp"
+#include "qel_signer/chains/solana.hpp"
 #include "qel_signer/encoding.hpp"
+#include "qel_signer/rlp.hpp"
 #include "qel_signer/signer.hpp"
 
 extern char** environ;
@@ -85,6 +87,25 @@ std::expected<nlohmann::json, QelLibError> parse_reply(std::string_view reply) {
     } catch (const nlohmann::json::exception& e) {
         return std::unexpected(QelLibError::json(json_error_text(e)));
     }
+}
+
+// The signature covers the bytes given, but a node hashes the transaction it
+// decodes: for EVM the re-encoded fields, for Solana the message as its own
+// decoder delimits it. Anything beyond what both read the same way would be
+// sent with a signature over other bytes, so it is refused before unlocking.
+std::expected<void, QelLibError> check_sendable(ChainType chain_type, ByteSpan tx) {
+    std::expected<void, std::string_view> checked;
+    switch (chain_type) {
+        case ChainType::Evm: checked = qel_signer::rlp::check_unsigned_typed_tx(tx); break;
+        case ChainType::Solana: checked = qel_signer::chains::solana::check_transaction(tx); break;
+        case ChainType::Cosmos:
+        case ChainType::Bitcoin:
+        case ChainType::Tron:
+        case ChainType::Ton:
+            break;  // no encoder: refused by the signer, after unlocking
+    }
+    if (checked) return {};
+    return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + std::string(checked.error())));
 }
 
 }  // namespace
@@ -249,7 +270,7 @@ std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, 
 std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                      OptText rpc_url, const OptPath& vault_root) {
-    auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root);
+    auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check_sendable);
     if (!unlocked) return std::unexpected(unlocked.error());
     // The key stays in its wiped buffer until the endpoint has answered.
     return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, rpc_url);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,14 +77,21 @@ struct UnlockedTransaction {
     qel_signer::Bytes tx;
     qel_signer::SecretBytes key;
 };
+// A test of the decoded transaction bytes that runs before the key is unlocked.
+using TransactionCheck = std::function<std::expected<void, QelLibError>(qel_core::ChainType, qel_signer::ByteSpan)>;
 // Resolves the chain, reads tx_hex (an optional "0x" prefix; InvalidInput
-// "invalid hex transaction: ..."), and only then unlocks the family's key, so
-// that malformed input never gets as far as trying the passphrase.
+// "invalid hex transaction: ..."), runs `check` when given, and only then
+// unlocks the family's key, so that malformed input never gets as far as
+// trying the passphrase.
 [[nodiscard]] std::expected<UnlockedTransaction, QelLibError> unlock_for_transaction(
     std::string_view wallet, std::string_view chain, std::string_view tx_hex, OptText passphrase, OptIndex index,
-    const OptPath& vault_root);
+    const OptPath& vault_root, const TransactionCheck& check = {});
 
-// Signs, encodes and posts a transaction; returns the hash the endpoint reports.
+// Signs, encodes and posts a transaction; returns the hash the endpoint
+// reports. Before the key is unlocked, an EVM transaction must be one type byte
+// and one canonical RLP list, and a Solana transaction its signature slots and
+// one message that ends where it ends (InvalidInput "invalid hex transaction:
+// ..."): the bytes a node reads must be the bytes that were signed.
 [[nodiscard]] std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                                   std::string_view tx_hex, OptText passphrase,
                                                                   OptIndex index, OptText rpc_url,

@@ -108,11 +108,15 @@ std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain
 std::expected<UnlockedTransaction, QelLibError> unlock_for_transaction(std::string_view wallet,
                                                                       std::string_view chain,
                                                                       std::string_view tx_hex, OptText passphrase,
-                                                                      OptIndex index, const OptPath& vault_root) {
+                                                                      OptIndex index, const OptPath& vault_root,
+                                                                      const TransactionCheck& check) {
     auto resolved = resolve_chain(chain);
     if (!resolved) return std::unexpected(resolved.error());
     auto tx = qel_signer::hex_decode(strip_0x(tx_hex));
     if (!tx) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + tx.error()));
+    if (check) {
+        if (auto checked = check(resolved->chain_type, *tx); !checked) return std::unexpected(checked.error());
+    }
     auto key = decrypt_signing_key(wallet, resolved->chain_type, passphrase.value_or(""), index, vault_root);
     if (!key) return std::unexpected(key.error());
     return UnlockedTransaction{.chain = *resolved, .tx = std::move(*tx), .key = std::move(*key)};

@@ -7,8 +7,15 @@ import json
 from pathlib import Path
 
 import pytest
+import rlp
 from eth_account import Account
 from nacl.signing import VerifyKey
+from solders.hash import Hash
+from solders.instruction import AccountMeta, Instruction
+from solders.message import Message, MessageV0, to_bytes_versioned
+from solders.address_lookup_table_account import AddressLookupTableAccount
+from solders.pubkey import Pubkey
+from solders.transaction import VersionedTransaction
 
 import qel
 from _support import ABANDON, RpcServer, b58decode, known_accounts, load
@@ -17,6 +24,18 @@ KNOWN = known_accounts()
 PASS = "send"
 EIP1559 = load("eip1559.json")["vectors"][0]
 UNSIGNED = EIP1559["unsigned_hex"]
+SOLANA_PAYER = Pubkey.from_string(KNOWN[("solana", 0)]["address"])
+
+
+def solana_message(version: str) -> bytes:
+    """A message with the wallet as fee payer, laid out by an independent encoder."""
+    other, table = Pubkey.new_unique(), Pubkey.new_unique()
+    ix = Instruction(Pubkey.new_unique(), b"\x02\x00\x00\x00", [AccountMeta(SOLANA_PAYER, True, True),
+                                                                AccountMeta(other, False, True)])
+    if version == "legacy":
+        return bytes(Message.new_with_blockhash([ix], SOLANA_PAYER, Hash.new_unique()))
+    lookup = AddressLookupTableAccount(table, [other])
+    return to_bytes_versioned(MessageV0.try_compile(SOLANA_PAYER, [ix], [lookup], Hash.new_unique()))
 
 
 @pytest.fixture(scope="module")
@@ -52,9 +71,10 @@ def test_evm_request_body_and_signer(vault: str) -> None:
     assert Account.recover_transaction(raw) == KNOWN[("evm", 0)]["address"]
 
 
-def test_solana_request_body(vault: str) -> None:
-    message = b"\x01\x00\x01\x03" + bytes(range(96))
-    tx = b"\x02" + bytes(64) + b"\x07" * 64 + message
+@pytest.mark.parametrize("version", ["legacy", "v0"])
+def test_solana_request_body(vault: str, version: str) -> None:
+    message = solana_message(version)
+    tx = b"\x01" + bytes(64) + message
     with RpcServer() as server:
         server.reply = b'{"jsonrpc":"2.0","result":"5VERYsig","id":1}'
         assert send(vault, "solana", tx.hex(), rpc_url=server.url) == {"tx_hash": "5VERYsig"}
@@ -62,9 +82,10 @@ def test_solana_request_body(vault: str) -> None:
     encoded = json.loads(body)["params"][0]
     assert body == ('{"id":1,"jsonrpc":"2.0","method":"sendTransaction","params":["%s",{"encoding":"base64"}]}'
                     % encoded)
-    signed = base64.b64decode(encoded, validate=True)
-    assert signed[0] == 2 and signed[65:] == tx[65:]
-    VerifyKey(b58decode(KNOWN[("solana", 0)]["address"])).verify(message, signed[1:65])
+    signed = VersionedTransaction.from_bytes(base64.b64decode(encoded, validate=True))
+    assert to_bytes_versioned(signed.message) == message
+    assert signed.verify_with_results() == [True]
+    VerifyKey(bytes(SOLANA_PAYER)).verify(message, bytes(signed.signatures[0]))
 
 
 @pytest.mark.parametrize(
@@ -124,12 +145,6 @@ def test_failures_before_and_after_unlock(vault: str, monkeypatch: pytest.Monkey
         with pytest.raises(RuntimeError) as e:
             qel.sign_and_send("w", "ethereum", UNSIGNED, passphrase="wrong", vault_path_opt=vault, rpc_url=server.url)
         assert str(e.value) == "decryption failed: aead::Error"
-        with pytest.raises(RuntimeError) as e:
-            send(vault, "ethereum", "f8", rpc_url=server.url)
-        assert str(e.value) == "invalid transaction: unsupported transaction type (expected 0x01 or 0x02)"
-        with pytest.raises(RuntimeError) as e:
-            send(vault, "solana", "00" + "11" * 10, rpc_url=server.url)
-        assert str(e.value) == "invalid transaction: transaction has no signature slots"
         assert server.requests == []
 
     monkeypatch.setenv("PATH", str(tmp_path))
@@ -141,3 +156,36 @@ def test_failures_before_and_after_unlock(vault: str, monkeypatch: pytest.Monkey
 def test_empty_rpc_url_fails_in_curl(vault: str) -> None:
     with pytest.raises(RuntimeError, match=r"^broadcast failed: curl: \("):
         send(vault, "ethereum", UNSIGNED, rpc_url="")
+
+
+def _evm_forms() -> dict[str, bytes]:
+    unsigned = bytes.fromhex(UNSIGNED)
+    payload = b"".join(rlp.encode(item) for item in rlp.decode(unsigned[1:]))
+    return {
+        "trailing": unsigned + b"\x00",
+        "long_header": b"\x02\xfa" + len(payload).to_bytes(3, "big") + payload,
+        "byte_string": b"\x02" + rlp.encode(payload),
+    }
+
+
+EVM_FORMS = _evm_forms()
+
+
+# Each of these would go out with a signature over other bytes than a node
+# reads, or not at all; the wrong passphrase shows the wallet was never opened.
+@pytest.mark.parametrize(
+    ("chain", "tx", "text"),
+    [
+        ("ethereum", EVM_FORMS["trailing"].hex(), "trailing bytes after the RLP list"),
+        ("ethereum", EVM_FORMS["long_header"].hex(), "non-canonical length"),
+        ("ethereum", EVM_FORMS["byte_string"].hex(), "expected an RLP list after the type byte"),
+        ("ethereum", "f8", "unsupported transaction type (expected 0x01 or 0x02)"),
+        ("solana", (b"\x01" + bytes(64) + solana_message("legacy") + b"\x00").hex(),
+         "trailing bytes after the message"),
+        ("solana", "00" + "11" * 10, "transaction has no signature slots"),
+    ],
+)
+def test_unsendable_transactions_refused_before_unlocking(vault: str, chain: str, tx: str, text: str) -> None:
+    with pytest.raises(RuntimeError) as e:
+        qel.sign_and_send("w", chain, tx, passphrase="wrong", vault_path_opt=vault, rpc_url="http://127.0.0.1:9/")
+    assert str(e.value) == "invalid input: invalid hex transaction: " + text
