@@ -249,6 +249,7 @@ bool set_item(PyObject* dict, const char* key, PyObject* value) {
 }
 
 PyObject* raise_operation_error(const qel_lib::QelLibError& error) {
+    if (error.kind() == qel_lib::QelLibError::Kind::Interrupted && PyErr_Occurred() != nullptr) return nullptr;
     const std::string message = error.message();
     // Messages can quote file or network content; replacing undecodable bytes
     // keeps the RuntimeError instead of trading it for a UnicodeDecodeError.
@@ -257,6 +258,8 @@ PyObject* raise_operation_error(const qel_lib::QelLibError& error) {
     PyErr_SetObject(PyExc_RuntimeError, text.get());
     return nullptr;
 }
+
+bool signal_handler_raised() noexcept { return PyErr_CheckSignals() != 0; }
 
 PyObject* panic_exception_type() {
     if (g_panic_type != nullptr) return g_panic_type;

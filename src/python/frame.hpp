@@ -126,8 +126,15 @@ template <class Range, class Convert>
     return list.release();
 }
 
-// Raises RuntimeError carrying exactly the operation's message.
+// Raises RuntimeError carrying exactly the operation's message; for an
+// operation stopped by signal_handler_raised, leaves the handler's exception.
 [[nodiscard]] PyObject* raise_operation_error(const qel_lib::QelLibError& error);
+
+// The stop check of an operation that waits on another process: runs the
+// interpreter's pending signal handlers (the interpreter lock is held
+// throughout the call) and is true when one of them raised, as Ctrl-C's
+// KeyboardInterrupt does.
+[[nodiscard]] bool signal_handler_raised() noexcept;
 
 // The exception type for internal faults: qel.PanicException when the package
 // provides it, otherwise one created here. Borrowed; nullptr with an error set

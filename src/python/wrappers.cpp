@@ -146,7 +146,8 @@ PyObject* sign_message_impl(std::string_view wallet, std::string_view chain, std
 
 PyObject* sign_and_send_impl(std::string_view wallet, std::string_view chain, std::string_view tx_hex,
                              OptText passphrase, OptIndex index, OptText rpc_url, const OptPath& vault) {
-    auto r = ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault);
+    // Ctrl-C while curl runs ends the call with KeyboardInterrupt, curl killed.
+    auto r = ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault, signal_handler_raised);
     return finish(r, broadcast_dict);
 }
 

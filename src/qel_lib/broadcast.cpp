@@ -1,26 +1,11 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
-
 #include <nlohmann/json.hpp>
 
 #include "ops.hpp"
 #include "qel_core/config.hpp"
-#include "qel_core/os_error.hpp"
-#include "qel_core/utf8.hpp"
 #include "qel_signer/chains/solana.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/rlp.hpp"
 #include "qel_signer/signer.hpp"
-
-extern char** environ;
 
 namespace qel_lib::ops {
 
@@ -30,33 +15,9 @@ using qel_signer::Bytes;
 
 namespace {
 
-// Replies are hostile input: cap what we keep of curl's output so that an
-// endless or enormous body cannot exhaust memory.
-constexpr std::size_t kMaxCapture = 64 * 1024 * 1024;
 // Replies nested deeper than this many arrays and objects are refused before
 // anything recursive touches them.
 constexpr int kMaxJsonDepth = 128;
-
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    void reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
-
-struct SpawnActions {
-    posix_spawn_file_actions_t actions;
-    SpawnActions() { posix_spawn_file_actions_init(&actions); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
-};
 
 std::string json_error_text(const std::exception& e) {
     // nlohmann prefixes its messages with "[json.exception.<kind>.<id>] ".
@@ -110,95 +71,6 @@ std::expected<void, QelLibError> check_sendable(ChainType chain_type, ByteSpan t
 
 }  // namespace
 
-std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body) {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
-        return std::unexpected(QelLibError::broadcast_failed("failed to run curl: " + qel_core::os_error_text(errno)));
-    }
-    Fd out_read(out_pipe[0]);
-    Fd out_write(out_pipe[1]);
-    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
-        return std::unexpected(QelLibError::broadcast_failed("failed to run curl: " + qel_core::os_error_text(errno)));
-    }
-    Fd err_read(err_pipe[0]);
-    Fd err_write(err_pipe[1]);
-
-    SpawnActions spawn;
-    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&spawn.actions, out_write.fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&spawn.actions, err_write.fd, STDERR_FILENO);
-
-    std::string body_arg(body);
-    std::string url_arg(url);
-    std::array<char*, 10> argv{
-        const_cast<char*>("curl"),
-        const_cast<char*>("-fsSL"),
-        const_cast<char*>("-X"),
-        const_cast<char*>("POST"),
-        const_cast<char*>("-H"),
-        const_cast<char*>("Content-Type: application/json"),
-        const_cast<char*>("-d"),
-        body_arg.data(),
-        url_arg.data(),
-        nullptr,
-    };
-    pid_t pid = -1;
-    const int spawn_err = ::posix_spawnp(&pid, "curl", &spawn.actions, nullptr, argv.data(), environ);
-    out_write.reset();
-    err_write.reset();
-    if (spawn_err != 0) {
-        return std::unexpected(QelLibError::broadcast_failed("failed to run curl: " + qel_core::os_error_text(spawn_err)));
-    }
-
-    // Drain both pipes together: a child blocked on a full stderr pipe while
-    // we wait on stdout (or the reverse) would never finish.
-    std::string out;
-    std::string err;
-    bool overflow = false;
-    std::array<pollfd, 2> fds{pollfd{out_read.fd, POLLIN, 0}, pollfd{err_read.fd, POLLIN, 0}};
-    std::array<std::string*, 2> sinks{&out, &err};
-    int open_count = 2;
-    std::array<char, 65536> buf{};
-    while (open_count > 0) {
-        const int ready = ::poll(fds.data(), fds.size(), -1);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            const ssize_t n = ::read(fds[i].fd, buf.data(), buf.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open_count;
-                continue;
-            }
-            if (sinks[i]->size() + static_cast<std::size_t>(n) > kMaxCapture) {
-                overflow = true;
-                open_count = 0;
-                break;
-            }
-            sinks[i]->append(buf.data(), static_cast<std::size_t>(n));
-        }
-    }
-    if (overflow) ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return std::unexpected(
-                QelLibError::broadcast_failed("failed to run curl: " + qel_core::os_error_text(errno)));
-        }
-    }
-    if (overflow) {
-        return std::unexpected(QelLibError::broadcast_failed("reply larger than " + std::to_string(kMaxCapture) +
-                                                             " bytes"));
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return qel_core::utf8_lossy(out);
-    return std::unexpected(QelLibError::broadcast_failed(qel_core::utf8_lossy(err)));
-}
-
 std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name) {
     auto doc = parse_reply(reply);
     if (!doc) return std::unexpected(doc.error());
@@ -215,7 +87,8 @@ std::expected<std::string, QelLibError> extract_json_field(std::string_view repl
         QelLibError::broadcast_failed("no '" + std::string(name) + "' in response: " + std::string(reply)));
 }
 
-std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::string_view url, ByteSpan signed_tx) {
+std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::string_view url, ByteSpan signed_tx,
+                                                  const StopRequested& stop_requested) {
     nlohmann::json request = {{"id", 1}, {"jsonrpc", "2.0"}};
     switch (chain_type) {
         case ChainType::Evm:
@@ -235,13 +108,13 @@ std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::str
             return std::unexpected(QelLibError::broadcast_failed("broadcast not implemented for " +
                                                                  std::string(qel_core::to_string(chain_type))));
     }
-    auto reply = curl_post_json(url, request.dump());
+    auto reply = curl_post_json(url, request.dump(), stop_requested);
     if (!reply) return std::unexpected(reply.error());
     return extract_json_field(*reply, "result");
 }
 
 std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, std::string_view chain, ByteSpan tx,
-                                                                 OptText rpc_url) {
+                                                                 OptText rpc_url, const StopRequested& stop_requested) {
     auto resolved = resolve_chain(chain);
     if (!resolved) return std::unexpected(resolved.error());
     const auto signer = qel_signer::signer_for_chain(resolved->chain_type);
@@ -264,16 +137,23 @@ std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, 
         }
         url = entry->second;
     }
-    return broadcast(resolved->chain_type, url, *signed_tx);
+    return broadcast(resolved->chain_type, url, *signed_tx, stop_requested);
 }
 
 std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
-                                                     OptText rpc_url, const OptPath& vault_root) {
-    auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check_sendable);
+                                                     OptText rpc_url, const OptPath& vault_root,
+                                                     const StopRequested& stop_requested) {
+    const auto check = [rpc_url](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
+        if (auto sendable = check_sendable(chain_type, tx); !sendable) return sendable;
+        if (rpc_url) return check_rpc_url(*rpc_url);
+        return {};
+    };
+    auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check);
     if (!unlocked) return std::unexpected(unlocked.error());
-    // The key stays in its wiped buffer until the endpoint has answered.
-    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, rpc_url);
+    // The key stays in its wiped buffer until the endpoint has answered, or
+    // until the wait is abandoned.
+    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, rpc_url, stop_requested);
 }
 
 }  // namespace qel_lib::ops

@@ -38,6 +38,10 @@ QelLibError QelLibError::json(std::string message) {
     return {Kind::Json, std::move(message)};
 }
 
+QelLibError QelLibError::interrupted() {
+    return {Kind::Interrupted, {}};
+}
+
 QelLibError::QelLibError(qel_signer::crypto::CryptoError e) : kind_(Kind::Crypto), inner_(std::move(e)) {}
 QelLibError::QelLibError(qel_signer::SignerError e) : kind_(Kind::Signer), inner_(std::move(e)) {}
 QelLibError::QelLibError(qel_signer::MnemonicError e) : kind_(Kind::Mnemonic), inner_(std::move(e)) {}
@@ -69,6 +73,7 @@ std::string QelLibError::message() const {
                 inner_);
         case Kind::Io: return "I/O error: " + text_;
         case Kind::Json: return "JSON error: " + text_;
+        case Kind::Interrupted: return "interrupted";
     }
     return {};
 }

@@ -29,6 +29,8 @@ public:
         Core,
         Io,
         Json,
+        // The caller asked a waiting operation to stop (see ops::StopRequested).
+        Interrupted,
     };
 
     [[nodiscard]] static QelLibError wallet_not_found(std::string name_or_id);
@@ -41,6 +43,7 @@ public:
     [[nodiscard]] static QelLibError io_errno(int err);
     [[nodiscard]] static QelLibError io(std::string message);
     [[nodiscard]] static QelLibError json(std::string message);
+    [[nodiscard]] static QelLibError interrupted();
 
     QelLibError(qel_signer::crypto::CryptoError e);  // NOLINT: implicit wrapping, like `?` conversions
     QelLibError(qel_signer::SignerError e);          // NOLINT

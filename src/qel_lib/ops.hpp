@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -87,24 +88,43 @@ using TransactionCheck = std::function<std::expected<void, QelLibError>(qel_core
     std::string_view wallet, std::string_view chain, std::string_view tx_hex, OptText passphrase, OptIndex index,
     const OptPath& vault_root, const TransactionCheck& check = {});
 
+// Asked at least every 100 ms while a broadcast waits for curl. Answering true
+// kills and reaps curl and ends the call with Interrupted; an empty function
+// never stops the wait.
+using StopRequested = std::function<bool()>;
+
+// How long curl may run before it is killed and the broadcast fails.
+inline constexpr std::chrono::seconds kCurlTimeLimit{120};
+
 // Signs, encodes and posts a transaction; returns the hash the endpoint
 // reports. Before the key is unlocked, an EVM transaction must be one type byte
 // and one canonical RLP list, and a Solana transaction its signature slots and
 // one message that ends where it ends (InvalidInput "invalid hex transaction:
-// ..."): the bytes a node reads must be the bytes that were signed.
+// ..."): the bytes a node reads must be the bytes that were signed. A given
+// `rpc_url` is checked then too.
 [[nodiscard]] std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                                   std::string_view tx_hex, OptText passphrase,
                                                                   OptIndex index, OptText rpc_url,
-                                                                  const OptPath& vault_root);
-[[nodiscard]] std::expected<std::string, QelLibError> sign_encode_and_broadcast(qel_signer::ByteSpan key,
-                                                                              std::string_view chain,
-                                                                              qel_signer::ByteSpan tx,
-                                                                              OptText rpc_url);
+                                                                  const OptPath& vault_root,
+                                                                  const StopRequested& stop_requested = {});
+[[nodiscard]] std::expected<std::string, QelLibError> sign_encode_and_broadcast(
+    qel_signer::ByteSpan key, std::string_view chain, qel_signer::ByteSpan tx, OptText rpc_url,
+    const StopRequested& stop_requested = {});
 [[nodiscard]] std::expected<std::string, QelLibError> broadcast(qel_core::ChainType chain_type, std::string_view url,
-                                                              qel_signer::ByteSpan signed_tx);
+                                                              qel_signer::ByteSpan signed_tx,
+                                                              const StopRequested& stop_requested = {});
+// BroadcastFailed "invalid RPC URL: '<url>' ..." for an endpoint that curl
+// would read as an option (a leading '-') or expand into several requests
+// ('{', '}', or '[' and ']' other than around an IPv6 host literal).
+[[nodiscard]] std::expected<void, QelLibError> check_rpc_url(std::string_view url);
 // Runs `curl -fsSL -X POST -H "Content-Type: application/json" -d <body> <url>`
-// without a shell and returns its standard output.
-[[nodiscard]] std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body);
+// without a shell and returns its standard output. The URL is refused by
+// check_rpc_url without running curl; BroadcastFailed "curl did not finish
+// within N seconds" when `time_limit` passes; Interrupted when
+// `stop_requested` says so.
+[[nodiscard]] std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body,
+                                                                   const StopRequested& stop_requested = {},
+                                                                   std::chrono::seconds time_limit = kCurlTimeLimit);
 // The string member `name` of a JSON-RPC reply.
 [[nodiscard]] std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name);
 

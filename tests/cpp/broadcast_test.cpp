@@ -1,5 +1,9 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -108,7 +112,7 @@ TEST_F(FakeCurl, EvmAndSolanaRequestBodies) {
 
 // Families without a transaction encoder fail before any request is made.
 TEST_F(FakeCurl, NoRequestWithoutEncoder) {
-    install("touch '" + (dir_ / "ran").string() + "'\n");
+    install(": >> '" + (dir_ / "ran").string() + "'\n");
     const qel_signer::Bytes key(32, 0x11);
     const qel_signer::Bytes tx{1, 2, 3};
     for (const char* chain : {"cosmos", "bitcoin", "tron", "ton"}) {
@@ -156,6 +160,86 @@ TEST(ExtractJsonField, HostileRepliesAreJsonErrors) {
         EXPECT_EQ(r.error().kind(), QelLibError::Kind::Json);
         EXPECT_TRUE(r.error().message().starts_with("JSON error: ")) << r.error().message();
     }
+}
+
+// curl would read these as options or expand them into several requests.
+TEST_F(FakeCurl, UrlsCurlWouldMisreadNeverReachIt) {
+    install(": >> '" + (dir_ / "ran").string() + "'\n");
+    const std::pair<const char*, const char*> refused[] = {
+        {"-K/tmp/x", "begins with '-'"},
+        {"-ohttp://x", "begins with '-'"},
+        {"--next", "begins with '-'"},
+        {"http://h/{a,b}", "contains '{'"},
+        {"http://h/a}", "contains '}'"},
+        {"http://h/[1-5]", "contains '['"},
+        {"http://h/x]", "contains ']'"},
+        {"http://[::1]:1/[1-2]", "contains '['"},
+        {"http://[a-b]/", "contains '['"},          // not an IPv6 address
+        {"http://[]/", "contains '['"},
+        {"http://x@[::1]@y/", "contains '['"},      // the host is y
+        {"http://[::1", "contains '['"},
+    };
+    for (const auto& [url, why] : refused) {
+        const auto r = ops::curl_post_json(url, "{}");
+        ASSERT_FALSE(r) << url;
+        EXPECT_EQ(r.error().message(), std::string("broadcast failed: invalid RPC URL: '") + url + "' " + why);
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "ran"));
+
+    for (const char* url : {"", "http://[::1]:8545/", "https://u:p@[2001:db8::1]/v1?k=a-b", "[::ffff:127.0.0.1]:80",
+                            "http://h/-x"}) {
+        EXPECT_TRUE(ops::curl_post_json(url, "{}")) << url;
+    }
+    EXPECT_TRUE(fs::exists(dir_ / "ran"));
+}
+
+// Accepts connections (the kernel completes them) but never answers.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            ADD_FAILURE() << "loopback listener";
+        }
+        url_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    ~SilentListener() { ::close(fd_); }
+    const std::string& url() const { return url_; }
+
+private:
+    int fd_ = -1;
+    std::string url_;
+};
+
+bool has_children() {
+    return !(::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD);
+}
+
+TEST(CurlWait, TimeLimitKillsAndReapsCurl) {
+    const SilentListener server;
+    const auto r = ops::curl_post_json(server.url(), "{}", {}, std::chrono::seconds(2));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message(), "broadcast failed: curl did not finish within 2 seconds");
+    EXPECT_FALSE(has_children());
+}
+
+// The stop check is asked again and again while curl waits (a missed check
+// would run into the 60 s limit instead), and stops it for good.
+TEST(CurlWait, StopCheckKillsAndReapsCurl) {
+    const SilentListener server;
+    int asked = 0;
+    const auto r = ops::curl_post_json(server.url(), "{}", [&asked] { return ++asked == 5; }, std::chrono::seconds(60));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), QelLibError::Kind::Interrupted);
+    EXPECT_EQ(asked, 5);
+    EXPECT_FALSE(has_children());
 }
 
 TEST(ExtractJsonField, NestingLimitIs128Levels) {

@@ -58,8 +58,8 @@ def b58decode(text: str) -> bytes:
 # interpreter lock while it waits for curl, so a server thread in the test's
 # own interpreter could never answer.
 _SERVER = r"""
-import base64, http.server, json, sys
-state = sys.argv[1]
+import base64, http.server, json, socket, sys, time
+state, host = sys.argv[1:3]
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
@@ -68,6 +68,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.write(base64.b64encode(body).decode() + "\n")
         with open(state + "/reply.json") as f:
             cfg = json.load(f)
+        if cfg["silent"]:
+            time.sleep(3600)
         reply = base64.b64decode(cfg["body"])
         self.send_response(cfg["status"])
         self.send_header("Content-Type", cfg["content_type"])
@@ -78,33 +80,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+class Server(http.server.ThreadingHTTPServer):
+    address_family = socket.AF_INET6 if ":" in host else socket.AF_INET
+
+server = Server((host, 0), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
 """
 
 
 class RpcServer:
-    """A JSON-RPC stand-in on 127.0.0.1, in a child process, that records
-    request bodies and answers with whatever status and body the test sets."""
+    """A JSON-RPC stand-in on a loopback address, in a child process, that
+    records request bodies and answers with whatever status and body the test
+    sets, or, when `silent`, never answers."""
 
-    def __init__(self) -> None:
+    def __init__(self, host: str = "127.0.0.1") -> None:
+        self._host = host
         self._dir = tempfile.TemporaryDirectory(prefix="qel-rpc-")
         self._state = Path(self._dir.name)
         self.status = 200
         self.reply: bytes = json.dumps({"jsonrpc": "2.0", "id": 1, "result": "0xhash"}).encode()
         self.content_type = "application/json"
+        self.silent = False
         self._proc: subprocess.Popen | None = None
         self._final: list[bytes] | None = None
         self.url = ""
 
     def __setattr__(self, name: str, value: object) -> None:
         super().__setattr__(name, value)
-        if name in ("status", "reply", "content_type") and all(
-            hasattr(self, k) for k in ("status", "reply", "content_type")
-        ):
+        keys = ("status", "reply", "content_type", "silent")
+        if name in keys and all(hasattr(self, k) for k in keys):
             cfg = {"status": self.status, "body": base64.b64encode(self.reply).decode(),
-                   "content_type": self.content_type}
+                   "content_type": self.content_type, "silent": self.silent}
             (self._state / "reply.json").write_text(json.dumps(cfg))
 
     @property
@@ -117,9 +124,11 @@ class RpcServer:
         return [base64.b64decode(line) for line in log.read_text().splitlines()]
 
     def __enter__(self) -> "RpcServer":
-        self._proc = subprocess.Popen([sys.executable, "-c", _SERVER, str(self._state)], stdout=subprocess.PIPE)
+        self._proc = subprocess.Popen([sys.executable, "-c", _SERVER, str(self._state), self._host],
+                                      stdout=subprocess.PIPE)
         assert self._proc.stdout is not None
-        self.url = f"http://127.0.0.1:{int(self._proc.stdout.readline())}"
+        host = f"[{self._host}]" if ":" in self._host else self._host
+        self.url = f"http://{host}:{int(self._proc.stdout.readline())}"
         return self
 
     def __exit__(self, *exc: object) -> None:

@@ -4,6 +4,12 @@ from __future__ import annotations
 
 import base64
 import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -189,3 +195,100 @@ def test_unsendable_transactions_refused_before_unlocking(vault: str, chain: str
     with pytest.raises(RuntimeError) as e:
         qel.sign_and_send("w", chain, tx, passphrase="wrong", vault_path_opt=vault, rpc_url="http://127.0.0.1:9/")
     assert str(e.value) == "invalid input: invalid hex transaction: " + text
+
+
+def test_endpoints_curl_would_misread_never_reach_it(vault: str, home: Path, tmp_path: Path,
+                                                   monkeypatch: pytest.MonkeyPatch) -> None:
+    argv_log = tmp_path / "argv"
+    stand_in = tmp_path / "bin" / "curl"
+    stand_in.parent.mkdir()
+    stand_in.write_text(f"#!/bin/sh\nprintf '%s\\n' \"$@\" >> '{argv_log}'\nprintf '{{\"result\":\"0xstub\"}}'\n")
+    stand_in.chmod(0o755)
+    monkeypatch.setenv("PATH", f"{stand_in.parent}{os.pathsep}{os.environ['PATH']}")
+    (home / ".qel").mkdir()
+    (home / ".qel" / "config.json").write_text(
+        json.dumps({"vault_path": "/somewhere", "rpc": {"eip155:1": "-K/etc/passwd"}}))
+
+    # A given endpoint is refused before the wallet is opened, a configured one
+    # only once it is looked up.
+    for url, passphrase, why in [
+        ("-K/some/file", "wrong", "begins with '-'"),
+        ("-o/tmp/qel-out", "wrong", "begins with '-'"),
+        ("http://127.0.0.1:9/{a,b,c}[1-5]", "wrong", "contains '{'"),
+        ("http://127.0.0.1:9/tx[1-5]", "wrong", "contains '['"),
+        (None, PASS, "begins with '-'"),
+    ]:
+        with pytest.raises(RuntimeError) as e:
+            qel.sign_and_send("w", "ethereum", UNSIGNED, passphrase=passphrase, rpc_url=url, vault_path_opt=vault)
+        assert str(e.value) == f"broadcast failed: invalid RPC URL: '{url or '-K/etc/passwd'}' {why}"
+    assert not argv_log.exists()
+
+    # The stand-in does run, with the argument vector unchanged, for an endpoint that is fine.
+    assert send(vault, "ethereum", UNSIGNED, rpc_url="http://[::1]:9/") == {"tx_hash": "0xstub"}
+    args = argv_log.read_text().splitlines()
+    assert args[:7] == ["-fsSL", "-X", "POST", "-H", "Content-Type: application/json", "-d", args[6]]
+    assert json.loads(args[6])["method"] == "eth_sendRawTransaction" and args[7:] == ["http://[::1]:9/"]
+
+
+def _has_ipv6_loopback() -> bool:
+    try:
+        with socket.socket(socket.AF_INET6) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+@pytest.mark.skipif(not _has_ipv6_loopback(), reason="no IPv6 loopback (::1) on this machine")
+def test_ipv6_loopback_endpoint(vault: str) -> None:
+    with RpcServer("::1") as server:
+        assert server.url.startswith("http://[::1]:")
+        assert send(vault, "ethereum", UNSIGNED, rpc_url=server.url + "/") == {"tx_hash": "0xhash"}
+    assert len(server.requests) == 1
+
+
+# Runs in a process of its own so that the SIGINT cannot reach pytest; it
+# reports how the call ended and which children it still has.
+_INTERRUPTED_CALL = r"""
+import json, os, sys, time
+import qel
+vault, url, tx = sys.argv[1:4]
+try:
+    qel.sign_and_send("w", "ethereum", tx, passphrase="send", rpc_url=url, vault_path_opt=vault)
+    outcome = "returned"
+except BaseException as e:
+    outcome = type(e).__name__
+ended = time.time()
+children = []
+for pid in filter(str.isdigit, os.listdir("/proc")):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            stat = f.read()
+    except OSError:
+        continue
+    if int(stat.rsplit(")", 1)[1].split()[1]) == os.getpid():
+        children.append(stat)
+print(json.dumps({"outcome": outcome, "ended": ended, "children": children}))
+"""
+
+
+def test_sigint_while_waiting_ends_the_call_and_curl(vault: str) -> None:
+    with RpcServer() as server:
+        server.silent = True
+        call = subprocess.Popen([sys.executable, "-c", _INTERRUPTED_CALL, vault, server.url, UNSIGNED],
+                                stdout=subprocess.PIPE, text=True)
+        try:
+            deadline = time.monotonic() + 60
+            while not server.requests and time.monotonic() < deadline and call.poll() is None:
+                time.sleep(0.05)
+            assert server.requests, "the request never reached the endpoint"
+            sent = time.time()
+            call.send_signal(signal.SIGINT)
+            out, _ = call.communicate(timeout=30)
+        finally:
+            call.kill()
+            call.wait()
+    report = json.loads(out)
+    assert report["outcome"] == "KeyboardInterrupt"
+    assert report["ended"] - sent < 1.0
+    assert report["children"] == []

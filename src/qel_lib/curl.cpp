@@ -1,0 +1,259 @@
+// One JSON POST through the external curl program: the endpoint checks that
+// keep a URL from turning into curl options or several requests, and a wait
+// for the child that is bounded in time and can be abandoned by the caller.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <utility>
+
+#include "ops.hpp"
+#include "qel_core/os_error.hpp"
+#include "qel_core/utf8.hpp"
+
+extern char** environ;
+
+namespace qel_lib::ops {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Replies are hostile input: cap what we keep of curl's output so that an
+// endless or enormous body cannot exhaust memory.
+constexpr std::size_t kMaxCapture = 64 * 1024 * 1024;
+// The longest the caller's stop check and the time limit go unconsulted.
+constexpr milliseconds kPollSlice{100};
+
+struct Fd {
+    int fd = -1;
+    Fd() = default;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    void reset() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+
+struct SpawnActions {
+    posix_spawn_file_actions_t actions;
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+// The running curl. Whatever way the wait ends, the child is killed if still
+// running and always reaped: no stray process, no zombie.
+class Child {
+public:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { kill_and_reap(); }
+
+    // True once the child has exited and been reaped (its status in status());
+    // an OS error number if it cannot be waited for.
+    std::expected<bool, int> try_reap() {
+        if (pid_ < 0) return true;
+        const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
+        if (r == 0) return false;
+        if (r < 0) {
+            if (errno == EINTR) return false;
+            pid_ = -1;  // gone (for instance reaped by an ignored SIGCHLD): never signal that pid again
+            return std::unexpected(errno);
+        }
+        pid_ = -1;
+        return true;
+    }
+
+    void kill_and_reap() noexcept {
+        if (pid_ < 0) return;
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+
+    [[nodiscard]] int status() const { return status_; }
+
+private:
+    pid_t pid_;
+    int status_ = 0;
+};
+
+QelLibError spawn_error(int err) {
+    return QelLibError::broadcast_failed("failed to run curl: " + qel_core::os_error_text(err));
+}
+
+// The host part of a URL: after "scheme://" when there is one (curl guesses a
+// scheme when there is not) and after any "user@".
+std::size_t host_start(std::string_view url) {
+    const auto scheme_char = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+    };
+    std::size_t start = 0;
+    const auto sep = url.find("://");
+    if (sep != std::string_view::npos && sep > 0 && std::all_of(url.begin(), url.begin() + sep, scheme_char)) {
+        start = sep + 3;
+    }
+    const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) start += at + 1;
+    return start;
+}
+
+// The positions of the brackets of an IPv6 host literal ("[::1]"), if the URL
+// has one.
+std::optional<std::pair<std::size_t, std::size_t>> ipv6_brackets(std::string_view url) {
+    const std::size_t open = host_start(url);
+    if (open >= url.size() || url[open] != '[') return std::nullopt;
+    const std::size_t close = url.find(']', open);
+    if (close == std::string_view::npos) return std::nullopt;
+    const std::string_view inside = url.substr(open + 1, close - open - 1);
+    const bool address = inside.find(':') != std::string_view::npos &&
+                         std::all_of(inside.begin(), inside.end(), [](char c) {
+                             return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+                         });
+    if (!address) return std::nullopt;
+    return std::pair{open, close};
+}
+
+int poll_timeout_ms(Clock::time_point deadline, milliseconds cap) {
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp(left, milliseconds{0}, cap).count());
+}
+
+}  // namespace
+
+// curl reads an argument that begins with '-' as an option (-K loads a config
+// file of its own, -o writes a file), and expands "{a,b}" and "[1-5]" in a URL
+// into one request each; the argument vector stays fixed, so such URLs are
+// refused instead.
+std::expected<void, QelLibError> check_rpc_url(std::string_view url) {
+    const auto refuse = [url](std::string_view why) {
+        return std::unexpected(
+            QelLibError::broadcast_failed("invalid RPC URL: '" + std::string(url) + "' " + std::string(why)));
+    };
+    if (url.starts_with('-')) return refuse("begins with '-'");
+    const auto brackets = ipv6_brackets(url);
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        const char c = url[i];
+        if (c != '{' && c != '}' && c != '[' && c != ']') continue;
+        if (brackets && (i == brackets->first || i == brackets->second)) continue;
+        return refuse(std::string("contains '") + c + "'");
+    }
+    return {};
+}
+
+std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body,
+                                                       const StopRequested& stop_requested,
+                                                       std::chrono::seconds time_limit) {
+    if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
+    const auto deadline = Clock::now() + time_limit;
+
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0) return std::unexpected(spawn_error(errno));
+    Fd out_read(out_pipe[0]);
+    Fd out_write(out_pipe[1]);
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) return std::unexpected(spawn_error(errno));
+    Fd err_read(err_pipe[0]);
+    Fd err_write(err_pipe[1]);
+
+    SpawnActions spawn;
+    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&spawn.actions, out_write.fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions, err_write.fd, STDERR_FILENO);
+
+    std::string body_arg(body);
+    std::string url_arg(url);
+    std::array<char*, 10> argv{
+        const_cast<char*>("curl"),
+        const_cast<char*>("-fsSL"),
+        const_cast<char*>("-X"),
+        const_cast<char*>("POST"),
+        const_cast<char*>("-H"),
+        const_cast<char*>("Content-Type: application/json"),
+        const_cast<char*>("-d"),
+        body_arg.data(),
+        url_arg.data(),
+        nullptr,
+    };
+    pid_t pid = -1;
+    const int spawn_err = ::posix_spawnp(&pid, "curl", &spawn.actions, nullptr, argv.data(), environ);
+    out_write.reset();
+    err_write.reset();
+    if (spawn_err != 0) return std::unexpected(spawn_error(spawn_err));
+    Child child(pid);
+
+    // Drain both pipes together: a child blocked on a full stderr pipe while
+    // we wait on stdout (or the reverse) would never finish. Every wait is
+    // short, so that the caller's stop check and the time limit are consulted
+    // promptly; a signal that interrupts a wait only brings the check sooner.
+    std::string out;
+    std::string err;
+    std::array<pollfd, 2> fds{pollfd{out_read.fd, POLLIN, 0}, pollfd{err_read.fd, POLLIN, 0}};
+    std::array<std::string*, 2> sinks{&out, &err};
+    int open_count = 2;
+    std::array<char, 65536> buf{};
+    milliseconds exit_wait{1};
+    for (;;) {
+        if (stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
+        if (open_count == 0) {
+            // Both pipes closed: curl is exiting; look for its status, backing
+            // off from 1 ms so that a normal exit is seen at once.
+            const auto reaped = child.try_reap();
+            if (!reaped) return std::unexpected(spawn_error(reaped.error()));
+            if (*reaped) break;
+        }
+        if (Clock::now() >= deadline) {
+            return std::unexpected(QelLibError::broadcast_failed("curl did not finish within " +
+                                                                 std::to_string(time_limit.count()) + " seconds"));
+        }
+        if (open_count == 0) {
+            ::poll(nullptr, 0, poll_timeout_ms(deadline, exit_wait));
+            exit_wait = std::min(exit_wait * 2, kPollSlice);
+            continue;
+        }
+        const int ready = ::poll(fds.data(), fds.size(), poll_timeout_ms(deadline, kPollSlice));
+        if (ready < 0 && errno != EINTR) return std::unexpected(spawn_error(errno));
+        if (ready <= 0) continue;
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fds[i].fd, buf.data(), buf.size());
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) {
+                fds[i].fd = -1;
+                --open_count;
+                continue;
+            }
+            if (sinks[i]->size() + static_cast<std::size_t>(n) > kMaxCapture) {
+                return std::unexpected(
+                    QelLibError::broadcast_failed("reply larger than " + std::to_string(kMaxCapture) + " bytes"));
+            }
+            sinks[i]->append(buf.data(), static_cast<std::size_t>(n));
+        }
+    }
+    const int status = child.status();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return qel_core::utf8_lossy(out);
+    // A Ctrl-C at a terminal reaches curl too; the caller's own interruption
+    // then explains the failure better than curl's (empty) error output.
+    if (WIFSIGNALED(status) && stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
+    return std::unexpected(QelLibError::broadcast_failed(qel_core::utf8_lossy(err)));
+}
+
+}  // namespace qel_lib::ops
