@@ -28,6 +28,7 @@ namespace qel_lib::ops {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 // Replies are hostile input: cap what we keep of curl's output so that an
@@ -137,6 +138,14 @@ int poll_timeout_ms(Clock::time_point deadline, milliseconds cap) {
     return static_cast<int>(std::clamp(left, milliseconds{0}, cap).count());
 }
 
+// Sleeps for `wait` but not past `deadline`; a signal ends it early.
+void sleep_until_at_most(Clock::time_point deadline, microseconds wait) {
+    const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
+    const auto us = std::clamp(left, microseconds{0}, wait).count();
+    const timespec ts{.tv_sec = static_cast<time_t>(us / 1000000), .tv_nsec = static_cast<long>(us % 1000000) * 1000};
+    ::ppoll(nullptr, 0, &ts, nullptr);
+}
+
 }  // namespace
 
 // curl reads an argument that begins with '-' as an option (-K loads a config
@@ -210,12 +219,12 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
     std::array<std::string*, 2> sinks{&out, &err};
     int open_count = 2;
     std::array<char, 65536> buf{};
-    milliseconds exit_wait{1};
+    microseconds exit_wait{50};
     for (;;) {
         if (stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
         if (open_count == 0) {
             // Both pipes closed: curl is exiting; look for its status, backing
-            // off from 1 ms so that a normal exit is seen at once.
+            // off from 50 us so that a normal exit is seen at once.
             const auto reaped = child.try_reap();
             if (!reaped) return std::unexpected(spawn_error(reaped.error()));
             if (*reaped) break;
@@ -225,8 +234,8 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
                                                                  std::to_string(time_limit.count()) + " seconds"));
         }
         if (open_count == 0) {
-            ::poll(nullptr, 0, poll_timeout_ms(deadline, exit_wait));
-            exit_wait = std::min(exit_wait * 2, kPollSlice);
+            sleep_until_at_most(deadline, exit_wait);
+            exit_wait = std::min<microseconds>(exit_wait * 2, kPollSlice);
             continue;
         }
         const int ready = ::poll(fds.data(), fds.size(), poll_timeout_ms(deadline, kPollSlice));
