@@ -1,10 +1,23 @@
-"""list_wallets over 10,000 wallet files, against a plain Python loop that
-json.loads the same files. Run from the project root: .venv/bin/python bench/list_wallets.py"""
+"""list_wallets over 1,000, 10,000 and 50,000 wallet files, side by side with
+(a) only reading the same files into memory (the C++ helper read_files, one
+reused buffer) and (b) a plain Python loop that json.loads them.
+
+Run from the project root after a bench build (scripts/bench.sh does both):
+    .venv/bin/python bench/list_wallets.py build/bench/bench/read_files
+
+The three are run in turn, round after round, so that a noisy machine slows
+them alike; the figures are medians. Targets: at 10,000 files list_wallets
+within 2x of (a) and at least 2x faster than (b); the time per wallet at
+50,000 files no more than 1.2x that at 1,000.
+"""
 
 from __future__ import annotations
 
 import json
 import shutil
+import statistics
+import subprocess
+import sys
 import tempfile
 import time
 import uuid
@@ -12,45 +25,93 @@ from pathlib import Path
 
 import qel
 
-COUNT = 10_000
+SIZES = (1_000, 10_000, 50_000)
+ROUNDS = {1_000: 15, 10_000: 9, 50_000: 5}
 
 
-def best_of(runs: int, fn) -> float:  # noqa: ANN001
-    best = float("inf")
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+def fill_vault(root: Path, count: int, template: dict) -> Path:
+    wallets = root / "wallets"
+    wallets.mkdir(parents=True)
+    for i in range(count):
+        wid = str(uuid.uuid4())
+        template.update(id=wid, name=f"wallet-{i}", created_at=f"2026-01-01T00:{i // 60 % 60:02d}:{i % 60:02d}.{i:06d}+00:00")
+        (wallets / f"{wid}.json").write_text(json.dumps(template, indent=2, ensure_ascii=False))
+    return wallets
+
+
+def python_loop(wallets: Path) -> list:
+    out = []
+    for f in wallets.iterdir():
+        if f.suffix == ".json":
+            out.append(json.loads(f.read_text()))
+    out.sort(key=lambda w: w["created_at"], reverse=True)
+    return out
+
+
+def timed(fn) -> float:  # noqa: ANN001
+    start = time.perf_counter()
+    fn()
+    return (time.perf_counter() - start) * 1000
+
+
+def bare_read(helper: str, wallets: Path) -> float:
+    out = subprocess.run([helper, str(wallets)], check=True, capture_output=True, text=True).stdout
+    return float(out.split()[0])
+
+
+def peak_rss_mib(root: Path) -> tuple[float, float]:
+    """Peak RSS (VmHWM) of a fresh interpreter after importing qel, and after one listing."""
+    code = (
+        "import sys, qel\n"
+        "def hwm():\n"
+        "    for line in open('/proc/self/status'):\n"
+        "        if line.startswith('VmHWM:'):\n"
+        "            return int(line.split()[1])\n"
+        "before = hwm()\n"
+        "n = len(qel.list_wallets(sys.argv[1]))\n"
+        "print(before, hwm(), n)\n"
+    )
+    before, after, _ = subprocess.run([sys.executable, "-c", code, str(root)], check=True, capture_output=True,
+                                      text=True).stdout.split()
+    return int(before) / 1024, int(after) / 1024
 
 
 def main() -> None:
-    root = Path(tempfile.mkdtemp(prefix="qel-bench-list-"))
+    helper = sys.argv[1] if len(sys.argv) > 1 else "build/bench/bench/read_files"
+    base = Path(tempfile.mkdtemp(prefix="qel-bench-list-"))
     try:
-        qel.create_wallet("template", vault_path_opt=str(root))
-        wallets = root / "wallets"
-        template = json.loads(next(wallets.glob("*.json")).read_text())
-        for i in range(COUNT - 1):
-            wid = str(uuid.uuid4())
-            template.update(id=wid, name=f"wallet-{i}", created_at=f"2026-01-01T00:00:{i % 60:02d}.{i:06d}+00:00")
-            (wallets / f"{wid}.json").write_text(json.dumps(template, indent=2))
-
-        def python_loop() -> list:
-            out = []
-            for f in wallets.iterdir():
-                if f.suffix == ".json":
-                    out.append(json.loads(f.read_text()))
-            out.sort(key=lambda w: w["created_at"], reverse=True)
-            return out
-
-        assert len(qel.list_wallets(str(root))) == COUNT
-        native = best_of(5, lambda: qel.list_wallets(str(root)))
-        python = best_of(5, python_loop)
-        print(f"list_wallets, {COUNT} files: {native * 1000:.1f} ms (best of 5)")
-        print(f"Python json.load loop, same files: {python * 1000:.1f} ms (best of 5)")
-        print(f"ratio native/python: {native / python:.2f}; under 0.5 s: {native < 0.5}")
+        seed = base / "seed"
+        qel.create_wallet("template", vault_path_opt=str(seed))
+        template = json.loads(next((seed / "wallets").glob("*.json")).read_text())
+        results = {}
+        for count in SIZES:
+            root = base / str(count)
+            wallets = fill_vault(root, count, template)
+            assert len(qel.list_wallets(str(root))) == count
+            read, native, loop = [], [], []
+            for _ in range(ROUNDS[count]):
+                read.append(bare_read(helper, wallets))
+                native.append(timed(lambda: qel.list_wallets(str(root))))  # noqa: B023
+                loop.append(timed(lambda: python_loop(wallets)))  # noqa: B023
+            results[count] = (statistics.median(read), statistics.median(native), statistics.median(loop))
+        rss = peak_rss_mib(base / str(SIZES[-1]))
     finally:
-        shutil.rmtree(root)
+        shutil.rmtree(base)
+
+    print(f"{'files':>7} {'(a) read':>10} {'list_wallets':>13} {'(b) json.load':>14} {'list/(a)':>9} "
+          f"{'(b)/list':>9} {'us/wallet':>10}")
+    for count, (read, native, loop) in results.items():
+        print(f"{count:>7} {read:>8.1f}ms {native:>11.1f}ms {loop:>12.1f}ms {native / read:>9.2f} "
+              f"{loop / native:>9.2f} {native * 1000 / count:>10.2f}")
+    read, native, loop = results[10_000]
+    per_small = results[SIZES[0]][1] / SIZES[0]
+    per_large = results[SIZES[-1]][1] / SIZES[-1]
+    verdict = lambda ok: "ok" if ok else "MISSED"  # noqa: E731
+    print(f"10,000 files: list_wallets / (a) = {native / read:.2f} (target <= 2): {verdict(native <= 2 * read)}")
+    print(f"10,000 files: (b) / list_wallets = {loop / native:.2f} (target >= 2): {verdict(loop >= 2 * native)}")
+    print(f"per wallet, 50,000 vs 1,000 files: {per_large / per_small:.2f}x (target <= 1.2): "
+          f"{verdict(per_large <= 1.2 * per_small)}")
+    print(f"peak RSS, 50,000-file listing: {rss[1]:.1f} MiB (interpreter with qel imported: {rss[0]:.1f} MiB)")
 
 
 if __name__ == "__main__":

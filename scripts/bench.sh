@@ -10,4 +10,4 @@ for b in bench_mnemonic bench_derive bench_wallet bench_broadcast; do
   build/bench/bench/$b
 done
 echo "== list_wallets"
-.venv/bin/python bench/list_wallets.py
+.venv/bin/python bench/list_wallets.py build/bench/bench/read_files

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake libsecp256k1-dev libsodium-dev libssl-dev nlohmann-json3-dev libgtest-dev
+packages=(build-essential cmake libsecp256k1-dev libsodium-dev libssl-dev nlohmann-json3-dev libsimdjson-dev libgtest-dev
           libbenchmark-dev pkg-config curl)
 missing=()
 for p in "${packages[@]}"; do

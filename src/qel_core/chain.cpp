@@ -17,13 +17,6 @@ std::string unknown_variant(std::string_view got) {
     return text;
 }
 
-std::expected<ChainType, std::string> type_from_name(std::string_view name) {
-    for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
-        if (kTypeNames[i] == name) return static_cast<ChainType>(i);
-    }
-    return std::unexpected(unknown_variant(name));
-}
-
 // Lower-cases ASCII letters only. No non-ASCII character lower-cases into a
 // letter that occurs in a chain name, so this matches a Unicode-aware
 // lowering for the purpose of the name comparison.
@@ -41,14 +34,21 @@ std::string_view to_string(ChainType type) {
     return kTypeNames[static_cast<std::size_t>(type)];
 }
 
+std::expected<ChainType, std::string> chain_type_from_name(std::string_view name) {
+    for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
+        if (kTypeNames[i] == name) return static_cast<ChainType>(i);
+    }
+    return std::unexpected(unknown_variant(name));
+}
+
 nlohmann::json chain_type_to_json(ChainType type) {
     return std::string(to_string(type));
 }
 
 std::expected<ChainType, std::string> chain_type_from_json(const nlohmann::json& value) {
-    if (value.is_string()) return type_from_name(value.get_ref<const std::string&>());
+    if (value.is_string()) return chain_type_from_name(value.get_ref<const std::string&>());
     if (value.is_object() && value.size() == 1 && value.begin().value().is_null()) {
-        return type_from_name(value.begin().key());
+        return chain_type_from_name(value.begin().key());
     }
     return std::unexpected(std::string("invalid type: expected a chain type name"));
 }

@@ -21,6 +21,8 @@ enum class ChainType : std::uint8_t { Evm, Solana, Cosmos, Bitcoin, Tron, Ton };
 // "unknown variant `x`, expected one of `evm`, ...".
 [[nodiscard]] nlohmann::json chain_type_to_json(ChainType type);
 [[nodiscard]] std::expected<ChainType, std::string> chain_type_from_json(const nlohmann::json& value);
+// The family of one of the six names; anything else fails as above.
+[[nodiscard]] std::expected<ChainType, std::string> chain_type_from_name(std::string_view name);
 
 // A resolved chain. All texts are static.
 struct Chain {

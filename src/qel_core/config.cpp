@@ -82,56 +82,64 @@ struct FileConfig {
     std::optional<BackupConfig> backup;
 };
 
-std::optional<BackupConfig> parse_backup(const json& v, bool& ok) {
-    ok = false;
-    if (v.is_null()) {
-        ok = true;
-        return std::nullopt;
-    }
-    if (!v.is_object()) return std::nullopt;
+namespace dom = simdjson::dom;
+
+// Absent or null gives none; anything but an object with a string "path"
+// and well-typed optional members fails.
+bool parse_backup(dom::element v, std::optional<BackupConfig>& out) {
+    if (v.is_null()) return true;
+    dom::object object;
+    if (v.get_object().get(object) != simdjson::SUCCESS) return false;
     BackupConfig backup;
-    const auto path = v.find("path");
-    if (path == v.end() || !path->is_string()) return std::nullopt;
-    backup.path = path->get<std::string>();
-    if (const auto it = v.find("auto_backup"); it != v.end() && !it->is_null()) {
-        if (!it->is_boolean()) return std::nullopt;
-        backup.auto_backup = it->get<bool>();
+    std::string_view path;
+    const auto path_member = find_member(object, "path");
+    if (!path_member || path_member->get_string().get(path) != simdjson::SUCCESS) return false;
+    backup.path = std::string(path);
+    if (const auto it = find_member(object, "auto_backup"); it && !it->is_null()) {
+        bool flag = false;
+        if (it->get_bool().get(flag) != simdjson::SUCCESS) return false;
+        backup.auto_backup = flag;
     }
-    if (const auto it = v.find("max_backups"); it != v.end() && !it->is_null()) {
-        if (!it->is_number_unsigned() || it->get<std::uint64_t>() > std::numeric_limits<std::uint32_t>::max()) {
-            return std::nullopt;
+    if (const auto it = find_member(object, "max_backups"); it && !it->is_null()) {
+        std::uint64_t count = 0;
+        if (it->get_uint64().get(count) != simdjson::SUCCESS || count > std::numeric_limits<std::uint32_t>::max()) {
+            return false;
         }
-        backup.max_backups = static_cast<std::uint32_t>(it->get<std::uint64_t>());
+        backup.max_backups = static_cast<std::uint32_t>(count);
     }
-    ok = true;
-    return backup;
+    out = std::move(backup);
+    return true;
 }
 
 std::optional<FileConfig> parse_file(std::string_view text) {
-    auto parsed = parse_json_strict(text);
-    if (!parsed || !parsed->is_object()) return std::nullopt;
-    const json& doc = *parsed;
+    JsonParser parser(kMaxJsonDepth);
+    auto parsed = parser.parse(text);
+    if (!parsed) return std::nullopt;
+    dom::object doc;
+    if (parsed->get_object().get(doc) != simdjson::SUCCESS) return std::nullopt;
     FileConfig file;
 
-    const auto vault = doc.find("vault_path");
-    if (vault == doc.end() || !vault->is_string()) return std::nullopt;
-    file.vault_path = vault->get<std::string>();
+    std::string_view vault;
+    const auto vault_member = find_member(doc, "vault_path");
+    if (!vault_member || vault_member->get_string().get(vault) != simdjson::SUCCESS) return std::nullopt;
+    file.vault_path = std::string(vault);
 
-    if (const auto rpc = doc.find("rpc"); rpc != doc.end()) {
-        if (!rpc->is_object()) return std::nullopt;
-        for (auto it = rpc->begin(); it != rpc->end(); ++it) {
-            if (!it.value().is_string()) return std::nullopt;
-            file.rpc[it.key()] = it.value().get<std::string>();
+    if (const auto rpc = find_member(doc, "rpc")) {
+        dom::object entries;
+        if (rpc->get_object().get(entries) != simdjson::SUCCESS) return std::nullopt;
+        for (const dom::key_value_pair entry : entries) {
+            std::string_view url;
+            if (entry.value.get_string().get(url) != simdjson::SUCCESS) return std::nullopt;
+            file.rpc[std::string(entry.key)] = std::string(url);
         }
     }
-    if (const auto plugins = doc.find("plugins"); plugins != doc.end()) {
-        if (!plugins->is_object()) return std::nullopt;
-        for (auto it = plugins->begin(); it != plugins->end(); ++it) file.plugins[it.key()] = it.value();
+    if (const auto plugins = find_member(doc, "plugins")) {
+        dom::object entries;
+        if (plugins->get_object().get(entries) != simdjson::SUCCESS) return std::nullopt;
+        for (const dom::key_value_pair entry : entries) file.plugins[std::string(entry.key)] = to_generic(entry.value);
     }
-    if (const auto backup = doc.find("backup"); backup != doc.end()) {
-        bool ok = false;
-        file.backup = parse_backup(*backup, ok);
-        if (!ok) return std::nullopt;
+    if (const auto backup = find_member(doc, "backup")) {
+        if (!parse_backup(*backup, file.backup)) return std::nullopt;
     }
     return file;
 }

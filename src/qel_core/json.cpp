@@ -1,11 +1,7 @@
 #include "json.hpp"
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <exception>
-#include <vector>
 
 #include "utf8.hpp"
 
@@ -13,429 +9,250 @@ namespace qel_core {
 
 namespace {
 
-using nlohmann::json;
+namespace dom = simdjson::dom;
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+static_assert(kJsonPadding >= simdjson::SIMDJSON_PADDING);
+// wipe_parser_strings() relies on how this major version sizes its string buffer.
+static_assert(simdjson::SIMDJSON_VERSION_MAJOR == 3);
 
-void write_string(std::string_view s, std::string& out) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = p[i];
-        if (c >= 0x80) {
-            const std::size_t len = utf8_sequence_length(s.substr(i));
-            if (len == 0) {
-                out += kReplacement;
-                ++i;
-            } else {
-                out.append(s.data() + i, len);
-                i += len;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0x0F];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-        ++i;
-    }
-    out += '"';
+// A first allocation that holds a wallet file, so that a listing allocates once.
+constexpr std::size_t kInitialCapacity = 16 * 1024;
+// Objects with more members than this are checked for repeated names by
+// sorting them instead of comparing every pair.
+constexpr std::size_t kPairwiseNames = 16;
+
+// The container of an element whose type is known. (Taken by value: the
+// result object that get_array() returns dies with the full expression.)
+dom::array array_of(dom::element value) noexcept {
+    return value.get_array().value_unsafe();
+}
+dom::object object_of(dom::element value) noexcept {
+    return value.get_object().value_unsafe();
 }
 
-template <typename J>
-void write_value(const J& v, std::size_t indent, std::string& out) {
-    switch (v.type()) {
-        case nlohmann::detail::value_t::null: out += "null"; return;
-        case nlohmann::detail::value_t::boolean: out += v.template get<bool>() ? "true" : "false"; return;
-        case nlohmann::detail::value_t::number_integer:
-            out += std::to_string(v.template get<std::int64_t>());
-            return;
-        case nlohmann::detail::value_t::number_unsigned:
-            out += std::to_string(v.template get<std::uint64_t>());
-            return;
-        case nlohmann::detail::value_t::string: write_string(v.template get_ref<const std::string&>(), out); return;
-        case nlohmann::detail::value_t::array: {
-            if (v.empty()) {
-                out += "[]";
-                return;
-            }
-            out += "[\n";
-            bool first = true;
-            for (const auto& element : v) {
-                if (!first) out += ",\n";
-                first = false;
-                out.append(indent + 2, ' ');
-                write_value(element, indent + 2, out);
-            }
-            out += '\n';
-            out.append(indent, ' ');
-            out += ']';
-            return;
-        }
-        case nlohmann::detail::value_t::object: {
-            if (v.empty()) {
-                out += "{}";
-                return;
-            }
-            out += "{\n";
-            bool first = true;
-            for (auto it = v.begin(); it != v.end(); ++it) {
-                if (!first) out += ",\n";
-                first = false;
-                out.append(indent + 2, ' ');
-                write_string(it.key(), out);
-                out += ": ";
-                write_value(it.value(), indent + 2, out);
-            }
-            out += '\n';
-            out.append(indent, ' ');
-            out += '}';
-            return;
-        }
-        // Floats (shortest round-trip form, non-finite as null) and the
-        // kinds that never come out of a JSON text: the library's own
-        // writer, which does not throw for them.
-        case nlohmann::detail::value_t::number_float:
-        case nlohmann::detail::value_t::binary:
-        case nlohmann::detail::value_t::discarded: out += v.dump(); return;
-    }
-}
 
-// A strict reader of one JSON document (RFC 8259) into a nlohmann value. It is
-// written out here rather than taken from the library's SAX interface because
-// listing a vault parses thousands of files, and the library's lexer, which
-// records every character for its messages, made that several times slower.
-// On top of the grammar it rejects a member name repeated within one object,
-// nesting deeper than kMaxJsonDepth, and strings that are not UTF-8.
-class Reader {
+// Runs nlohmann's parser over a text that simdjson refused, only to say what
+// is wrong and where: simdjson reports what kind of error it met but not its
+// place. The callbacks accept everything; the first error ends the pass.
+class ErrorFinder final : public nlohmann::json_sax<nlohmann::json> {
 public:
-    explicit Reader(std::string_view text)
-        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
-
-    bool document(json& out) {
-        skip_space();
-        if (!value(out, 0)) return false;
-        skip_space();
-        if (p_ != end_) return fail("trailing characters after the JSON value");
-        return true;
-    }
-
-    const std::string& error() const { return error_; }
-
-private:
-    bool fail(std::string_view what) {
-        std::size_t line = 1;
-        std::size_t column = 1;
-        for (const char* q = begin_; q < p_ && q < end_; ++q) {
-            if (*q == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        error_ = std::string(what) + " at line " + std::to_string(line) + " column " + std::to_string(column);
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+        found = true;
+        this->position = position;
+        id = e.id;
+        what = e.what();
         return false;
     }
 
-    void skip_space() {
-        while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
-    }
-
-    bool literal(std::string_view word) {
-        if (static_cast<std::size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word) {
-            return fail("invalid literal");
-        }
-        p_ += word.size();
-        return true;
-    }
-
-    bool value(json& out, std::size_t depth) {
-        if (p_ == end_) return fail("unexpected end of input");
-        switch (*p_) {
-            case '{': return object(out, depth + 1);
-            case '[': return array(out, depth + 1);
-            case '"': {
-                std::string s;
-                if (!string(s)) return false;
-                out = std::move(s);
-                return true;
-            }
-            case 't':
-                out = true;
-                return literal("true");
-            case 'f':
-                out = false;
-                return literal("false");
-            case 'n':
-                out = nullptr;
-                return literal("null");
-            default: return number(out);
-        }
-    }
-
-    bool object(json& out, std::size_t depth) {
-        if (depth > kMaxJsonDepth) {
-            error_ = "nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels";
-            return false;
-        }
-        ++p_;
-        out = json::object();
-        auto& members = out.get_ref<json::object_t&>();
-        skip_space();
-        if (p_ != end_ && *p_ == '}') {
-            ++p_;
-            return true;
-        }
-        for (;;) {
-            if (p_ == end_ || *p_ != '"') return fail("expected a member name");
-            std::string name;
-            if (!string(name)) return false;
-            skip_space();
-            if (p_ == end_ || *p_ != ':') return fail("expected ':'");
-            ++p_;
-            skip_space();
-            auto [slot, inserted] = members.try_emplace(std::move(name));
-            if (!inserted) {
-                error_ = "duplicate field `" + slot->first + "`";
-                return false;
-            }
-            if (!value(slot->second, depth)) return false;
-            skip_space();
-            if (p_ == end_) return fail("unexpected end of input");
-            if (*p_ == '}') {
-                ++p_;
-                return true;
-            }
-            if (*p_ != ',') return fail("expected ',' or '}'");
-            ++p_;
-            skip_space();
-        }
-    }
-
-    bool array(json& out, std::size_t depth) {
-        if (depth > kMaxJsonDepth) {
-            error_ = "nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels";
-            return false;
-        }
-        ++p_;
-        out = json::array();
-        auto& elements = out.get_ref<json::array_t&>();
-        skip_space();
-        if (p_ != end_ && *p_ == ']') {
-            ++p_;
-            return true;
-        }
-        for (;;) {
-            elements.emplace_back();
-            if (!value(elements.back(), depth)) return false;
-            skip_space();
-            if (p_ == end_) return fail("unexpected end of input");
-            if (*p_ == ']') {
-                ++p_;
-                return true;
-            }
-            if (*p_ != ',') return fail("expected ',' or ']'");
-            ++p_;
-            skip_space();
-        }
-    }
-
-    static int hex_digit(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    }
-
-    bool hex4(std::uint32_t& out) {
-        if (end_ - p_ < 4) return fail("truncated \\u escape");
-        out = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int d = hex_digit(p_[i]);
-            if (d < 0) return fail("invalid \\u escape");
-            out = out * 16 + static_cast<std::uint32_t>(d);
-        }
-        p_ += 4;
-        return true;
-    }
-
-    static void append_utf8(std::uint32_t cp, std::string& out) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
-    // At an opening quote; leaves p_ after the closing one.
-    bool string(std::string& out) {
-        ++p_;
-        for (;;) {
-            // Copy the longest plain run in one go.
-            const char* run = p_;
-            while (p_ != end_) {
-                const auto c = static_cast<unsigned char>(*p_);
-                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
-                ++p_;
-            }
-            out.append(run, static_cast<std::size_t>(p_ - run));
-            if (p_ == end_) return fail("unterminated string");
-            const auto c = static_cast<unsigned char>(*p_);
-            if (c == '"') {
-                ++p_;
-                return true;
-            }
-            if (c < 0x20) return fail("control character in string");
-            if (c >= 0x80) {
-                const std::size_t len = utf8_sequence_length(std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
-                if (len == 0) return fail("invalid UTF-8 in string");
-                out.append(p_, len);
-                p_ += len;
-                continue;
-            }
-            ++p_;  // backslash
-            if (p_ == end_) return fail("unterminated string");
-            const char e = *p_++;
-            switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': {
-                    std::uint32_t cp = 0;
-                    if (!hex4(cp)) return false;
-                    if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("lone low surrogate in \\u escape");
-                    if (cp >= 0xD800 && cp <= 0xDBFF) {
-                        std::uint32_t low = 0;
-                        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') {
-                            return fail("high surrogate not followed by a low one");
-                        }
-                        p_ += 2;
-                        if (!hex4(low)) return false;
-                        if (low < 0xDC00 || low > 0xDFFF) return fail("high surrogate not followed by a low one");
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    append_utf8(cp, out);
-                    break;
-                }
-                default: --p_; return fail("invalid escape in string");
-            }
-        }
-    }
-
-    bool number(json& out) {
-        const char* start = p_;
-        const auto digit = [this] { return p_ != end_ && *p_ >= '0' && *p_ <= '9'; };
-        if (p_ != end_ && *p_ == '-') ++p_;
-        if (!digit()) return fail("invalid value");
-        if (*p_ == '0') {
-            ++p_;
-        } else {
-            while (digit()) ++p_;
-        }
-        bool integral = true;
-        if (p_ != end_ && *p_ == '.') {
-            integral = false;
-            ++p_;
-            if (!digit()) return fail("invalid number");
-            while (digit()) ++p_;
-        }
-        if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
-            integral = false;
-            ++p_;
-            if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
-            if (!digit()) return fail("invalid number");
-            while (digit()) ++p_;
-        }
-        if (integral) {
-            if (*start == '-') {
-                std::int64_t v = 0;
-                if (std::from_chars(start, p_, v).ec == std::errc{}) {
-                    out = v;
-                    return true;
-                }
-            } else {
-                std::uint64_t v = 0;
-                if (std::from_chars(start, p_, v).ec == std::errc{}) {
-                    out = v;
-                    return true;
-                }
-            }
-            // Integers beyond 64 bits are kept as floating point.
-        }
-        double d = 0;
-        const auto [ptr, ec] = std::from_chars(start, p_, d);
-        if (ec == std::errc::result_out_of_range) {
-            // from_chars leaves the value alone then; tell overflow, which has
-            // no finite value, from underflow, which is as good as zero.
-            d = std::strtod(std::string(start, p_).c_str(), nullptr);
-            if (std::isinf(d)) return fail("number out of range");
-        } else if (ec != std::errc{}) {
-            return fail("invalid number");
-        }
-        out = d;
-        return true;
-    }
-
-    const char* begin_;
-    const char* p_;
-    const char* end_;
-    std::string error_;
+    bool found = false;
+    std::size_t position = 0;
+    int id = 0;
+    std::string what;
 };
+
+// The problem named by one of nlohmann's parse-error texts, which read
+// "[json.exception.parse_error.101] parse error at line 1, column 7: syntax
+// error while parsing value - <problem>[; last read: '<text>'][; expected
+// <token>]". The text it last read is left out: it quotes the input.
+std::string problem_of(const ErrorFinder& finder) {
+    constexpr int kNumberOverflow = 406;
+    if (finder.id == kNumberOverflow) return "number out of range";
+    std::string_view what = finder.what;
+    const auto dash = what.find(" - ");
+    if (dash == std::string_view::npos) return "invalid JSON";
+    what.remove_prefix(dash + 3);
+    if (const auto quoted = what.find("; last read: '"); quoted != std::string_view::npos) {
+        return std::string(what.substr(0, quoted));
+    }
+    return std::string(what);
+}
+
+std::string locate_syntax_error(std::string_view text, simdjson::error_code error) {
+    ErrorFinder finder;
+    nlohmann::json::sax_parse(text.begin(), text.end(), &finder);
+    // What simdjson alone refuses (integers beyond 64 bits, a byte order
+    // mark) has no place to point at.
+    if (!finder.found) return simdjson::error_message(error);
+    std::string problem = problem_of(finder);
+    std::string expected;
+    if (const auto at = problem.find("; expected "); at != std::string::npos) {
+        expected = problem.substr(at);
+        problem.resize(at);
+    }
+    const std::size_t offset = std::min(finder.position == 0 ? 0 : finder.position - 1, text.size());
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t line_start = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
+    return utf8_lossy(problem + " at line " + std::to_string(line) + " column " +
+                      std::to_string(offset - line_start + 1) + expected);
+}
 
 }  // namespace
 
-std::expected<nlohmann::json, std::string> parse_json_strict(std::string_view text) {
+JsonParser::JsonParser(std::size_t max_depth) : max_depth_(max_depth) {}
+
+JsonParser::JsonParser(std::size_t max_depth, Wipe wipe) : max_depth_(max_depth), wipe_(wipe) {}
+
+JsonParser::~JsonParser() {
+    if (wipe_ == nullptr) return;
+    if (copy_.allocated() != 0) wipe_(const_cast<char*>(copy_.data()), copy_.allocated());
+    // The parser keeps an unescaped copy of every string in its document's
+    // string buffer, which this version sizes 5/3 of the capacity plus the
+    // padding, rounded up (see document::allocate).
+    if (parser_.doc.string_buf && parser_.doc.capacity() != 0) {
+        wipe_(parser_.doc.string_buf.get(), 5 * parser_.doc.capacity() / 3 + simdjson::SIMDJSON_PADDING);
+    }
+}
+
+std::expected<dom::element, std::string> JsonParser::parse(const PaddedText& text) {
+    return parse_padded(text.text());
+}
+
+std::expected<dom::element, std::string> JsonParser::parse(std::string_view text) {
+    copy_.assign(text);
+    return parse_padded(copy_.text());
+}
+
+std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_view text) {
     try {
-        Reader reader(text);
-        json doc;
-        if (!reader.document(doc)) return std::unexpected(utf8_lossy(reader.error()));
-        return doc;
+        // simdjson counts an object one level deeper than an array; its own
+        // limit is set one above ours and ours is checked exactly below.
+        if (parser_.capacity() == 0) {
+            if (const auto error = parser_.allocate(std::max(text.size(), kInitialCapacity), max_depth_ + 1)) {
+                return std::unexpected(simdjson::error_message(error));
+            }
+        }
+        dom::element root;
+        if (const auto error = parser_.parse(text.data(), text.size(), false).get(root)) {
+            if (error == simdjson::DEPTH_ERROR) return std::unexpected(too_deep_text(max_depth_));
+            if (wipe_ != nullptr) return std::unexpected(std::string("not valid JSON"));
+            return std::unexpected(locate_syntax_error(text, error));
+        }
+        names_.clear();
+        if (auto checked = check(root, 1); !checked) return std::unexpected(checked.error());
+        return root;
     } catch (const std::exception& e) {
+        // Only allocation can fail here.
         return std::unexpected(utf8_lossy(e.what()));
     }
 }
 
-std::string dump_pretty(const nlohmann::json& value) {
-    std::string out;
-    write_value(value, 0, out);
-    return out;
+std::expected<void, std::string> JsonParser::check(dom::element value, std::size_t depth) {
+    const auto type = value.type();
+    if (type != dom::element_type::ARRAY && type != dom::element_type::OBJECT) return {};
+    if (depth > max_depth_) return std::unexpected(too_deep_text(max_depth_));
+    if (type == dom::element_type::ARRAY) {
+        for (const dom::element item : array_of(value)) {
+            if (auto checked = check(item, depth + 1); !checked) return checked;
+        }
+        return {};
+    }
+    // The names of this object sit at the end of names_, above those of the
+    // objects that enclose it; nested objects push and pop their own.
+    const std::size_t first = names_.size();
+    for (const dom::key_value_pair member : object_of(value)) {
+        names_.push_back(member.key);
+        if (auto checked = check(member.value, depth + 1); !checked) return checked;
+    }
+    const auto begin = names_.begin() + static_cast<std::ptrdiff_t>(first);
+    std::optional<std::string_view> repeated;
+    if (names_.size() - first <= kPairwiseNames) {
+        for (auto a = begin; a != names_.end() && !repeated; ++a) {
+            if (std::find(a + 1, names_.end(), *a) != names_.end()) repeated = *a;
+        }
+    } else {
+        std::sort(begin, names_.end());
+        if (const auto at = std::adjacent_find(begin, names_.end()); at != names_.end()) repeated = *at;
+    }
+    names_.resize(first);
+    if (repeated) {
+        if (wipe_ != nullptr) return std::unexpected(std::string("duplicate field"));
+        return std::unexpected("duplicate field `" + std::string(*repeated) + "`");
+    }
+    return {};
 }
 
-std::string dump_pretty(const nlohmann::ordered_json& value) {
-    std::string out;
-    write_value(value, 0, out);
-    return out;
+std::string too_deep_text(std::size_t max_depth) {
+    return "nesting deeper than " + std::to_string(max_depth) + " levels";
+}
+
+nlohmann::json to_generic(dom::element value) {
+    switch (value.type()) {
+        case dom::element_type::OBJECT: {
+            nlohmann::json out = nlohmann::json::object();
+            auto& members = out.get_ref<nlohmann::json::object_t&>();
+            for (const dom::key_value_pair member : object_of(value)) {
+                members.emplace(std::string(member.key), to_generic(member.value));
+            }
+            return out;
+        }
+        case dom::element_type::ARRAY: {
+            nlohmann::json out = nlohmann::json::array();
+            auto& items = out.get_ref<nlohmann::json::array_t&>();
+            for (const dom::element item : array_of(value)) items.push_back(to_generic(item));
+            return out;
+        }
+        case dom::element_type::INT64: {
+            const std::int64_t v = value.get_int64().value_unsafe();
+            if (v >= 0) return static_cast<std::uint64_t>(v);
+            return v;
+        }
+        case dom::element_type::UINT64: return value.get_uint64().value_unsafe();
+        case dom::element_type::DOUBLE: return value.get_double().value_unsafe();
+        case dom::element_type::STRING: return std::string(value.get_string().value_unsafe());
+        case dom::element_type::BOOL: return value.get_bool().value_unsafe();
+        case dom::element_type::NULL_VALUE: return nullptr;
+    }
+    return nullptr;
+}
+
+std::string describe(dom::element value) {
+    switch (value.type()) {
+        case dom::element_type::NULL_VALUE: return "null";
+        case dom::element_type::BOOL:
+            return std::string("boolean `") + (value.get_bool().value_unsafe() ? "true" : "false") + "`";
+        case dom::element_type::INT64: return "integer `" + std::to_string(value.get_int64().value_unsafe()) + "`";
+        case dom::element_type::UINT64: return "integer `" + std::to_string(value.get_uint64().value_unsafe()) + "`";
+        case dom::element_type::DOUBLE:
+            return "floating point `" + nlohmann::json(value.get_double().value_unsafe()).dump() + "`";
+        case dom::element_type::STRING: {
+            // Cut so that a hostile file cannot blow up the warning that
+            // quotes it; utf8_lossy mends a sequence cut in the middle.
+            constexpr std::size_t kMax = 64;
+            const std::string_view s = value.get_string().value_unsafe();
+            const nlohmann::json shown = s.size() <= kMax ? std::string(s) : utf8_lossy(s.substr(0, kMax)) + "...";
+            return "string " + shown.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        }
+        case dom::element_type::ARRAY: return "sequence";
+        case dom::element_type::OBJECT: return "map";
+    }
+    return "value";
+}
+
+std::string invalid_type(dom::element value, std::string_view expected) {
+    return "invalid type: " + describe(value) + ", expected " + std::string(expected);
+}
+
+std::string missing_field(std::string_view name) {
+    return "missing field `" + std::string(name) + "`";
+}
+
+std::optional<dom::element> find_member(dom::object object, std::string_view name) noexcept {
+    dom::element value;
+    if (object.at_key(name).get(value) != simdjson::SUCCESS) return std::nullopt;
+    return value;
 }
 
 }  // namespace qel_core

@@ -1,33 +1,84 @@
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+#include <simdjson.h>
+
+#include "padded_text.hpp"
 
 namespace qel_core {
 
-// Deepest nesting of arrays and objects that parse_json_strict accepts. Wallet
-// and configuration files need a handful of levels; the limit keeps hostile
-// input from exhausting the stack of the recursive writers and readers.
+// Deepest nesting of arrays and objects in a wallet or configuration file.
+// They need a handful of levels; the limit keeps hostile input from
+// exhausting the stack of the recursive code that walks a document.
 inline constexpr std::size_t kMaxJsonDepth = 256;
 
-// Parses one JSON document. Unlike nlohmann::json::parse, a member name that
-// occurs twice in one object is an error ("duplicate field `name`"), nesting
-// deeper than kMaxJsonDepth is an error, and no exception escapes: every
-// failure comes back as the error text (always valid UTF-8).
-[[nodiscard]] std::expected<nlohmann::json, std::string> parse_json_strict(std::string_view text);
+// Reads JSON texts with simdjson's DOM parser, which checks the whole text
+// (grammar, UTF-8, escapes, numbers) before anything is read from it, and
+// adds the rules it leaves to its callers: a member name that occurs twice in
+// one object is refused ("duplicate field `name`"), and so is nesting deeper
+// than the parser's limit ("nesting deeper than N levels"). A syntax error
+// names the problem and its place ("... at line L column C", the column
+// counted in bytes). Nothing is thrown; every error text is valid UTF-8.
+//
+// One parser reads any number of texts in turn, reusing its buffers; the
+// elements of a parsed document stay valid until the next parse.
+class JsonParser {
+public:
+    // For texts that hold secrets: the function that wipes memory.
+    using Wipe = void (*)(void*, std::size_t) noexcept;
 
-// Writes a JSON value pretty-printed with two-space indentation, members in
-// the value's own order, strings escaped minimally (quote, backslash and
-// control characters only; everything else raw UTF-8), no trailing newline.
-// A string holding invalid UTF-8 (possible only for values built in code,
-// never for parsed ones) has each offending byte written as U+FFFD, so the
-// output always parses back; nothing is thrown for it.
-[[nodiscard]] std::string dump_pretty(const nlohmann::json& value);
-// The same for insertion-ordered values (used where the member order is
-// fixed by the file format rather than by name).
-[[nodiscard]] std::string dump_pretty(const nlohmann::ordered_json& value);
+    explicit JsonParser(std::size_t max_depth);
+    // A parser for secret texts: an error never says where or what (its text
+    // is "not valid JSON" or the duplicate/nesting message without a name),
+    // and every buffer that held the text or a string of it is wiped with
+    // `wipe` when the parser is destroyed. Meant for one text.
+    JsonParser(std::size_t max_depth, Wipe wipe);
+    ~JsonParser();
+    JsonParser(const JsonParser&) = delete;
+    JsonParser& operator=(const JsonParser&) = delete;
+
+    // Parses a text in place: it must be followed by kJsonPadding readable
+    // bytes, as a PaddedText's is.
+    [[nodiscard]] std::expected<simdjson::dom::element, std::string> parse(const PaddedText& text);
+    // Parses any text (copied into the parser's own padded buffer first).
+    [[nodiscard]] std::expected<simdjson::dom::element, std::string> parse(std::string_view text);
+
+private:
+    std::expected<simdjson::dom::element, std::string> parse_padded(std::string_view text);
+    std::expected<void, std::string> check(simdjson::dom::element value, std::size_t depth);
+
+    simdjson::dom::parser parser_;
+    PaddedText copy_;
+    std::vector<std::string_view> names_;  // member names of the objects being checked
+    std::size_t max_depth_;
+    Wipe wipe_ = nullptr;
+};
+
+// The text of the nesting error: "nesting deeper than <max_depth> levels".
+[[nodiscard]] std::string too_deep_text(std::size_t max_depth);
+
+// The value as a generic JSON value (objects sorted by member name).
+// Non-negative integers become unsigned, as nlohmann's own parser makes them.
+[[nodiscard]] nlohmann::json to_generic(simdjson::dom::element value);
+
+// How a value of the wrong type is named in an error: "null", "boolean
+// `true`", "integer `7`", "floating point `2.0`", "string \"x\"" (cut after
+// 64 bytes), "sequence" or "map".
+[[nodiscard]] std::string describe(simdjson::dom::element value);
+// "invalid type: <describe(value)>, expected <expected>"
+[[nodiscard]] std::string invalid_type(simdjson::dom::element value, std::string_view expected);
+// "missing field `name`"
+[[nodiscard]] std::string missing_field(std::string_view name);
+
+// The member `name` of an object, or nothing. Member names are unique once a
+// JsonParser has accepted the document.
+[[nodiscard]] std::optional<simdjson::dom::element> find_member(simdjson::dom::object object,
+                                                               std::string_view name) noexcept;
 
 }  // namespace qel_core

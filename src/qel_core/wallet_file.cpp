@@ -10,95 +10,170 @@ namespace qel_core {
 
 namespace {
 
-using nlohmann::json;
-
-// How a value of the wrong JSON type is named in an error. Long strings are
-// cut so that a hostile file cannot blow up the warning that quotes it.
-std::string describe(const json& v) {
-    switch (v.type()) {
-        case json::value_t::null: return "null";
-        case json::value_t::boolean: return std::string("boolean `") + (v.get<bool>() ? "true" : "false") + "`";
-        case json::value_t::number_integer: return "integer `" + std::to_string(v.get<std::int64_t>()) + "`";
-        case json::value_t::number_unsigned: return "integer `" + std::to_string(v.get<std::uint64_t>()) + "`";
-        case json::value_t::number_float: return "floating point `" + v.dump() + "`";
-        case json::value_t::string: {
-            const std::string& s = v.get_ref<const std::string&>();
-            constexpr std::size_t kMax = 64;
-            if (s.size() <= kMax) return "string " + dump_pretty(v);
-            // utf8_lossy mends a sequence cut in the middle.
-            return "string " + dump_pretty(json(utf8_lossy(std::string_view(s).substr(0, kMax)) + "..."));
-        }
-        case json::value_t::array: return "sequence";
-        case json::value_t::object: return "map";
-        case json::value_t::binary:
-        case json::value_t::discarded: return "value";
-    }
-    return "value";
-}
-
-std::string invalid_type(const json& v, std::string_view expected) {
-    return "invalid type: " + describe(v) + ", expected " + std::string(expected);
-}
-
-std::string missing(std::string_view name) {
-    return "missing field `" + std::string(name) + "`";
-}
+namespace dom = simdjson::dom;
 
 using Result = std::expected<void, std::string>;
 
-// Moves the string out: the parsed document is thrown away afterwards.
-Result read_string(json& obj, const char* name, std::string& out) {
-    const auto it = obj.find(name);
-    if (it == obj.end()) return std::unexpected(missing(name));
-    if (!it->is_string()) return std::unexpected(invalid_type(*it, "a string"));
-    out = std::move(it->get_ref<std::string&>());
+Result read_string(dom::element value, std::string& out) {
+    std::string_view text;
+    if (value.get_string().get(text) != simdjson::SUCCESS) return std::unexpected(invalid_type(value, "a string"));
+    out.assign(text);
     return {};
 }
 
-Result read_u32(const json& obj, const char* name, std::uint32_t& out) {
-    const auto it = obj.find(name);
-    if (it == obj.end()) return std::unexpected(missing(name));
-    if (it->is_number_unsigned()) {
-        const auto v = it->get<std::uint64_t>();
-        if (v > std::numeric_limits<std::uint32_t>::max()) {
-            return std::unexpected("invalid value: integer `" + std::to_string(v) + "`, expected u32");
-        }
-        out = static_cast<std::uint32_t>(v);
-        return {};
+Result read_u32(dom::element value, std::uint32_t& out) {
+    const auto type = value.type();
+    if (type != dom::element_type::INT64 && type != dom::element_type::UINT64) {
+        return std::unexpected(invalid_type(value, "u32"));
     }
-    if (it->is_number_integer()) {
-        return std::unexpected("invalid value: integer `" + std::to_string(it->get<std::int64_t>()) +
-                               "`, expected u32");
+    // UINT64 holds only values above the signed 64-bit range.
+    std::int64_t v = -1;
+    if (type == dom::element_type::INT64) v = value.get_int64().value_unsafe();
+    if (v < 0 || v > std::numeric_limits<std::uint32_t>::max()) {
+        return std::unexpected("invalid value: " + describe(value) + ", expected u32");
     }
-    return std::unexpected(invalid_type(*it, "u32"));
+    out = static_cast<std::uint32_t>(v);
+    return {};
 }
 
-std::expected<KeyType, std::string> key_type_from_json(const json& v) {
-    const std::string* name = nullptr;
-    if (v.is_string()) {
-        name = &v.get_ref<const std::string&>();
-    } else if (v.is_object() && v.size() == 1 && v.begin().value().is_null()) {
-        name = &v.begin().key();
-    } else {
-        return std::unexpected(invalid_type(v, "enum KeyType"));
+// A unit variant: its name as a string, or a one-member object whose value is null.
+std::optional<std::string_view> variant_name(dom::element value) {
+    std::string_view name;
+    if (value.get_string().get(name) == simdjson::SUCCESS) return name;
+    dom::object object;
+    if (value.get_object().get(object) == simdjson::SUCCESS && object.size() == 1) {
+        const dom::key_value_pair only = *object.begin();
+        if (only.value.is_null()) return only.key;
     }
+    return std::nullopt;
+}
+
+std::expected<KeyType, std::string> read_key_type(dom::element value) {
+    const auto name = variant_name(value);
+    if (!name) return std::unexpected(invalid_type(value, "enum KeyType"));
     if (*name == "mnemonic") return KeyType::Mnemonic;
     if (*name == "private_key") return KeyType::PrivateKey;
-    return std::unexpected("unknown variant `" + utf8_lossy(*name) + "`, expected `mnemonic` or `private_key`");
+    return std::unexpected("unknown variant `" + std::string(*name) + "`, expected `mnemonic` or `private_key`");
 }
 
-std::expected<WalletAccount, std::string> account_from_json(json& v) {
-    if (!v.is_object()) return std::unexpected(invalid_type(v, "struct WalletAccount"));
+std::expected<ChainType, std::string> read_chain_type(dom::element value) {
+    const auto name = variant_name(value);
+    if (!name) return std::unexpected(std::string("invalid type: expected a chain type name"));
+    return chain_type_from_name(*name);
+}
+
+Result read_member(dom::object object, std::string_view name, std::string& out) {
+    const auto value = find_member(object, name);
+    if (!value) return std::unexpected(missing_field(name));
+    return read_string(*value, out);
+}
+
+std::expected<WalletAccount, std::string> read_account(dom::element value) {
+    dom::object object;
+    if (value.get_object().get(object) != simdjson::SUCCESS) {
+        return std::unexpected(invalid_type(value, "struct WalletAccount"));
+    }
     WalletAccount account;
-    Result r = read_string(v, "account_id", account.account_id);
-    if (r) r = read_string(v, "address", account.address);
-    if (r) r = read_string(v, "chain_id", account.chain_id);
-    if (r) r = read_string(v, "derivation_path", account.derivation_path);
+    Result r = read_member(object, "account_id", account.account_id);
+    if (r) r = read_member(object, "address", account.address);
+    if (r) r = read_member(object, "chain_id", account.chain_id);
+    if (r) r = read_member(object, "derivation_path", account.derivation_path);
     if (!r) return std::unexpected(r.error());
     return account;
 }
 
+// The members of the top-level object by name, found in one pass.
+struct Members {
+    std::optional<dom::element> qel_version, id, name, created_at, chain_type, accounts, crypto, key_type, metadata;
+
+    explicit Members(dom::object object) {
+        for (const dom::key_value_pair member : object) {
+            const std::string_view key = member.key;
+            if (key == "qel_version") qel_version = member.value;
+            else if (key == "id") id = member.value;
+            else if (key == "name") name = member.value;
+            else if (key == "created_at") created_at = member.value;
+            else if (key == "chain_type") chain_type = member.value;
+            else if (key == "accounts") accounts = member.value;
+            else if (key == "crypto") crypto = member.value;
+            else if (key == "key_type") key_type = member.value;
+            else if (key == "metadata") metadata = member.value;
+        }
+    }
+};
+
+// The record from a parsed document whose member names are known to be
+// unique. The checks run in the order of the record's fields.
+std::expected<EncryptedWallet, std::string> wallet_from(dom::element root) {
+    dom::object object;
+    if (root.get_object().get(object) != simdjson::SUCCESS) {
+        return std::unexpected(invalid_type(root, "struct EncryptedWallet"));
+    }
+    const Members m(object);
+    EncryptedWallet w;
+    const auto required = [](const std::optional<dom::element>& value, std::string_view name, auto read) -> Result {
+        if (!value) return std::unexpected(missing_field(name));
+        return read(*value);
+    };
+    Result r = required(m.qel_version, "qel_version", [&](dom::element v) { return read_u32(v, w.qel_version); });
+    if (r) r = required(m.id, "id", [&](dom::element v) { return read_string(v, w.id); });
+    if (r) r = required(m.name, "name", [&](dom::element v) { return read_string(v, w.name); });
+    if (r) r = required(m.created_at, "created_at", [&](dom::element v) { return read_string(v, w.created_at); });
+    if (!r) return std::unexpected(r.error());
+
+    if (m.chain_type && !m.chain_type->is_null()) {
+        auto type = read_chain_type(*m.chain_type);
+        if (!type) return std::unexpected(type.error());
+        w.chain_type = *type;
+    }
+
+    if (!m.accounts) return std::unexpected(missing_field("accounts"));
+    dom::array accounts;
+    if (m.accounts->get_array().get(accounts) != simdjson::SUCCESS) {
+        return std::unexpected(invalid_type(*m.accounts, "a sequence"));
+    }
+    w.accounts.reserve(accounts.size());
+    for (const dom::element entry : accounts) {
+        auto account = read_account(entry);
+        if (!account) return std::unexpected(account.error());
+        w.accounts.push_back(std::move(*account));
+    }
+
+    if (!m.crypto) return std::unexpected(missing_field("crypto"));
+    if (!m.key_type) return std::unexpected(missing_field("key_type"));
+    auto key_type = read_key_type(*m.key_type);
+    if (!key_type) return std::unexpected(key_type.error());
+    w.key_type = *key_type;
+
+    w.crypto = to_generic(*m.crypto);
+    if (m.metadata) w.metadata = to_generic(*m.metadata);
+    return w;
+}
+
 }  // namespace
+
+struct WalletFileReader::State {
+    JsonParser parser{kMaxJsonDepth};
+    PaddedText text;
+};
+
+WalletFileReader::WalletFileReader() : state_(std::make_unique<State>()) {}
+WalletFileReader::~WalletFileReader() = default;
+
+PaddedText& WalletFileReader::buffer() noexcept {
+    return state_->text;
+}
+
+std::expected<EncryptedWallet, std::string> WalletFileReader::read() {
+    try {
+        auto root = state_->parser.parse(state_->text);
+        if (!root) return std::unexpected(root.error());
+        return wallet_from(*root);
+    } catch (const std::exception& e) {
+        // Only allocation can fail here.
+        return std::unexpected(utf8_lossy(e.what()));
+    }
+}
 
 EncryptedWallet EncryptedWallet::create(std::string id, std::string name, std::vector<WalletAccount> accounts,
                                         nlohmann::json crypto, KeyType key_type) {
@@ -137,51 +212,20 @@ std::string EncryptedWallet::to_file_text() const {
     doc["crypto"] = nlohmann::ordered_json(crypto);
     doc["key_type"] = key_type == KeyType::Mnemonic ? "mnemonic" : "private_key";
     if (!metadata.is_null()) doc["metadata"] = nlohmann::ordered_json(metadata);
-    return dump_pretty(doc);
+    // Strings are written raw apart from the quote, the backslash and control
+    // characters; a string that is not UTF-8 (only ever one built in code)
+    // has each ill-formed sequence written as U+FFFD.
+    return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::expected<EncryptedWallet, std::string> EncryptedWallet::from_file_text(std::string_view text) {
-    auto parsed = parse_json_strict(text);
-    if (!parsed) return std::unexpected(parsed.error());
-    json& doc = *parsed;
-    if (!doc.is_object()) return std::unexpected(invalid_type(doc, "struct EncryptedWallet"));
-
-    EncryptedWallet w;
-    Result r = read_u32(doc, "qel_version", w.qel_version);
-    if (r) r = read_string(doc, "id", w.id);
-    if (r) r = read_string(doc, "name", w.name);
-    if (r) r = read_string(doc, "created_at", w.created_at);
-    if (!r) return std::unexpected(r.error());
-
-    if (const auto it = doc.find("chain_type"); it != doc.end() && !it->is_null()) {
-        auto type = chain_type_from_json(*it);
-        if (!type) return std::unexpected(type.error());
-        w.chain_type = *type;
+    try {
+        WalletFileReader reader;
+        reader.buffer().assign(text);
+        return reader.read();
+    } catch (const std::exception& e) {
+        return std::unexpected(utf8_lossy(e.what()));
     }
-
-    const auto accounts = doc.find("accounts");
-    if (accounts == doc.end()) return std::unexpected(missing("accounts"));
-    if (!accounts->is_array()) return std::unexpected(invalid_type(*accounts, "a sequence"));
-    w.accounts.reserve(accounts->size());
-    for (json& entry : *accounts) {
-        auto account = account_from_json(entry);
-        if (!account) return std::unexpected(account.error());
-        w.accounts.push_back(std::move(*account));
-    }
-
-    const auto crypto = doc.find("crypto");
-    if (crypto == doc.end()) return std::unexpected(missing("crypto"));
-
-    const auto key_type = doc.find("key_type");
-    if (key_type == doc.end()) return std::unexpected(missing("key_type"));
-    auto kt = key_type_from_json(*key_type);
-    if (!kt) return std::unexpected(kt.error());
-    w.key_type = *kt;
-
-    // The document is ours: take its generic members instead of copying them.
-    w.crypto = std::move(*crypto);
-    if (const auto it = doc.find("metadata"); it != doc.end()) w.metadata = std::move(*it);
-    return w;
 }
 
 std::string format_created_at(std::chrono::system_clock::time_point when) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "chain.hpp"
+#include "padded_text.hpp"
 
 namespace qel_core {
 
@@ -54,6 +56,25 @@ struct EncryptedWallet {
     // duplicate members, wrong types and unknown key/chain type names fail
     // with the reader's text.
     [[nodiscard]] static std::expected<EncryptedWallet, std::string> from_file_text(std::string_view text);
+};
+
+// Reads wallet files one after another with one JSON parser and one text
+// buffer, both reused: a listing reads thousands of files.
+class WalletFileReader {
+public:
+    WalletFileReader();
+    ~WalletFileReader();
+    WalletFileReader(const WalletFileReader&) = delete;
+    WalletFileReader& operator=(const WalletFileReader&) = delete;
+
+    // The buffer to read the next file's text into.
+    [[nodiscard]] PaddedText& buffer() noexcept;
+    // Parses the buffer's text as EncryptedWallet::from_file_text does.
+    [[nodiscard]] std::expected<EncryptedWallet, std::string> read();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // RFC 3339 UTC text with "+00:00" and a 0/3/6/9-digit fraction as described

@@ -2,6 +2,7 @@
 
 #include "ops.hpp"
 #include "qel_core/config.hpp"
+#include "qel_core/json.hpp"
 #include "qel_signer/chains/solana.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/rlp.hpp"
@@ -15,40 +16,8 @@ using qel_signer::Bytes;
 
 namespace {
 
-// Replies nested deeper than this many arrays and objects are refused before
-// anything recursive touches them.
-constexpr int kMaxJsonDepth = 128;
-
-std::string json_error_text(const std::exception& e) {
-    // nlohmann prefixes its messages with "[json.exception.<kind>.<id>] ".
-    std::string_view text = e.what();
-    if (text.starts_with("[json.exception.")) {
-        if (const auto end = text.find("] "); end != std::string_view::npos) text.remove_prefix(end + 2);
-    }
-    return std::string(text);
-}
-
-struct TooDeep : std::exception {
-    const char* what() const noexcept override { return "recursion limit exceeded"; }
-};
-
-std::expected<nlohmann::json, QelLibError> parse_reply(std::string_view reply) {
-    try {
-        // `depth` counts the arrays and objects around the event, so a
-        // container that opens at depth 127 is the 128th level.
-        return nlohmann::json::parse(reply, [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
-            using Event = nlohmann::json::parse_event_t;
-            if ((event == Event::array_start || event == Event::object_start) && depth >= kMaxJsonDepth) {
-                throw TooDeep{};
-            }
-            return true;
-        });
-    } catch (const TooDeep& e) {
-        return std::unexpected(QelLibError::json(e.what()));
-    } catch (const nlohmann::json::exception& e) {
-        return std::unexpected(QelLibError::json(json_error_text(e)));
-    }
-}
+// Deepest nesting of arrays and objects accepted in a reply.
+constexpr std::size_t kMaxReplyDepth = 128;
 
 // The signature covers the bytes given, but a node hashes the transaction it
 // decodes: for EVM the re-encoded fields, for Solana the message as its own
@@ -72,15 +41,26 @@ std::expected<void, QelLibError> check_sendable(ChainType chain_type, ByteSpan t
 }  // namespace
 
 std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name) {
-    auto doc = parse_reply(reply);
-    if (!doc) return std::unexpected(doc.error());
-    if (doc->is_object()) {
-        if (const auto error = doc->find("error"); error != doc->end()) {
-            return std::unexpected(QelLibError::broadcast_failed(
-                "RPC error: " + error->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+    qel_core::JsonParser parser(kMaxReplyDepth);
+    auto doc = parser.parse(reply);
+    if (!doc) {
+        // Replies have always called their nesting limit by this name.
+        if (doc.error() == qel_core::too_deep_text(kMaxReplyDepth)) {
+            return std::unexpected(QelLibError::json("recursion limit exceeded"));
         }
-        if (const auto field = doc->find(name); field != doc->end() && field->is_string()) {
-            return field->get<std::string>();
+        return std::unexpected(QelLibError::json(doc.error()));
+    }
+    simdjson::dom::object object;
+    if (doc->get_object().get(object) == simdjson::SUCCESS) {
+        if (const auto error = qel_core::find_member(object, "error")) {
+            return std::unexpected(QelLibError::broadcast_failed(
+                "RPC error: " +
+                qel_core::to_generic(*error).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+        }
+        std::string_view field;
+        if (const auto value = qel_core::find_member(object, name);
+            value && value->get_string().get(field) == simdjson::SUCCESS) {
+            return std::string(field);
         }
     }
     return std::unexpected(

@@ -4,9 +4,8 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "ops.hpp"
+#include "qel_core/json.hpp"
 #include "qel_core/utf8.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/envelope.hpp"
@@ -26,56 +25,34 @@ using qel_signer::SecretBytes;
 
 namespace {
 
-// Allocator that wipes every block before giving it back, so that the JSON
-// reader's strings and token buffers never leave key hex behind in freed memory.
-template <class T>
-struct WipingAllocator {
-    using value_type = T;
-    WipingAllocator() noexcept = default;
-    template <class U>
-    WipingAllocator(const WipingAllocator<U>&) noexcept {}  // NOLINT: rebinding
-    T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
-    void deallocate(T* p, std::size_t n) noexcept {
-        qel_signer::wipe(p, n * sizeof(T));
-        std::allocator<T>{}.deallocate(p, n);
-    }
-    template <class U>
-    bool operator==(const WipingAllocator<U>&) const noexcept {
-        return true;
-    }
-};
-
-using WipedString = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
-using SecretJson = nlohmann::basic_json<std::map, std::vector, WipedString, bool, std::int64_t, std::uint64_t, double,
-                                        WipingAllocator>;
-
 // Reads the stored key pair text {"secp256k1": "<hex>", "ed25519": "<hex>"}.
+// The parser wipes its copies of the text and of its strings when it goes;
+// its errors never quote the text.
 std::expected<KeyPair, QelLibError> parse_key_pair(ByteSpan plaintext) {
     if (!qel_core::is_valid_utf8(as_text(plaintext))) {
         return std::unexpected(QelLibError::invalid_input("invalid key pair data"));
     }
-    SecretJson doc;
-    try {
-        doc = SecretJson::parse(as_text(plaintext));
-    } catch (const SecretJson::exception&) {
-        // The library's own text can quote the secret; say where, not what.
-        return std::unexpected(QelLibError::json("stored key pair is not valid JSON"));
-    }
-    const auto member = [&doc](const char* name) -> const WipedString* {
-        if (!doc.is_object()) return nullptr;
-        const auto it = doc.find(name);
-        if (it == doc.end() || !it->is_string()) return nullptr;
-        return &it->template get_ref<const WipedString&>();
+    qel_core::JsonParser parser(qel_core::kMaxJsonDepth, &qel_signer::wipe);
+    auto doc = parser.parse(as_text(plaintext));
+    if (!doc) return std::unexpected(QelLibError::json("stored key pair is not valid JSON"));
+    simdjson::dom::object object;
+    const bool is_object = doc->get_object().get(object) == simdjson::SUCCESS;
+    const auto member = [&](const char* name) -> std::optional<std::string_view> {
+        std::string_view hex;
+        if (!is_object) return std::nullopt;
+        const auto value = qel_core::find_member(object, name);
+        if (!value || value->get_string().get(hex) != simdjson::SUCCESS) return std::nullopt;
+        return hex;
     };
-    const WipedString* secp_hex = member("secp256k1");
-    if (secp_hex == nullptr) return std::unexpected(QelLibError::invalid_input("missing secp256k1 key"));
-    const WipedString* ed_hex = member("ed25519");
-    if (ed_hex == nullptr) return std::unexpected(QelLibError::invalid_input("missing ed25519 key"));
-    auto secp = qel_signer::hex_decode(std::string_view(secp_hex->data(), secp_hex->size()));
+    const auto secp_hex = member("secp256k1");
+    if (!secp_hex) return std::unexpected(QelLibError::invalid_input("missing secp256k1 key"));
+    const auto ed_hex = member("ed25519");
+    if (!ed_hex) return std::unexpected(QelLibError::invalid_input("missing ed25519 key"));
+    auto secp = qel_signer::hex_decode(*secp_hex);
     if (!secp) return std::unexpected(QelLibError::invalid_input("invalid secp256k1 hex: " + secp.error()));
     KeyPair pair;
     pair.secp256k1 = SecretBytes(std::move(*secp));
-    auto ed = qel_signer::hex_decode(std::string_view(ed_hex->data(), ed_hex->size()));
+    auto ed = qel_signer::hex_decode(*ed_hex);
     if (!ed) return std::unexpected(QelLibError::invalid_input("invalid ed25519 hex: " + ed.error()));
     pair.ed25519 = SecretBytes(std::move(*ed));
     return pair;

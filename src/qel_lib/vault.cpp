@@ -59,57 +59,41 @@ bool has_json_extension(std::string_view name) {
     return name.size() > 5 && name.ends_with(".json");
 }
 
-// Whole-file read into `text`, reusing its capacity (a listing reads thousands
+// Whole-file read into `text`, reusing its buffer (a listing reads thousands
 // of files, and a fresh buffer each time costs more than the read); the error
 // is an OS error text. Non-blocking open so that a FIFO planted in the vault
 // cannot hang the listing.
-std::expected<void, std::string> read_file(const fs::path& path, std::string& text) {
+std::expected<void, std::string> read_file(const fs::path& path, qel_core::PaddedText& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
+    const auto fail = [fd](std::string error) {
+        ::close(fd);
+        return std::unexpected(std::move(error));
+    };
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return std::unexpected(qel_core::os_error_text(err));
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return std::unexpected(qel_core::os_error_text(EISDIR));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::unexpected(std::string("not a regular file"));
-    }
-    if (st.st_size > kMaxWalletFileBytes) {
-        ::close(fd);
-        return std::unexpected(std::string("file too large"));
-    }
-    // Read straight into a buffer of the file's size (one more byte shows
-    // whether it grew meanwhile), then keep going only if it did.
-    text.resize(static_cast<std::size_t>(st.st_size) + 1);
+    if (::fstat(fd, &st) != 0) return fail(qel_core::os_error_text(errno));
+    if (S_ISDIR(st.st_mode)) return fail(qel_core::os_error_text(EISDIR));
+    if (!S_ISREG(st.st_mode)) return fail("not a regular file");
+    if (st.st_size > kMaxWalletFileBytes) return fail("file too large");
+    // Ask for one byte more than the file's size: a read that returns less
+    // has met the end, so the usual file takes one read. A file that grew
+    // meanwhile fills the request and is read on.
+    text.set_size(0);
+    std::size_t want = static_cast<std::size_t>(st.st_size) + 1;
     std::size_t used = 0;
     for (;;) {
-        if (used == text.size()) {
-            if (text.size() > static_cast<std::size_t>(kMaxWalletFileBytes)) {
-                ::close(fd);
-                return std::unexpected(std::string("file too large"));
-            }
-            text.resize(text.size() * 2);
-        }
-        const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+        char* data = text.reserve(want);
+        const ssize_t n = ::read(fd, data + used, want - used);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return std::unexpected(qel_core::os_error_text(err));
-        }
-        if (n == 0) break;
+        if (n < 0) return fail(qel_core::os_error_text(errno));
         used += static_cast<std::size_t>(n);
-    }
-    text.resize(used);
-    if (used > static_cast<std::size_t>(kMaxWalletFileBytes)) {
-        ::close(fd);
-        return std::unexpected(std::string("file too large"));
+        text.set_size(used);
+        if (n == 0 || used < want) {
+            if (n == 0 || used == static_cast<std::size_t>(st.st_size)) break;
+            continue;  // a short read before the end
+        }
+        if (used > static_cast<std::size_t>(kMaxWalletFileBytes)) return fail("file too large");
+        want *= 2;
     }
     ::close(fd);
     return {};
@@ -345,15 +329,15 @@ std::expected<std::vector<EncryptedWallet>, QelLibError> list_encrypted_wallets(
 
     std::vector<EncryptedWallet> wallets;
     wallets.reserve(names.size());
-    std::string text;
     try {
+        qel_core::WalletFileReader reader;
         for (const std::string& name : names) {
             const fs::path path = *dir / name;
-            if (auto read = read_file(path, text); !read) {
+            if (auto read = read_file(path, reader.buffer()); !read) {
                 warn("skipping " + path.string() + ": " + read.error());
                 continue;
             }
-            auto wallet = EncryptedWallet::from_file_text(text);
+            auto wallet = reader.read();
             if (!wallet) {
                 warn("skipping " + path.string() + ": " + wallet.error());
                 continue;

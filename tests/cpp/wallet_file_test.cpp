@@ -103,6 +103,30 @@ TEST(WalletFile, RoundTrip) {
     EXPECT_TRUE(back->metadata.is_null());
 }
 
+// A name that is not UTF-8 (only a caller in C++ can make one) is written with
+// each maximal ill-formed subpart as U+FFFD, as Python's
+// bytes.decode("utf-8", "replace") reads it, and the file reads back.
+TEST(WalletFile, IllFormedUtf8IsWrittenAsReplacementCharacters) {
+    const std::string r = "\xef\xbf\xbd";
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"a\xff" "b", "a" + r + "b"},
+        {"\xc3", r},
+        {"\xe2\x82", r},
+        {"\xed\xa0\x80", r + r + r},
+        {"\xc0\xaf", r + r},
+    };
+    for (const Case& c : cases) {
+        EncryptedWallet w = sample();
+        w.name = c.in;
+        auto back = EncryptedWallet::from_file_text(w.to_file_text());
+        ASSERT_TRUE(back.has_value()) << back.error();
+        EXPECT_EQ(back->name, c.out);
+    }
+}
+
 // A minimal valid file with one member replaced (or removed when value is
 // empty), members deliberately out of the written order.
 std::string file_with(const std::string& member, const std::string& value) {
