@@ -22,12 +22,10 @@ long long read_all(const std::string& dir, std::vector<char>& buffer) {
     DIR* handle = ::opendir(dir.c_str());
     if (handle == nullptr) return -1;
     long long total = 0;
-    std::string path;
     while (const dirent* entry = ::readdir(handle)) {
         const std::string_view name = entry->d_name;
         if (name.size() <= 5 || !name.ends_with(".json")) continue;
-        path.assign(dir).append("/").append(name);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::openat(::dirfd(handle), entry->d_name, O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
         if (::fstat(fd, &st) == 0) {

@@ -30,6 +30,20 @@ dom::object object_of(dom::element value) noexcept {
     return value.get_object().value_unsafe();
 }
 
+// A name that occurs twice in [begin, end), which may be reordered.
+std::optional<std::string_view> repeated_name(std::vector<std::string_view>::iterator begin,
+                                              std::vector<std::string_view>::iterator end) {
+    if (static_cast<std::size_t>(end - begin) <= kPairwiseNames) {
+        for (auto a = begin; a != end; ++a) {
+            if (std::find(a + 1, end, *a) != end) return *a;
+        }
+        return std::nullopt;
+    }
+    std::sort(begin, end);
+    if (const auto at = std::adjacent_find(begin, end); at != end) return *at;
+    return std::nullopt;
+}
+
 
 // Runs nlohmann's parser over a text that simdjson refused, only to say what
 // is wrong and where: simdjson reports what kind of error it met but not its
@@ -117,15 +131,19 @@ JsonParser::~JsonParser() {
 }
 
 std::expected<dom::element, std::string> JsonParser::parse(const PaddedText& text) {
-    return parse_padded(text.text());
+    return parse_padded(text.text(), true);
 }
 
 std::expected<dom::element, std::string> JsonParser::parse(std::string_view text) {
     copy_.assign(text);
-    return parse_padded(copy_.text());
+    return parse_padded(copy_.text(), true);
 }
 
-std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_view text) {
+std::expected<dom::element, std::string> JsonParser::parse_unchecked(const PaddedText& text) {
+    return parse_padded(text.text(), false);
+}
+
+std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_view text, bool checked) {
     try {
         // simdjson counts an object one level deeper than an array; its own
         // limit is set one above ours and ours is checked exactly below.
@@ -141,7 +159,9 @@ std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_vi
             return std::unexpected(locate_syntax_error(text, error));
         }
         names_.clear();
-        if (auto checked = check(root, 1); !checked) return std::unexpected(checked.error());
+        if (checked) {
+            if (auto ok = check(root, 1); !ok) return std::unexpected(ok.error());
+        }
         return root;
     } catch (const std::exception& e) {
         // Only allocation can fail here.
@@ -150,11 +170,15 @@ std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_vi
 }
 
 std::expected<void, std::string> JsonParser::check(dom::element value, std::size_t depth) {
-    const auto type = value.type();
-    if (type != dom::element_type::ARRAY && type != dom::element_type::OBJECT) return {};
+    const auto is_container = [](dom::element e) {
+        const auto type = e.type();
+        return type == dom::element_type::ARRAY || type == dom::element_type::OBJECT;
+    };
+    if (!is_container(value)) return {};
     if (depth > max_depth_) return std::unexpected(too_deep_text(max_depth_));
-    if (type == dom::element_type::ARRAY) {
+    if (value.type() == dom::element_type::ARRAY) {
         for (const dom::element item : array_of(value)) {
+            if (!is_container(item)) continue;
             if (auto checked = check(item, depth + 1); !checked) return checked;
         }
         return {};
@@ -164,24 +188,24 @@ std::expected<void, std::string> JsonParser::check(dom::element value, std::size
     const std::size_t first = names_.size();
     for (const dom::key_value_pair member : object_of(value)) {
         names_.push_back(member.key);
+        if (!is_container(member.value)) continue;
         if (auto checked = check(member.value, depth + 1); !checked) return checked;
     }
     const auto begin = names_.begin() + static_cast<std::ptrdiff_t>(first);
-    std::optional<std::string_view> repeated;
-    if (names_.size() - first <= kPairwiseNames) {
-        for (auto a = begin; a != names_.end() && !repeated; ++a) {
-            if (std::find(a + 1, names_.end(), *a) != names_.end()) repeated = *a;
-        }
-    } else {
-        std::sort(begin, names_.end());
-        if (const auto at = std::adjacent_find(begin, names_.end()); at != names_.end()) repeated = *at;
-    }
+    const auto repeated = repeated_name(begin, names_.end());
     names_.resize(first);
-    if (repeated) {
-        if (wipe_ != nullptr) return std::unexpected(std::string("duplicate field"));
-        return std::unexpected("duplicate field `" + std::string(*repeated) + "`");
-    }
+    if (repeated) return std::unexpected(duplicate(*repeated));
     return {};
+}
+
+std::expected<void, std::string> JsonParser::check_names(std::vector<std::string_view>& names) const {
+    if (const auto repeated = repeated_name(names.begin(), names.end())) return std::unexpected(duplicate(*repeated));
+    return {};
+}
+
+std::string JsonParser::duplicate(std::string_view name) const {
+    if (wipe_ != nullptr) return "duplicate field";
+    return "duplicate field `" + std::string(name) + "`";
 }
 
 std::string too_deep_text(std::size_t max_depth) {

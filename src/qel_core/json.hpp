@@ -49,9 +49,18 @@ public:
     // Parses any text (copied into the parser's own padded buffer first).
     [[nodiscard]] std::expected<simdjson::dom::element, std::string> parse(std::string_view text);
 
+    // For a reader that walks the top of a document itself, to visit each
+    // value once: parses a padded text like parse() but leaves the rules on
+    // repeated names and nesting to the caller, who must then pass the member
+    // names of every object it walks to check_names(), and every value it
+    // does not walk to check() with its nesting level (1 for the root).
+    [[nodiscard]] std::expected<simdjson::dom::element, std::string> parse_unchecked(const PaddedText& text);
+    [[nodiscard]] std::expected<void, std::string> check(simdjson::dom::element value, std::size_t depth);
+    [[nodiscard]] std::expected<void, std::string> check_names(std::vector<std::string_view>& names) const;
+
 private:
-    std::expected<simdjson::dom::element, std::string> parse_padded(std::string_view text);
-    std::expected<void, std::string> check(simdjson::dom::element value, std::size_t depth);
+    std::expected<simdjson::dom::element, std::string> parse_padded(std::string_view text, bool checked);
+    std::string duplicate(std::string_view name) const;
 
     simdjson::dom::parser parser_;
     PaddedText copy_;

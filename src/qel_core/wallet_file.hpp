@@ -5,6 +5,7 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,24 @@ struct EncryptedWallet {
     [[nodiscard]] static std::expected<EncryptedWallet, std::string> from_file_text(std::string_view text);
 };
 
+// The public part of a wallet file (all but its envelope and metadata) as
+// views into the text a WalletFileReader parsed: valid until its next read.
+struct WalletAccountView {
+    std::string_view account_id;
+    std::string_view address;
+    std::string_view chain_id;
+    std::string_view derivation_path;
+};
+struct WalletFileView {
+    std::uint32_t qel_version = 2;
+    std::string_view id;
+    std::string_view name;
+    std::string_view created_at;
+    std::optional<ChainType> chain_type;
+    std::span<const WalletAccountView> accounts;
+    KeyType key_type = KeyType::Mnemonic;
+};
+
 // Reads wallet files one after another with one JSON parser and one text
 // buffer, both reused: a listing reads thousands of files.
 class WalletFileReader {
@@ -71,6 +90,9 @@ public:
     [[nodiscard]] PaddedText& buffer() noexcept;
     // Parses the buffer's text as EncryptedWallet::from_file_text does.
     [[nodiscard]] std::expected<EncryptedWallet, std::string> read();
+    // The same checks, the same errors, but only views of the public part
+    // are kept: nothing is copied and no generic value is built.
+    [[nodiscard]] std::expected<WalletFileView, std::string> read_public();
 
 private:
     struct State;

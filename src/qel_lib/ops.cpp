@@ -276,12 +276,29 @@ WalletInfo wallet_to_info(EncryptedWallet&& wallet) {
 }
 
 std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath& vault_root) {
-    auto wallets = vault::list_encrypted_wallets(vault_root);
-    if (!wallets) return std::unexpected(wallets.error());
+    // Built from each file's public part as it is read: the envelopes are
+    // never copied out of the parser.
     std::vector<WalletInfo> infos;
-    infos.reserve(wallets->size());
-    for (EncryptedWallet& wallet : *wallets) infos.push_back(wallet_to_info(std::move(wallet)));
+    auto listed = visit_wallets(vault_root, [&infos](const qel_core::WalletFileView& wallet) {
+        WalletInfo& info = infos.emplace_back(WalletInfo{.id = std::string(wallet.id),
+                                                         .name = std::string(wallet.name),
+                                                         .accounts = {},
+                                                         .created_at = std::string(wallet.created_at)});
+        info.accounts.reserve(wallet.accounts.size());
+        for (const qel_core::WalletAccountView& account : wallet.accounts) {
+            info.accounts.push_back(AccountInfo{.chain_id = std::string(account.chain_id),
+                                                .address = std::string(account.address),
+                                                .derivation_path = std::string(account.derivation_path)});
+        }
+    });
+    if (!listed) return std::unexpected(listed.error());
+    vault::sort_newest_first(infos);
     return infos;
+}
+
+std::expected<void, QelLibError> visit_wallets(const OptPath& vault_root,
+                                               const std::function<void(const qel_core::WalletFileView&)>& take) {
+    return vault::visit_wallets(vault_root, take);
 }
 
 std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id, const OptPath& vault_root) {

@@ -49,6 +49,12 @@ using OptIndex = std::optional<std::uint32_t>;
 [[nodiscard]] WalletInfo wallet_to_info(qel_core::EncryptedWallet&& wallet);
 
 [[nodiscard]] std::expected<std::vector<WalletInfo>, QelLibError> list_wallets(const OptPath& vault_root);
+// The wallets of list_wallets one at a time, for callers that build their own
+// results straight from each wallet's public part (views valid during the
+// call only). They come in directory order; list_wallets puts them newest
+// first by "created_at", stable.
+[[nodiscard]] std::expected<void, QelLibError> visit_wallets(
+    const OptPath& vault_root, const std::function<void(const qel_core::WalletFileView&)>& take);
 [[nodiscard]] std::expected<WalletInfo, QelLibError> get_wallet(std::string_view name_or_id,
                                                               const OptPath& vault_root);
 [[nodiscard]] std::expected<void, QelLibError> delete_wallet(std::string_view name_or_id, const OptPath& vault_root);

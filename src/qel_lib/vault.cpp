@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -59,12 +60,12 @@ bool has_json_extension(std::string_view name) {
     return name.size() > 5 && name.ends_with(".json");
 }
 
-// Whole-file read into `text`, reusing its buffer (a listing reads thousands
-// of files, and a fresh buffer each time costs more than the read); the error
-// is an OS error text. Non-blocking open so that a FIFO planted in the vault
+// Whole-file read of `name` in the directory `dir_fd` into `text`, reusing
+// its buffer (a listing reads thousands of files, and a fresh buffer each
+// time costs more than the read); the error is an OS error text. Non-blocking open so that a FIFO planted in the vault
 // cannot hang the listing.
-std::expected<void, std::string> read_file(const fs::path& path, qel_core::PaddedText& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+std::expected<void, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text) {
+    const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
     const auto fail = [fd](std::string error) {
         ::close(fd);
@@ -300,57 +301,81 @@ std::expected<void, QelLibError> save_encrypted_wallet(const EncryptedWallet& wa
     }
 }
 
-std::expected<std::vector<EncryptedWallet>, QelLibError> list_encrypted_wallets(const OptPath& vault_root) {
+namespace {
+
+// The listing loop: every wallet file of the vault in directory order, read
+// into the reader's buffer and handed to `take(reader, error)`, which parses
+// it, or sets `error` to the parser's text and returns false.
+// Unreadable and unparsable files are skipped with a warning.
+template <class Take>
+std::expected<void, QelLibError> read_wallet_files(const OptPath& vault_root, Take take) {
     auto dir = wallets_dir(vault_root);
     if (!dir) return std::unexpected(dir.error());
     check_vault_permissions(*dir);
 
     DIR* handle = ::opendir(dir->c_str());
     if (handle == nullptr) {
-        if (errno == ENOENT) return std::vector<EncryptedWallet>{};
+        if (errno == ENOENT) return {};
         return std::unexpected(QelLibError::io_errno(errno));
     }
-    // Names first, then the files: knowing the count up front sizes the list
-    // once instead of regrowing it through thousands of wallets.
-    std::vector<std::string> names;
-    std::optional<QelLibError> failure;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(handle);
-        if (entry == nullptr) {
-            if (errno != 0) failure = QelLibError::io_errno(errno);
-            break;
-        }
-        const std::string_view name = entry->d_name;
-        if (has_json_extension(name)) names.emplace_back(name);
-    }
-    ::closedir(handle);
-    if (failure) return std::unexpected(*failure);
-
-    std::vector<EncryptedWallet> wallets;
-    wallets.reserve(names.size());
+    struct CloseDir {
+        void operator()(DIR* d) const { ::closedir(d); }
+    };
+    const std::unique_ptr<DIR, CloseDir> open_dir(handle);
+    // Each file is opened relative to the directory as its entry comes.
     try {
         qel_core::WalletFileReader reader;
-        for (const std::string& name : names) {
-            const fs::path path = *dir / name;
-            if (auto read = read_file(path, reader.buffer()); !read) {
-                warn("skipping " + path.string() + ": " + read.error());
+        std::string error;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(handle);
+            if (entry == nullptr) {
+                if (errno != 0) return std::unexpected(QelLibError::io_errno(errno));
+                break;
+            }
+            const char* name = entry->d_name;
+            if (!has_json_extension(name)) continue;
+            if (auto read = read_file(::dirfd(handle), name, reader.buffer()); !read) {
+                warn("skipping " + (*dir / name).string() + ": " + read.error());
                 continue;
             }
-            auto wallet = reader.read();
-            if (!wallet) {
-                warn("skipping " + path.string() + ": " + wallet.error());
-                continue;
-            }
-            wallets.push_back(std::move(*wallet));
+            if (!take(reader, error)) warn("skipping " + (*dir / name).string() + ": " + error);
         }
     } catch (const std::exception& e) {
         return std::unexpected(QelLibError::io(e.what()));
     }
+    return {};
+}
 
-    std::stable_sort(wallets.begin(), wallets.end(),
-                     [](const EncryptedWallet& a, const EncryptedWallet& b) { return a.created_at > b.created_at; });
+}  // namespace
+
+std::expected<std::vector<EncryptedWallet>, QelLibError> list_encrypted_wallets(const OptPath& vault_root) {
+    std::vector<EncryptedWallet> wallets;
+    auto listed = read_wallet_files(vault_root, [&](qel_core::WalletFileReader& reader, std::string& error) {
+        auto wallet = reader.read();
+        if (!wallet) {
+            error = std::move(wallet.error());
+            return false;
+        }
+        wallets.push_back(std::move(*wallet));
+        return true;
+    });
+    if (!listed) return std::unexpected(listed.error());
+    sort_newest_first(wallets);
     return wallets;
+}
+
+std::expected<void, QelLibError> visit_wallets(const OptPath& vault_root,
+                                               const std::function<void(const qel_core::WalletFileView&)>& take) {
+    return read_wallet_files(vault_root, [&](qel_core::WalletFileReader& reader, std::string& error) {
+        auto wallet = reader.read_public();
+        if (!wallet) {
+            error = std::move(wallet.error());
+            return false;
+        }
+        take(*wallet);
+        return true;
+    });
 }
 
 std::expected<EncryptedWallet, QelLibError> load_wallet_by_name_or_id(std::string_view name_or_id,
@@ -374,9 +399,10 @@ std::expected<EncryptedWallet, QelLibError> load_wallet_by_name_or_id(std::strin
 }
 
 std::expected<bool, QelLibError> wallet_name_exists(std::string_view name, const OptPath& vault_root) {
-    auto wallets = list_encrypted_wallets(vault_root);
-    if (!wallets) return std::unexpected(wallets.error());
-    return std::any_of(wallets->begin(), wallets->end(), [&](const EncryptedWallet& w) { return w.name == name; });
+    bool found = false;
+    auto listed = visit_wallets(vault_root, [&](const qel_core::WalletFileView& w) { found |= w.name == name; });
+    if (!listed) return std::unexpected(listed.error());
+    return found;
 }
 
 std::expected<void, QelLibError> delete_wallet_file(std::string_view id, const OptPath& vault_root) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -70,6 +72,18 @@ inline constexpr std::chrono::milliseconds kLockWait{5000};
 // unparsable files are skipped with a warning.
 [[nodiscard]] std::expected<std::vector<qel_core::EncryptedWallet>, QelLibError> list_encrypted_wallets(
     const OptPath& vault_root);
+// Calls `take` with the public part of every wallet that
+// list_encrypted_wallets would list, in directory order; the views are valid
+// during the call only. Cheaper than the full listing: no envelope is kept.
+// Unreadable or unparsable files are skipped with the same warnings.
+[[nodiscard]] std::expected<void, QelLibError> visit_wallets(
+    const OptPath& vault_root, const std::function<void(const qel_core::WalletFileView&)>& take);
+// The listing order: newest first by the "created_at" text, and directory
+// order among equal times.
+template <class T>
+void sort_newest_first(std::vector<T>& items) {
+    std::stable_sort(items.begin(), items.end(), [](const T& a, const T& b) { return a.created_at > b.created_at; });
+}
 // By exact ID first, then by exact name: WalletNotFound or AmbiguousWallet.
 [[nodiscard]] std::expected<qel_core::EncryptedWallet, QelLibError> load_wallet_by_name_or_id(
     std::string_view name_or_id, const OptPath& vault_root);

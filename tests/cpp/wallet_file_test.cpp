@@ -127,18 +127,16 @@ TEST(WalletFile, IllFormedUtf8IsWrittenAsReplacementCharacters) {
     }
 }
 
-// A minimal valid file with one member replaced (or removed when value is
-// empty), members deliberately out of the written order.
+// A minimal valid file with one member replaced by the given JSON text (or
+// removed when it is empty), members deliberately out of the written order.
 std::string file_with(const std::string& member, const std::string& value) {
     json doc = json::parse(R"({
         "key_type": "mnemonic", "crypto": {"c": 1}, "accounts": [],
         "created_at": "2025-01-01T00:00:00+00:00", "name": "n", "id": "i", "qel_version": 2})");
-    if (value.empty()) {
-        doc.erase(member);
-    } else {
-        doc[member] = json::parse(value);
-    }
-    return doc.dump();
+    doc.erase(member);
+    std::string text = doc.dump();
+    if (!value.empty()) text.insert(1, json(member).dump() + ":" + value + ",");
+    return text;
 }
 
 TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
@@ -168,9 +166,22 @@ TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
         {"accounts", "[7]", "invalid type: integer `7`, expected struct WalletAccount"},
         {"qel_version", '"' + std::string(100, 'x') + '"',
          "invalid type: string \"" + std::string(64, 'x') + "...\", expected u32"},
+        // Repeated names and deep nesting anywhere come before field errors.
+        {"accounts", R"([{"account_id":"a","address":"b","chain_id":"c","derivation_path":"","address":"b"}])",
+         "duplicate field `address`"},
+        {"accounts", R"([[{"a":1,"a":2}]])", "duplicate field `a`"},
+        {"accounts", R"({"a":1,"a":2})", "duplicate field `a`"},
+        {"crypto", R"({"kdfparams":{"n":1,"n":2}})", "duplicate field `n`"},
+        {"extra", R"([{"k":1,"k":2}])", "duplicate field `k`"},
+        {"metadata", std::string(255, '[') + std::string(255, ']'), ""},
+        {"metadata", std::string(256, '[') + std::string(256, ']'), "nesting deeper than 256 levels"},
     };
     for (const auto& c : cases) {
         auto r = EncryptedWallet::from_file_text(file_with(c.member, c.value));
+        if (c.error.empty()) {
+            EXPECT_TRUE(r.has_value()) << c.member << "=" << c.value;
+            continue;
+        }
         ASSERT_FALSE(r.has_value()) << c.member << "=" << c.value;
         EXPECT_EQ(r.error(), c.error) << c.member << "=" << c.value;
     }
