@@ -120,7 +120,9 @@ public:
             if (e.text == text) return Py_NewRef(e.object.get());
         }
         PyObject* made = to_str(text);
-        if (made != nullptr && entries_.size() < kMaxEntries) entries_.push_back({std::string(text), Ref{Py_NewRef(made)}});
+        if (made != nullptr && entries_.size() < kMaxEntries) {
+            entries_.push_back({std::string(text), Ref{Py_NewRef(made)}});
+        }
         return made;
     }
 

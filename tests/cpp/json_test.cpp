@@ -64,7 +64,8 @@ TEST(JsonParser, RefusesWithTheProblemAndItsPlace) {
         {"\"\xff\"", "invalid string: ill-formed UTF-8 byte at line 1 column 2"},
         {"[\"\xed\xa0\x80\"]", "invalid string: ill-formed UTF-8 byte at line 1 column 4"},
         {"\"\\x\"", "invalid string: forbidden character after backslash at line 1 column 3"},
-        {"\"\\ud800\"", "invalid string: surrogate U+D800..U+DBFF must be followed by U+DC00..U+DFFF at line 1 column 8"},
+        {"\"\\ud800\"",
+         "invalid string: surrogate U+D800..U+DBFF must be followed by U+DC00..U+DFFF at line 1 column 8"},
         {"\"abc", "invalid string: missing closing quote at line 1 column 5"},
         // Refused by the parser but not placed by the second pass.
         {"18446744073709551616", "Problem while parsing a number"},
