@@ -152,17 +152,6 @@ TEST(ExtractJsonField, Replies) {
     }
 }
 
-// Replies may nest 128 levels deep, not one more.
-TEST(ExtractJsonField, NestingLimit) {
-    const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-    auto r = ops::extract_json_field(nested(128), "result");
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().message(), "broadcast failed: no 'result' in response: " + nested(128));
-    r = ops::extract_json_field(nested(129), "result");
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().message(), "JSON error: nesting deeper than 128 levels");
-}
-
 TEST(ExtractJsonField, HostileRepliesAreJsonErrors) {
     for (const std::string& reply : {std::string("<html>502</html>"), std::string(""),
                                     std::string(100000, '[') + std::string(100000, ']')}) {
