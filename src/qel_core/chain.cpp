@@ -12,7 +12,7 @@ std::string unknown_variant(std::string_view got) {
     std::string text = "unknown variant `" + std::string(got) + "`, expected one of ";
     for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
         if (i != 0) text += ", ";
-        text += "`" + std::string(kTypeNames[i]) + "`";
+        text.append("`").append(kTypeNames[i]).append("`");
     }
     return text;
 }

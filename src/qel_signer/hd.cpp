@@ -25,7 +25,7 @@ using Scratch = WipedArray<N>;
 HdError invalid_path(std::string text) { return {HdError::Kind::InvalidPath, std::move(text)}; }
 HdError derivation_failed(std::string text) { return {HdError::Kind::DerivationFailed, std::move(text)}; }
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
 
 // Unsigned 32-bit decimal: optional '+', one or more ASCII digits (leading
 // zeros allowed), no overflow.
