@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "key_pair.hpp"
 #include "qel_core/chain.hpp"
 #include "qel_core/utf8.hpp"
 #include "qel_signer/encoding.hpp"
@@ -68,31 +69,6 @@ std::expected<WalletInfo, QelLibError> seal_and_save(std::string_view name, OptT
         return std::unexpected(saved.error());
     }
     return wallet_to_info(wallet);
-}
-
-// Writes `key` as lower-case hex into `out` without any intermediate copy.
-void append_hex(Bytes& out, ByteSpan key) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (std::uint8_t b : key) {
-        out.push_back(static_cast<std::uint8_t>(kDigits[b >> 4]));
-        out.push_back(static_cast<std::uint8_t>(kDigits[b & 0x0F]));
-    }
-}
-
-void append_text(Bytes& out, std::string_view text) {
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-// {"ed25519":"<hex>","secp256k1":"<hex>"}, built straight into a secret buffer.
-SecretBytes key_pair_plaintext(const KeyPair& pair) {
-    Bytes out;
-    out.reserve(34 + 2 * (pair.ed25519.size() + pair.secp256k1.size()));
-    append_text(out, R"({"ed25519":")");
-    append_hex(out, pair.ed25519.as_slice());
-    append_text(out, R"(","secp256k1":")");
-    append_hex(out, pair.secp256k1.as_slice());
-    append_text(out, R"("})");
-    return SecretBytes(std::move(out));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "key_pair.hpp"
 #include "ops.hpp"
-#include "qel_core/json.hpp"
 #include "qel_core/utf8.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/envelope.hpp"
@@ -24,39 +24,6 @@ using qel_signer::Curve;
 using qel_signer::SecretBytes;
 
 namespace {
-
-// Reads the stored key pair text {"secp256k1": "<hex>", "ed25519": "<hex>"}.
-// The parser wipes its copies of the text and of its strings when it goes;
-// its errors never quote the text.
-std::expected<KeyPair, QelLibError> parse_key_pair(ByteSpan plaintext) {
-    if (!qel_core::is_valid_utf8(as_text(plaintext))) {
-        return std::unexpected(QelLibError::invalid_input("invalid key pair data"));
-    }
-    qel_core::JsonParser parser(qel_core::kMaxJsonDepth, &qel_signer::wipe);
-    auto doc = parser.parse(as_text(plaintext));
-    if (!doc) return std::unexpected(QelLibError::json("stored key pair is not valid JSON"));
-    simdjson::dom::object object;
-    const bool is_object = doc->get_object().get(object) == simdjson::SUCCESS;
-    const auto member = [&](const char* name) -> std::optional<std::string_view> {
-        std::string_view hex;
-        if (!is_object) return std::nullopt;
-        const auto value = qel_core::find_member(object, name);
-        if (!value || value->get_string().get(hex) != simdjson::SUCCESS) return std::nullopt;
-        return hex;
-    };
-    const auto secp_hex = member("secp256k1");
-    if (!secp_hex) return std::unexpected(QelLibError::invalid_input("missing secp256k1 key"));
-    const auto ed_hex = member("ed25519");
-    if (!ed_hex) return std::unexpected(QelLibError::invalid_input("missing ed25519 key"));
-    auto secp = qel_signer::hex_decode(*secp_hex);
-    if (!secp) return std::unexpected(QelLibError::invalid_input("invalid secp256k1 hex: " + secp.error()));
-    KeyPair pair;
-    pair.secp256k1 = SecretBytes(std::move(*secp));
-    auto ed = qel_signer::hex_decode(*ed_hex);
-    if (!ed) return std::unexpected(QelLibError::invalid_input("invalid ed25519 hex: " + ed.error()));
-    pair.ed25519 = SecretBytes(std::move(*ed));
-    return pair;
-}
 
 // Reads the bytes to be signed by `encoding`: absent or "utf8" as given, "hex" decoded.
 std::expected<Bytes, QelLibError> message_bytes(std::string_view message, OptText encoding) {
