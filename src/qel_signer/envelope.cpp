@@ -297,7 +297,11 @@ std::expected<CryptoEnvelope, CryptoError> encrypt(ByteSpan plaintext, std::stri
     return seal(plaintext, passphrase, kDefaultN, kMinR, kMinP);
 }
 
-std::expected<SecretBytes, CryptoError> decrypt(const CryptoEnvelope& envelope, std::string_view passphrase) {
+namespace {
+
+// decrypt() with the minimums for N and r as arguments.
+std::expected<SecretBytes, CryptoError> open_envelope(const CryptoEnvelope& envelope, std::string_view passphrase,
+                                                      std::uint32_t min_n, std::uint32_t min_r) {
     const std::string* const hex_members[] = {&envelope.kdfparams.salt, &envelope.cipherparams.iv,
                                               &envelope.ciphertext, &envelope.auth_tag};
     Bytes decoded[4];
@@ -317,8 +321,8 @@ std::expected<SecretBytes, CryptoError> decrypt(const CryptoEnvelope& envelope, 
     if (kp.n == 0 || (kp.n & (kp.n - 1)) != 0) {
         return std::unexpected(invalid_params("scrypt N must be a power of 2, got " + std::to_string(kp.n)));
     }
-    if (kp.n < kDefaultN) return std::unexpected(below("scrypt N=", kp.n, kDefaultN));
-    if (kp.r < kMinR) return std::unexpected(below("scrypt r=", kp.r, kMinR));
+    if (kp.n < min_n) return std::unexpected(below("scrypt N=", kp.n, min_n));
+    if (kp.r < min_r) return std::unexpected(below("scrypt r=", kp.r, min_r));
     if (kp.p < kMinP) return std::unexpected(below("scrypt p=", kp.p, kMinP));
     if (kp.dklen < kKeySize) {
         return std::unexpected(invalid_params("dklen=" + std::to_string(kp.dklen) + " is below minimum " +
@@ -367,10 +371,22 @@ std::expected<SecretBytes, CryptoError> decrypt(const CryptoEnvelope& envelope, 
     return plaintext;
 }
 
+}  // namespace
+
+std::expected<SecretBytes, CryptoError> decrypt(const CryptoEnvelope& envelope, std::string_view passphrase) {
+    return open_envelope(envelope, passphrase, kDefaultN, kMinR);
+}
+
 namespace testing {
 std::expected<CryptoEnvelope, CryptoError> encrypt_with_params(ByteSpan plaintext, std::string_view passphrase,
                                                                std::uint32_t n, std::uint32_t r, std::uint32_t p) {
     return seal(plaintext, passphrase, n, r, p);
+}
+
+std::expected<SecretBytes, CryptoError> decrypt_with_minimums(const CryptoEnvelope& envelope,
+                                                              std::string_view passphrase, std::uint32_t min_n,
+                                                              std::uint32_t min_r) {
+    return open_envelope(envelope, passphrase, min_n, min_r);
 }
 }  // namespace testing
 

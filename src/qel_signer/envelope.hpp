@@ -71,6 +71,11 @@ namespace testing {
                                                                              std::string_view passphrase,
                                                                              std::uint32_t n, std::uint32_t r,
                                                                              std::uint32_t p);
+// Test-only: decrypt() with lower minimums for N and r, so that a fuzzer
+// reaches the cipher with cheap parameters; every other check is the same.
+[[nodiscard]] std::expected<SecretBytes, CryptoError> decrypt_with_minimums(const CryptoEnvelope& envelope,
+                                                                           std::string_view passphrase,
+                                                                           std::uint32_t min_n, std::uint32_t min_r);
 }  // namespace testing
 
 }  // namespace qel_signer::crypto
