@@ -1,4 +1,4 @@
-.PHONY: all setup demo test bench clean
+.PHONY: all setup demo test bench fuzz clean
 
 all: test
 
@@ -13,6 +13,11 @@ test: setup
 
 bench: setup
 	@bash scripts/bench.sh
+
+# FUZZ_SECONDS=N per target (default 180), FUZZ_MERGE=1 to keep new coverage
+# in tests/fuzz/corpus, FUZZ_TARGETS="rlp json" for some only; see scripts/fuzz.sh.
+fuzz: setup
+	@bash scripts/fuzz.sh $(FUZZ_TARGETS)
 
 clean:
 	rm -rf build

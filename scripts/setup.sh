@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake libsecp256k1-dev libsodium-dev libssl-dev nlohmann-json3-dev libsimdjson-dev libgtest-dev
-          libbenchmark-dev pkg-config curl)
+          libbenchmark-dev pkg-config curl clang-19 libclang-rt-19-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,28 @@
+// The envelope as a wallet's "crypto" member reaches it: read as JSON, held
+// as a generic value, read by member name, then opened. Stored scrypt costs
+// are never paid here: the real minimums refuse an envelope before any key
+// stretching when its N is low, and the cipher is reached with tiny costs
+// only, through the test hook that lowers the minimums.
+#include "fuzz.hpp"
+#include "qel_core/json.hpp"
+#include "qel_signer/envelope.hpp"
+
+using namespace qel_signer::crypto;
+
+FUZZ_TARGET {
+    qel_core::JsonParser parser(qel_core::kMaxJsonDepth);
+    auto root = parser.parse(fuzz::text(data, size));
+    if (!root) return 0;
+    auto envelope = CryptoEnvelope::from_json(qel_core::to_generic(*root));
+    if (!envelope) return 0;
+    auto again = CryptoEnvelope::from_json(envelope->to_json());
+    FUZZ_CHECK(again.has_value() && again->to_json() == envelope->to_json());
+
+    const KdfParams& kdf = envelope->kdfparams;
+    if (kdf.n < 262144) {
+        auto opened = decrypt(*envelope, "");
+        FUZZ_CHECK(!opened.has_value() && opened.error().kind == CryptoError::Kind::InvalidParams);
+    }
+    if (kdf.n <= 64 && kdf.r <= 8 && kdf.p <= 2) (void)testing::decrypt_with_minimums(*envelope, "", 2, 1);
+    return 0;
+}

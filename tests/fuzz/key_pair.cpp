@@ -1,0 +1,23 @@
+// The stored key pair of a private-key wallet, as the envelope's plaintext:
+// a pair it reads is written back to text that it reads to the same keys.
+#include <algorithm>
+
+#include "fuzz.hpp"
+#include "qel_lib/key_pair.hpp"
+
+namespace {
+
+bool same(const qel_signer::SecretBytes& a, const qel_signer::SecretBytes& b) {
+    return std::ranges::equal(a.as_slice(), b.as_slice());
+}
+
+}  // namespace
+
+FUZZ_TARGET {
+    auto pair = qel_lib::parse_key_pair({data, size});
+    if (!pair) return 0;
+    const qel_signer::SecretBytes text = qel_lib::key_pair_plaintext(*pair);
+    auto again = qel_lib::parse_key_pair(text.as_slice());
+    FUZZ_CHECK(again.has_value() && same(again->ed25519, pair->ed25519) && same(again->secp256k1, pair->secp256k1));
+    return 0;
+}

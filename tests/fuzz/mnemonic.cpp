@@ -1,0 +1,16 @@
+// The mnemonic parser: a phrase it accepts renders back to the same words.
+#include "fuzz.hpp"
+#include "qel_signer/mnemonic.hpp"
+
+FUZZ_TARGET {
+    const std::string_view phrase = fuzz::text(data, size);
+    auto mnemonic = qel_signer::Mnemonic::from_phrase(phrase);
+    if (!mnemonic) {
+        FUZZ_CHECK(mnemonic.error().kind == qel_signer::MnemonicError::Kind::InvalidPhrase);
+        return 0;
+    }
+    const std::size_t words = mnemonic->word_count();
+    FUZZ_CHECK(words >= 12 && words <= 24 && words % 3 == 0);
+    FUZZ_CHECK(fuzz::text(mnemonic->phrase().as_slice()) == phrase);
+    return 0;
+}

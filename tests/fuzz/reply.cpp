@@ -1,0 +1,26 @@
+// The broadcast reply, as curl's output reaches it (ill-formed UTF-8 already
+// replaced): the hash it returns is the "result" string that nlohmann reads
+// there, an "RPC error" carries the reply's "error" member, and every message
+// is valid UTF-8.
+#include "fuzz.hpp"
+#include "qel_core/utf8.hpp"
+#include "qel_lib/ops.hpp"
+
+FUZZ_TARGET {
+    const std::string reply = qel_core::utf8_lossy(fuzz::text(data, size));
+    const auto hash = qel_lib::ops::extract_json_field(reply, "result");
+    if (hash) {
+        const auto doc = nlohmann::json::parse(reply, nullptr, false);
+        FUZZ_CHECK(doc.is_object() && !doc.contains("error") && doc.contains("result") && doc.at("result") == *hash);
+        return 0;
+    }
+    const std::string message = hash.error().message();
+    FUZZ_CHECK(qel_core::is_valid_utf8(message));
+    static constexpr std::string_view kRpcError = "broadcast failed: RPC error: ";
+    if (message.starts_with(kRpcError)) {
+        const auto doc = nlohmann::json::parse(reply, nullptr, false);
+        const auto error = nlohmann::json::parse(message.substr(kRpcError.size()), nullptr, false);
+        FUZZ_CHECK(doc.is_object() && doc.contains("error") && doc.at("error") == error);
+    }
+    return 0;
+}

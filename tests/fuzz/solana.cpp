@@ -1,0 +1,26 @@
+// The Solana message reader and transaction check: a message read from the
+// front of the input reads the same alone; a transaction that passes the
+// check gives its message to be signed and takes the signature into slot 0,
+// every other byte kept.
+#include <algorithm>
+
+#include "fuzz.hpp"
+#include "qel_signer/chains/solana.hpp"
+
+namespace solana = qel_signer::chains::solana;
+
+FUZZ_TARGET {
+    const qel_signer::ByteSpan input(data, size);
+    if (const auto length = solana::read_message(input)) {
+        FUZZ_CHECK(*length <= size && solana::read_message(input.first(*length)) == *length);
+    }
+    const qel_signer::chains::SolanaSigner signer;
+    const auto message = signer.extract_signable_bytes(input);
+    const auto signed_tx = signer.encode_signed_transaction(input, {qel_signer::Bytes(64, 0xab), std::nullopt});
+    if (solana::check_transaction(input)) {
+        FUZZ_CHECK(message.has_value() && solana::read_message(*message) == message->size());
+        FUZZ_CHECK(signed_tx.has_value() && signed_tx->size() == size &&
+                   std::equal(signed_tx->begin() + 65, signed_tx->end(), input.begin() + 65));
+    }
+    return 0;
+}
