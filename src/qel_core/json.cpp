@@ -31,8 +31,8 @@ dom::object object_of(dom::element value) noexcept {
 }
 
 // A name that occurs twice in [begin, end), which may be reordered.
-std::optional<std::string_view> repeated_name(std::vector<std::string_view>::iterator begin,
-                                              std::vector<std::string_view>::iterator end) {
+std::optional<std::string_view> repeated_name(std::span<std::string_view>::iterator begin,
+                                              std::span<std::string_view>::iterator end) {
     if (static_cast<std::size_t>(end - begin) <= kPairwiseNames) {
         for (auto a = begin; a != end; ++a) {
             if (std::find(a + 1, end, *a) != end) return *a;
@@ -191,14 +191,14 @@ std::expected<void, std::string> JsonParser::check(dom::element value, std::size
         if (!is_container(member.value)) continue;
         if (auto checked = check(member.value, depth + 1); !checked) return checked;
     }
-    const auto begin = names_.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto repeated = repeated_name(begin, names_.end());
+    const std::span<std::string_view> own(names_.begin() + static_cast<std::ptrdiff_t>(first), names_.end());
+    const auto repeated = repeated_name(own.begin(), own.end());
     names_.resize(first);
     if (repeated) return std::unexpected(duplicate(*repeated));
     return {};
 }
 
-std::expected<void, std::string> JsonParser::check_names(std::vector<std::string_view>& names) const {
+std::expected<void, std::string> JsonParser::check_names(std::span<std::string_view> names) const {
     if (const auto repeated = repeated_name(names.begin(), names.end())) return std::unexpected(duplicate(*repeated));
     return {};
 }

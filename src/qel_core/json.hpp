@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,7 +58,7 @@ public:
     // does not walk to check() with its nesting level (1 for the root).
     [[nodiscard]] std::expected<simdjson::dom::element, std::string> parse_unchecked(const PaddedText& text);
     [[nodiscard]] std::expected<void, std::string> check(simdjson::dom::element value, std::size_t depth);
-    [[nodiscard]] std::expected<void, std::string> check_names(std::vector<std::string_view>& names) const;
+    [[nodiscard]] std::expected<void, std::string> check_names(std::span<std::string_view> names) const;
 
 private:
     std::expected<simdjson::dom::element, std::string> parse_padded(std::string_view text, bool checked);

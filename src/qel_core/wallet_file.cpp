@@ -1,7 +1,9 @@
 #include "wallet_file.hpp"
 
+#include <array>
 #include <cstdio>
 #include <limits>
+#include <span>
 
 #include "json.hpp"
 #include "utf8.hpp"
@@ -12,26 +14,57 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-using Result = std::expected<void, std::string>;
+// The members of the top level and of an account that the record reads, in
+// the record's order; Other is any other name.
+enum class Top : std::uint8_t {
+    QelVersion,
+    Id,
+    Name,
+    CreatedAt,
+    ChainType,
+    Accounts,
+    Crypto,
+    KeyType,
+    Metadata,
+    Other,
+};
+enum class Entry : std::uint8_t { AccountId, Address, ChainId, DerivationPath, Other };
+constexpr std::size_t kTopMembers = static_cast<std::size_t>(Top::Other);
+constexpr std::size_t kEntryMembers = static_cast<std::size_t>(Entry::Other);
 
-Result read_string(dom::element value, std::string_view& out) {
-    if (value.get_string().get(out) != simdjson::SUCCESS) return std::unexpected(invalid_type(value, "a string"));
-    return {};
+Top top_member(std::string_view key) noexcept {
+    switch (key.size()) {
+        case 2: return key == "id" ? Top::Id : Top::Other;
+        case 4: return key == "name" ? Top::Name : Top::Other;
+        case 6: return key == "crypto" ? Top::Crypto : Top::Other;
+        case 8:
+            if (key == "accounts") return Top::Accounts;
+            if (key == "key_type") return Top::KeyType;
+            return key == "metadata" ? Top::Metadata : Top::Other;
+        case 10:
+            if (key == "created_at") return Top::CreatedAt;
+            return key == "chain_type" ? Top::ChainType : Top::Other;
+        case 11: return key == "qel_version" ? Top::QelVersion : Top::Other;
+        default: return Top::Other;
+    }
 }
 
-Result read_u32(dom::element value, std::uint32_t& out) {
+Entry entry_member(std::string_view key) noexcept {
+    switch (key.size()) {
+        case 7: return key == "address" ? Entry::Address : Entry::Other;
+        case 8: return key == "chain_id" ? Entry::ChainId : Entry::Other;
+        case 10: return key == "account_id" ? Entry::AccountId : Entry::Other;
+        case 15: return key == "derivation_path" ? Entry::DerivationPath : Entry::Other;
+        default: return Entry::Other;
+    }
+}
+
+constexpr std::array<std::string_view, kEntryMembers> kEntryNames{"account_id", "address", "chain_id",
+                                                                   "derivation_path"};
+
+bool is_container(dom::element value) noexcept {
     const auto type = value.type();
-    if (type != dom::element_type::INT64 && type != dom::element_type::UINT64) {
-        return std::unexpected(invalid_type(value, "u32"));
-    }
-    // UINT64 holds only values above the signed 64-bit range.
-    std::int64_t v = -1;
-    if (type == dom::element_type::INT64) v = value.get_int64().value_unsafe();
-    if (v < 0 || v > std::numeric_limits<std::uint32_t>::max()) {
-        return std::unexpected("invalid value: " + describe(value) + ", expected u32");
-    }
-    out = static_cast<std::uint32_t>(v);
-    return {};
+    return type == dom::element_type::ARRAY || type == dom::element_type::OBJECT;
 }
 
 // A unit variant: its name as a string, or a one-member object whose value is null.
@@ -60,32 +93,20 @@ std::expected<ChainType, std::string> read_chain_type(dom::element value) {
     return chain_type_from_name(*name);
 }
 
-// One account entry, its members found by name.
+// The members of one object that the record reads, found by name.
+template <std::size_t N>
+struct Found {
+    std::array<dom::element, N> value;
+    std::uint32_t seen = 0;
+
+    [[nodiscard]] bool has(std::size_t i) const noexcept { return (seen >> i & 1U) != 0; }
+};
+
+// One account entry.
 struct AccountMembers {
     dom::element entry;
     bool is_object = false;
-    std::optional<dom::element> account_id, address, chain_id, derivation_path;
-};
-
-std::expected<WalletAccountView, std::string> read_account(const AccountMembers& m) {
-    if (!m.is_object) return std::unexpected(invalid_type(m.entry, "struct WalletAccount"));
-    const auto take = [](const std::optional<dom::element>& value, std::string_view name,
-                         std::string_view& out) -> Result {
-        if (!value) return std::unexpected(missing_field(name));
-        return read_string(*value, out);
-    };
-    WalletAccountView account;
-    Result r = take(m.account_id, "account_id", account.account_id);
-    if (r) r = take(m.address, "address", account.address);
-    if (r) r = take(m.chain_id, "chain_id", account.chain_id);
-    if (r) r = take(m.derivation_path, "derivation_path", account.derivation_path);
-    if (!r) return std::unexpected(r.error());
-    return account;
-}
-
-// The members of the top-level object by name.
-struct Members {
-    std::optional<dom::element> qel_version, id, name, created_at, chain_type, accounts, crypto, key_type, metadata;
+    Found<kEntryMembers> members;
 };
 
 // A parsed wallet file: its public part, and its generic members unconverted.
@@ -102,69 +123,80 @@ struct Fields {
 // of each object for repeats, and hands every other value to the parser's
 // own check. Those structural errors come first, as the parser's full check
 // would report them; then the record's fields are read in their order.
+// A listing reads thousands of files through here, so the walk keeps its
+// error text aside and passes only success or failure along.
 struct WalletFileReader::State {
     JsonParser parser{kMaxJsonDepth};
     PaddedText text;
     std::vector<std::string_view> names;
     std::vector<AccountMembers> account_members;
     std::vector<WalletAccountView> accounts;
+    std::string error;
+
+    bool fail(std::string text) {
+        error = std::move(text);
+        return false;
+    }
 
     std::expected<Fields, std::string> fields() {
         auto root = parser.parse_unchecked(text);
-        if (!root) return std::unexpected(root.error());
+        if (!root) return std::unexpected(std::move(root.error()));
         dom::object object;
         if (root->get_object().get(object) != simdjson::SUCCESS) {
-            if (auto ok = parser.check(*root, 1); !ok) return std::unexpected(ok.error());
+            if (auto ok = parser.check(*root, 1); !ok) return std::unexpected(std::move(ok.error()));
             return std::unexpected(invalid_type(*root, "struct EncryptedWallet"));
         }
-        Members m;
-        if (auto ok = walk(object, m); !ok) return std::unexpected(ok.error());
-        return read_fields(m);
+        Found<kTopMembers> top;
+        if (!walk(object, top)) return std::unexpected(std::move(error));
+        Fields f;
+        if (!read_fields(top, f)) return std::unexpected(std::move(error));
+        return f;
     }
 
-    // Takes a member the record knows into its slot; a second one with the
-    // same name is a repeat. Other names are kept to be compared among
-    // themselves. The value gets the parser's check when it is a container.
-    Result take(std::optional<dom::element>& slot, const dom::key_value_pair& member, std::size_t depth) {
-        if (slot) return std::unexpected("duplicate field `" + std::string(member.key) + "`");
-        slot = member.value;
-        return check(member.value, depth);
-    }
-    Result other(const dom::key_value_pair& member, std::size_t depth) {
-        names.push_back(member.key);
-        return check(member.value, depth);
-    }
-    Result check(dom::element value, std::size_t depth) {
-        const auto type = value.type();
-        if (type != dom::element_type::ARRAY && type != dom::element_type::OBJECT) return {};
-        return parser.check(value, depth);
+    // The parser's check of a value that is an array or an object.
+    bool check(dom::element value, std::size_t depth) {
+        if (!is_container(value)) return true;
+        if (auto ok = parser.check(value, depth); !ok) return fail(std::move(ok.error()));
+        return true;
     }
 
-    Result walk(dom::object object, Members& m) {
+    // A member the record knows goes into its slot; a second one with the
+    // same name is a repeat.
+    template <std::size_t N>
+    bool take(Found<N>& found, std::size_t slot, const dom::key_value_pair& member) {
+        if (found.has(slot)) return fail("duplicate field `" + std::string(member.key) + "`");
+        found.seen |= 1U << slot;
+        found.value[slot] = member.value;
+        return true;
+    }
+
+    bool check_names(std::size_t first) {
+        if (names.size() == first) return true;
+        const std::span<std::string_view> own(names.begin() + static_cast<std::ptrdiff_t>(first), names.end());
+        auto ok = parser.check_names(own);
+        names.resize(first);
+        if (!ok) return fail(std::move(ok.error()));
+        return true;
+    }
+
+    // Other names are kept to be compared among themselves.
+    bool walk(dom::object object, Found<kTopMembers>& top) {
         account_members.clear();
         names.clear();
         for (const dom::key_value_pair member : object) {
-            const std::string_view key = member.key;
-            Result r;
-            if (key == "accounts") {
-                if (m.accounts) return std::unexpected(std::string("duplicate field `accounts`"));
-                m.accounts = member.value;
-                r = walk_accounts(member.value);
-            } else if (key == "qel_version") r = take(m.qel_version, member, 2);
-            else if (key == "id") r = take(m.id, member, 2);
-            else if (key == "name") r = take(m.name, member, 2);
-            else if (key == "created_at") r = take(m.created_at, member, 2);
-            else if (key == "chain_type") r = take(m.chain_type, member, 2);
-            else if (key == "crypto") r = take(m.crypto, member, 2);
-            else if (key == "key_type") r = take(m.key_type, member, 2);
-            else if (key == "metadata") r = take(m.metadata, member, 2);
-            else r = other(member, 2);
-            if (!r) return r;
+            const Top which = top_member(member.key);
+            if (which == Top::Other) {
+                names.push_back(member.key);
+                if (!check(member.value, 2)) return false;
+                continue;
+            }
+            if (!take(top, static_cast<std::size_t>(which), member)) return false;
+            if (which == Top::Accounts ? !walk_accounts(member.value) : !check(member.value, 2)) return false;
         }
-        return parser.check_names(names);
+        return check_names(0);
     }
 
-    Result walk_accounts(dom::element value) {
+    bool walk_accounts(dom::element value) {
         dom::array list;
         if (value.get_array().get(list) != simdjson::SUCCESS) return check(value, 2);
         // The accounts' other names go after the top level's, and are
@@ -175,68 +207,89 @@ struct WalletFileReader::State {
             m.entry = entry;
             dom::object object;
             if (entry.get_object().get(object) != simdjson::SUCCESS) {
-                if (auto ok = check(entry, 3); !ok) return ok;
+                if (!check(entry, 3)) return false;
                 continue;
             }
             m.is_object = true;
             for (const dom::key_value_pair member : object) {
-                const std::string_view key = member.key;
-                Result r;
-                if (key == "account_id") r = take(m.account_id, member, 4);
-                else if (key == "address") r = take(m.address, member, 4);
-                else if (key == "chain_id") r = take(m.chain_id, member, 4);
-                else if (key == "derivation_path") r = take(m.derivation_path, member, 4);
-                else r = other(member, 4);
-                if (!r) return r;
+                const Entry which = entry_member(member.key);
+                if (which == Entry::Other) {
+                    names.push_back(member.key);
+                } else if (!take(m.members, static_cast<std::size_t>(which), member)) {
+                    return false;
+                }
+                if (!check(member.value, 4)) return false;
             }
-            if (names.size() != first) {
-                std::vector<std::string_view> own(names.begin() + static_cast<std::ptrdiff_t>(first), names.end());
-                names.resize(first);
-                if (auto ok = parser.check_names(own); !ok) return ok;
-            }
+            if (!check_names(first)) return false;
         }
-        return {};
+        return true;
+    }
+
+    bool read_string(dom::element value, std::string_view& out) {
+        if (value.get_string().get(out) != simdjson::SUCCESS) return fail(invalid_type(value, "a string"));
+        return true;
+    }
+
+    bool read_u32(dom::element value, std::uint32_t& out) {
+        const auto type = value.type();
+        if (type != dom::element_type::INT64 && type != dom::element_type::UINT64) {
+            return fail(invalid_type(value, "u32"));
+        }
+        // UINT64 holds only values above the signed 64-bit range.
+        std::int64_t v = -1;
+        if (type == dom::element_type::INT64) v = value.get_int64().value_unsafe();
+        if (v < 0 || v > std::numeric_limits<std::uint32_t>::max()) {
+            return fail("invalid value: " + describe(value) + ", expected u32");
+        }
+        out = static_cast<std::uint32_t>(v);
+        return true;
+    }
+
+    bool read_account(const AccountMembers& m, WalletAccountView& out) {
+        if (!m.is_object) return fail(invalid_type(m.entry, "struct WalletAccount"));
+        std::array<std::string_view*, kEntryMembers> slots{&out.account_id, &out.address, &out.chain_id,
+                                                           &out.derivation_path};
+        for (std::size_t i = 0; i < kEntryMembers; ++i) {
+            if (!m.members.has(i)) return fail(missing_field(kEntryNames[i]));
+            if (!read_string(m.members.value[i], *slots[i])) return false;
+        }
+        return true;
     }
 
     // The checks run in the order of the record's fields.
-    std::expected<Fields, std::string> read_fields(const Members& m) {
-        Fields f;
+    bool read_fields(const Found<kTopMembers>& top, Fields& f) {
         WalletFileView& w = f.view;
-        const auto required = [](const std::optional<dom::element>& value, std::string_view name,
-                                 auto read) -> Result {
-            if (!value) return std::unexpected(missing_field(name));
-            return read(*value);
+        const auto present = [&](Top which, std::string_view name) {
+            return top.has(static_cast<std::size_t>(which)) || fail(missing_field(name));
         };
-        Result r = required(m.qel_version, "qel_version", [&](dom::element v) { return read_u32(v, w.qel_version); });
-        if (r) r = required(m.id, "id", [&](dom::element v) { return read_string(v, w.id); });
-        if (r) r = required(m.name, "name", [&](dom::element v) { return read_string(v, w.name); });
-        if (r) r = required(m.created_at, "created_at", [&](dom::element v) { return read_string(v, w.created_at); });
-        if (!r) return std::unexpected(r.error());
+        const auto value = [&](Top which) { return top.value[static_cast<std::size_t>(which)]; };
+        if (!present(Top::QelVersion, "qel_version") || !read_u32(value(Top::QelVersion), w.qel_version)) return false;
+        if (!present(Top::Id, "id") || !read_string(value(Top::Id), w.id)) return false;
+        if (!present(Top::Name, "name") || !read_string(value(Top::Name), w.name)) return false;
+        if (!present(Top::CreatedAt, "created_at") || !read_string(value(Top::CreatedAt), w.created_at)) return false;
 
-        if (m.chain_type && !m.chain_type->is_null()) {
-            auto type = read_chain_type(*m.chain_type);
-            if (!type) return std::unexpected(type.error());
+        if (top.has(static_cast<std::size_t>(Top::ChainType)) && !value(Top::ChainType).is_null()) {
+            auto type = read_chain_type(value(Top::ChainType));
+            if (!type) return fail(std::move(type.error()));
             w.chain_type = *type;
         }
 
-        if (!m.accounts) return std::unexpected(missing_field("accounts"));
-        if (!m.accounts->is_array()) return std::unexpected(invalid_type(*m.accounts, "a sequence"));
-        accounts.clear();
-        for (const AccountMembers& entry : account_members) {
-            auto account = read_account(entry);
-            if (!account) return std::unexpected(account.error());
-            accounts.push_back(*account);
+        if (!present(Top::Accounts, "accounts")) return false;
+        if (!value(Top::Accounts).is_array()) return fail(invalid_type(value(Top::Accounts), "a sequence"));
+        accounts.resize(account_members.size());
+        for (std::size_t i = 0; i < account_members.size(); ++i) {
+            if (!read_account(account_members[i], accounts[i])) return false;
         }
         w.accounts = accounts;
 
-        if (!m.crypto) return std::unexpected(missing_field("crypto"));
-        f.crypto = *m.crypto;
-        if (!m.key_type) return std::unexpected(missing_field("key_type"));
-        auto key_type = read_key_type(*m.key_type);
-        if (!key_type) return std::unexpected(key_type.error());
+        if (!present(Top::Crypto, "crypto")) return false;
+        f.crypto = value(Top::Crypto);
+        if (!present(Top::KeyType, "key_type")) return false;
+        auto key_type = read_key_type(value(Top::KeyType));
+        if (!key_type) return fail(std::move(key_type.error()));
         w.key_type = *key_type;
-        f.metadata = m.metadata;
-        return f;
+        if (top.has(static_cast<std::size_t>(Top::Metadata))) f.metadata = value(Top::Metadata);
+        return true;
     }
 };
 
