@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame.hpp"
+#include "listing.hpp"
 #include "qel_lib/ops.hpp"
 
 namespace qel_py {
@@ -107,107 +108,6 @@ PyObject* import_wallet_private_key_impl(std::string_view name, std::string_view
     auto r = ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
                                             ed25519_key);
     return finish(r, wallet_dict);
-}
-
-// Texts that recur from wallet to wallet (the chain identifiers, the
-// derivation paths of wallets made at the same index) become one shared str
-// each, instead of thousands of equal ones in a large listing.
-class RecurringTexts {
-public:
-    // A new reference, or nullptr with an error set.
-    PyObject* get(std::string_view text) {
-        for (const Entry& e : entries_) {
-            if (e.text == text) return Py_NewRef(e.object.get());
-        }
-        PyObject* made = to_str(text);
-        if (made != nullptr && entries_.size() < kMaxEntries) {
-            entries_.push_back({std::string(text), Ref{Py_NewRef(made)}});
-        }
-        return made;
-    }
-
-private:
-    static constexpr std::size_t kMaxEntries = 32;
-    struct Entry {
-        std::string text;
-        Ref object;
-    };
-    std::vector<Entry> entries_;
-};
-
-// The same dictionary as wallet_dict, made straight from the file's text;
-// *created_at borrows the dictionary's "created_at" value.
-PyObject* wallet_view_dict(const qel_core::WalletFileView& wallet, RecurringTexts& recurring, PyObject** created_at) {
-    const auto account = [&recurring](const qel_core::WalletAccountView& a) -> PyObject* {
-        Ref dict{new_dict()};
-        if (!dict || !set_item(dict.get(), "chain_id", recurring.get(a.chain_id)) ||
-            !set_item(dict.get(), "address", to_str(a.address)) ||
-            !set_item(dict.get(), "derivation_path", recurring.get(a.derivation_path))) {
-            return nullptr;
-        }
-        return dict.release();
-    };
-    Ref dict{new_dict()};
-    if (!dict || !set_item(dict.get(), "id", to_str(wallet.id)) || !set_item(dict.get(), "name", to_str(wallet.name)) ||
-        !set_item(dict.get(), "accounts", make_list(wallet.accounts, account))) {
-        return nullptr;
-    }
-    *created_at = to_str(wallet.created_at);
-    if (!set_item(dict.get(), "created_at", *created_at)) return nullptr;
-    return dict.release();
-}
-
-// Keeps the cyclic garbage collector from running while a listing makes
-// hundreds of thousands of objects that are all still in use.
-class GcPause {
-public:
-    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
-    ~GcPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
-    GcPause(const GcPause&) = delete;
-    GcPause& operator=(const GcPause&) = delete;
-
-private:
-    bool was_enabled_;
-};
-
-// ops::list_wallets, with the dictionaries made as each file is read rather
-// than through intermediate records; the same order (newest first by
-// "created_at", stable).
-PyObject* list_wallets_impl(const OptPath& vault) {
-    struct Listed {
-        PyObject* created_at;  // borrowed from the dictionary
-        Ref dict;
-    };
-    std::vector<Listed> listed;
-    RecurringTexts recurring;
-    bool failed = false;
-    {
-        const GcPause pause;
-        auto r = ops::visit_wallets(vault, [&](const qel_core::WalletFileView& wallet) {
-            if (failed) return;
-            PyObject* created_at = nullptr;
-            Ref dict{wallet_view_dict(wallet, recurring, &created_at)};
-            if (!dict) {
-                failed = true;
-                return;
-            }
-            listed.push_back({created_at, std::move(dict)});
-        });
-        if (!r) return raise_operation_error(r.error());
-    }
-    if (failed) return nullptr;
-    // Code point order is the byte order of the UTF-8 text.
-    std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
-        return PyUnicode_Compare(a.created_at, b.created_at) > 0;
-    });
-    Ref list{PyList_New(static_cast<Py_ssize_t>(listed.size()))};
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), listed[i].dict.release());
-    }
-    return list.release();
 }
 
 PyObject* get_wallet_impl(std::string_view name_or_id, const OptPath& vault) {
@@ -330,7 +230,7 @@ PyObject* import_wallet_private_key(PyObject*, PyObject* const* args, Py_ssize_t
 
 PyObject* list_wallets(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call(kListWalletsSig, args, nargs, kwnames,
-                [](const Arguments& a) { return list_wallets_impl(a.opt_path(0)); });
+                [](const Arguments& a) { return list_wallets_result(a.opt_path(0)); });
 }
 
 PyObject* get_wallet(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
