@@ -1,6 +1,7 @@
 #include "json.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 #include "utf8.hpp"
@@ -44,6 +45,71 @@ std::optional<std::string_view> repeated_name(std::span<std::string_view>::itera
     return std::nullopt;
 }
 
+
+// The ends of the integers in a JSON text that 64 bits cannot hold, which
+// simdjson refuses: a number token outside strings that has no fraction or
+// exponent and is out of range for int64 (negative) or uint64.
+std::vector<std::size_t> big_integer_ends(std::string_view text) {
+    std::vector<std::size_t> ends;
+    const auto in_number = [](char c) {
+        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '"') {
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\') ++i;
+            }
+            ++i;
+            continue;
+        }
+        if (c != '-' && (c < '0' || c > '9')) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        while (i < text.size() && in_number(text[i])) ++i;
+        const std::string_view token = text.substr(start, i - start);
+        const std::size_t digits = token.front() == '-' ? 1 : 0;
+        if (digits == token.size() || token.find_first_not_of("0123456789", digits) != std::string_view::npos) {
+            continue;
+        }
+        std::errc ec{};
+        if (digits == 1) {
+            std::int64_t v = 0;
+            ec = std::from_chars(token.data(), token.data() + token.size(), v).ec;
+        } else {
+            std::uint64_t v = 0;
+            ec = std::from_chars(token.data(), token.data() + token.size(), v).ec;
+        }
+        if (ec == std::errc::result_out_of_range) ends.push_back(i);
+    }
+    return ends;
+}
+
+// The text with an exponent ("e0") after each integer that 64 bits cannot
+// hold, which makes it a floating-point number of the same value; false when
+// there is none. Only a text simdjson refused goes through here, and the
+// copy is parsed by simdjson again: an exponent after the digits of a valid
+// integer makes a valid number, after anything else an invalid one.
+bool widen_big_integers(std::string_view text, PaddedText& out) {
+    const std::vector<std::size_t> ends = big_integer_ends(text);
+    if (ends.empty()) return false;
+    char* data = out.reserve(text.size() + 2 * ends.size());
+    std::size_t from = 0;
+    std::size_t at = 0;
+    for (const std::size_t end : ends) {
+        std::char_traits<char>::copy(data + at, text.data() + from, end - from);
+        at += end - from;
+        data[at++] = 'e';
+        data[at++] = '0';
+        from = end;
+    }
+    std::char_traits<char>::copy(data + at, text.data() + from, text.size() - from);
+    out.set_size(at + text.size() - from);
+    return true;
+}
 
 // Runs nlohmann's parser over a text that simdjson refused, only to say what
 // is wrong and where: simdjson reports what kind of error it met but not its
@@ -96,8 +162,7 @@ std::string problem_of(const ErrorFinder& finder) {
 std::string locate_syntax_error(std::string_view text, simdjson::error_code error) {
     ErrorFinder finder;
     nlohmann::json::sax_parse(text.begin(), text.end(), &finder);
-    // What simdjson alone refuses (integers beyond 64 bits, a byte order
-    // mark) has no place to point at.
+    // What simdjson alone refuses (a byte order mark) has no place to point at.
     if (!finder.found) return simdjson::error_message(error);
     std::string problem = problem_of(finder);
     std::string expected;
@@ -121,7 +186,9 @@ JsonParser::JsonParser(std::size_t max_depth, Wipe wipe) : max_depth_(max_depth)
 
 JsonParser::~JsonParser() {
     if (wipe_ == nullptr) return;
-    if (copy_.allocated() != 0) wipe_(const_cast<char*>(copy_.data()), copy_.allocated());
+    for (const PaddedText* text : {&copy_, &widened_}) {
+        if (text->allocated() != 0) wipe_(const_cast<char*>(text->data()), text->allocated());
+    }
     // The parser keeps an unescaped copy of every string in its document's
     // string buffer, which this version sizes 5/3 of the capacity plus the
     // padding, rounded up (see document::allocate).
@@ -153,7 +220,13 @@ std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_vi
             }
         }
         dom::element root;
-        if (const auto error = parser_.parse(text.data(), text.size(), false).get(root)) {
+        auto error = parser_.parse(text.data(), text.size(), false).get(root);
+        // JSON allows integers of any size, and free-form members (metadata)
+        // may hold them: those beyond 64 bits are read as floating point.
+        if (error == simdjson::NUMBER_ERROR && widen_big_integers(text, widened_)) {
+            error = parser_.parse(widened_.data(), widened_.size(), false).get(root);
+        }
+        if (error) {
             if (error == simdjson::DEPTH_ERROR) return std::unexpected(too_deep_text(max_depth_));
             if (wipe_ != nullptr) return std::unexpected(std::string("not valid JSON"));
             return std::unexpected(locate_syntax_error(text, error));

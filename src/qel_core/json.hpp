@@ -26,7 +26,8 @@ inline constexpr std::size_t kMaxJsonDepth = 256;
 // one object is refused ("duplicate field `name`"), and so is nesting deeper
 // than the parser's limit ("nesting deeper than N levels"). A syntax error
 // names the problem and its place ("... at line L column C", the column
-// counted in bytes). Nothing is thrown; every error text is valid UTF-8.
+// counted in bytes). Integers beyond 64 bits, which simdjson refuses, are
+// read as floating point. Nothing is thrown; every error text is valid UTF-8.
 //
 // One parser reads any number of texts in turn, reusing its buffers; the
 // elements of a parsed document stay valid until the next parse.
@@ -66,6 +67,7 @@ private:
 
     simdjson::dom::parser parser_;
     PaddedText copy_;
+    PaddedText widened_;  // a copy with its integers beyond 64 bits made floating point
     std::vector<std::string_view> names_;  // member names of the objects being checked
     std::size_t max_depth_;
     Wipe wipe_ = nullptr;

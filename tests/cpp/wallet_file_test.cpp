@@ -160,6 +160,7 @@ TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
         {"qel_version", "-1", "invalid value: integer `-1`, expected u32"},
         {"qel_version", "4294967296", "invalid value: integer `4294967296`, expected u32"},
         {"qel_version", "2.0", "invalid type: floating point `2.0`, expected u32"},
+        {"qel_version", "18446744073709551616", "invalid type: floating point `1.8446744073709552e+19`, expected u32"},
         {"name", "null", "invalid type: null, expected a string"},
         {"id", "[]", "invalid type: sequence, expected a string"},
         {"accounts", "{}", "invalid type: map, expected a sequence"},
@@ -174,6 +175,7 @@ TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
         {"crypto", R"({"kdfparams":{"n":1,"n":2}})", "duplicate field `n`"},
         {"extra", R"([{"k":1,"k":2}])", "duplicate field `k`"},
         {"metadata", std::string(255, '[') + std::string(255, ']'), ""},
+        {"metadata", R"({"plugin":{"stake":123456789012345678901234567890}})", ""},
         {"metadata", std::string(256, '[') + std::string(256, ']'), "nesting deeper than 256 levels"},
     };
     for (const auto& c : cases) {
