@@ -5,6 +5,7 @@ from __future__ import annotations
 import json
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -12,7 +13,7 @@ import time
 from pathlib import Path
 
 import qel
-from _support import ABANDON
+from _support import ABANDON, PASS
 
 RENAME_LOOP = """
 import sys, qel
@@ -26,14 +27,15 @@ while True:
 """
 
 
-def test_killed_renames_never_lose_the_wallet(tmp_path: Path) -> None:
-    vault = str(tmp_path / "vault")
-    wallet = qel.import_wallet_mnemonic("start", ABANDON, passphrase="pw", vault_path_opt=vault)
-    wallets_dir = Path(vault) / "wallets"
+def test_killed_renames_never_lose_the_wallet(shared: Path, vault: Path) -> None:
+    wallet = qel.get_wallet("abandon", str(shared))
+    wallets_dir = vault / "wallets"
+    wallets_dir.mkdir(parents=True)
+    shutil.copy(shared / "wallets" / f"{wallet['id']}.json", wallets_dir)
     original = json.loads((wallets_dir / f"{wallet['id']}.json").read_text())
     rng = random.Random(1234)
     for _ in range(40):
-        child = subprocess.Popen([sys.executable, "-c", RENAME_LOOP, vault, wallet["id"]],
+        child = subprocess.Popen([sys.executable, "-c", RENAME_LOOP, str(vault), wallet["id"]],
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         assert child.stdout is not None and child.stdout.readline() == b"ready\n"
         time.sleep(rng.uniform(0.0, 0.03))
@@ -45,6 +47,5 @@ def test_killed_renames_never_lose_the_wallet(tmp_path: Path) -> None:
         stored = json.loads(files[0].read_text())
         assert stored["crypto"] == original["crypto"]
         assert {k: v for k, v in stored.items() if k != "name"} == {k: v for k, v in original.items() if k != "name"}
-        listed = qel.list_wallets(vault)
-        assert [w["id"] for w in listed] == [wallet["id"]]
-    assert qel.export_wallet(wallet["id"], passphrase="pw", vault_path_opt=vault) == ABANDON
+        assert [w["id"] for w in qel.list_wallets(str(vault))] == [wallet["id"]]
+    assert qel.export_wallet(wallet["id"], passphrase=PASS, vault_path_opt=str(vault)) == ABANDON
