@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 import qel
-from _support import ABANDON, VECTOR, wallet_files
+from _support import ABANDON, PASS, VECTOR, wallet_files
 
 KEY = VECTOR["private_key_hex"]
 UNSIGNED = VECTOR["unsigned_hex"]
@@ -61,6 +61,8 @@ CASES = [
     (qel.sign_and_send, ["abandon", "ethereum", "f8"], SEND,
      BAD_TX + "unsupported transaction type (expected 0x01 or 0x02)"),
     (qel.sign_and_send, ["abandon", "solana", "00" + "11" * 10], SEND, BAD_TX + "transaction has no signature slots"),
+    (qel.sign_and_send, ["abandon", "cosmos", "00"], {**SEND, "passphrase": PASS},  # after unlocking
+     "invalid transaction: encode_signed_transaction not implemented for cosmos"),
     # Endpoints curl would read as an option or expand into several requests.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED], {**WRONG, "rpc_url": "-K/some/file"},
      "broadcast failed: invalid RPC URL: '-K/some/file' begins with '-'"),
