@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,19 @@ struct CryptoEnvelope {
     // expected u32" for an integer outside 0..4294967295.
     [[nodiscard]] static std::expected<CryptoEnvelope, std::string> from_json(const nlohmann::json& value);
 };
+
+// The scrypt cost any stored file (our envelopes, imported keystores) may ask
+// for: InvalidParams "invalid scrypt parameters" beyond the construction's
+// own limits (N a power of two above 1, r and p at least 1, r p < 2^30), or
+// "scrypt parameters need M bytes of memory, above the limit of L bytes"
+// beyond 1 GiB of working memory.
+[[nodiscard]] std::expected<void, CryptoError> check_scrypt_cost(std::uint32_t n, std::uint32_t r, std::uint32_t p);
+
+// scrypt (RFC 7914) of passphrase and salt into out, whatever its length.
+// Does not check the cost: callers run check_scrypt_cost first. On failure
+// out is wiped and the reason returned.
+[[nodiscard]] std::expected<void, std::string> scrypt(std::string_view passphrase, ByteSpan salt, std::uint32_t n,
+                                                      std::uint32_t r, std::uint32_t p, std::span<std::uint8_t> out);
 
 // Seals plaintext under passphrase: scrypt N=2^18, r=8, p=1 into a 32-byte
 // key, AES-256-GCM with a random 12-byte nonce, random 32-byte salt.

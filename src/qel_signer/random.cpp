@@ -1,11 +1,13 @@
 #include "random.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 
 #include <unistd.h>
 
+#include "encoding.hpp"
 #include "qel_core/os_error.hpp"
 
 namespace qel_signer {
@@ -29,6 +31,16 @@ std::expected<void, std::string> fill_random(std::span<std::uint8_t> out) {
         done += chunk;
     }
     return {};
+}
+
+std::expected<std::string, std::string> random_uuid() {
+    std::array<std::uint8_t, 16> raw{};
+    if (auto r = fill_random(raw); !r) return std::unexpected(r.error());
+    raw[6] = static_cast<std::uint8_t>((raw[6] & 0x0F) | 0x40);
+    raw[8] = static_cast<std::uint8_t>((raw[8] & 0x3F) | 0x80);
+    const std::string hex = hex_encode(raw);
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20, 12);
 }
 
 namespace testing {
