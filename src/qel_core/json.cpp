@@ -146,10 +146,9 @@ public:
 // "[json.exception.parse_error.101] parse error at line 1, column 7: syntax
 // error while parsing value - <problem>[; last read: '<text>'][; expected
 // <token>]". The text it last read is left out: it quotes the input.
-std::string problem_of(const ErrorFinder& finder) {
+std::string problem_of(int id, std::string_view what) {
     constexpr int kNumberOverflow = 406;
-    if (finder.id == kNumberOverflow) return "number out of range";
-    std::string_view what = finder.what;
+    if (id == kNumberOverflow) return "number out of range";
     const auto dash = what.find(" - ");
     if (dash == std::string_view::npos) return "invalid JSON";
     what.remove_prefix(dash + 3);
@@ -159,24 +158,111 @@ std::string problem_of(const ErrorFinder& finder) {
     return std::string(what);
 }
 
-std::string locate_syntax_error(std::string_view text, simdjson::error_code error) {
-    ErrorFinder finder;
-    nlohmann::json::sax_parse(text.begin(), text.end(), &finder);
-    // What simdjson alone refuses (a byte order mark) has no place to point at.
-    if (!finder.found) return simdjson::error_message(error);
-    std::string problem = problem_of(finder);
+// "<problem> at line L column C[; expected ...]" for an error of nlohmann's
+// parser at `position`.
+std::string located_problem(std::string_view text, std::size_t position, int id, std::string_view what) {
+    std::string problem = problem_of(id, what);
     std::string expected;
     if (const auto at = problem.find("; expected "); at != std::string::npos) {
         expected = problem.substr(at);
         problem.resize(at);
     }
-    const std::size_t offset = std::min(finder.position == 0 ? 0 : finder.position - 1, text.size());
+    const std::size_t offset = std::min(position == 0 ? 0 : position - 1, text.size());
     const std::string_view before = text.substr(0, offset);
     const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
     const std::size_t line_start = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
     return utf8_lossy(problem + " at line " + std::to_string(line) + " column " +
                       std::to_string(offset - line_start + 1) + expected);
 }
+
+std::string locate_syntax_error(std::string_view text, simdjson::error_code error) {
+    ErrorFinder finder;
+    nlohmann::json::sax_parse(text.begin(), text.end(), &finder);
+    // What simdjson alone refuses (a byte order mark) has no place to point at.
+    if (!finder.found) return simdjson::error_message(error);
+    return located_problem(text, finder.position, finder.id, finder.what);
+}
+
+// Builds a generic value from nlohmann's parser, keeping the text of the
+// numbers that no 64-bit integer holds, and applying JsonParser's rules on
+// repeated names and nesting.
+class ExactBuilder final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    explicit ExactBuilder(std::size_t max_depth) : max_depth_(max_depth) {}
+
+    bool null() override { return put(nullptr); }
+    bool boolean(bool v) override { return put(v); }
+    bool number_integer(number_integer_t v) override { return put(v); }
+    bool number_unsigned(number_unsigned_t v) override { return put(v); }
+    bool number_float(number_float_t, const string_t& text) override {
+        return put(nlohmann::json::binary(nlohmann::json::binary_t::container_type(text.begin(), text.end()),
+                                          kNumberTextSubtype));
+    }
+    bool string(string_t& v) override { return put(std::move(v)); }
+    bool binary(binary_t& v) override { return put(nlohmann::json::binary(std::move(v))); }
+    bool start_object(std::size_t) override { return open(nlohmann::json::object()); }
+    bool key(string_t& name) override {
+        auto& members = open_.back()->get_ref<nlohmann::json::object_t&>();
+        auto [slot, inserted] = members.try_emplace(std::move(name));
+        if (!inserted) return fail("duplicate field `" + slot->first + "`");
+        slot_ = &slot->second;
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(nlohmann::json::array()); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+        syntax_ = true;
+        position_ = position;
+        id_ = e.id;
+        what_ = e.what();
+        return false;
+    }
+
+    [[nodiscard]] std::expected<nlohmann::json, std::string> result(std::string_view text, bool ok) {
+        if (syntax_) return std::unexpected(located_problem(text, position_, id_, what_));
+        if (!ok) return std::unexpected(error_);
+        return std::move(root_);
+    }
+
+private:
+    // Where the next value goes: the root, the member just named, or the end
+    // of the open array.
+    nlohmann::json* place() {
+        if (open_.empty()) return &root_;
+        if (open_.back()->is_array()) return &open_.back()->get_ref<nlohmann::json::array_t&>().emplace_back();
+        return slot_;
+    }
+    bool put(nlohmann::json v) {
+        *place() = std::move(v);
+        return true;
+    }
+    bool open(nlohmann::json container) {
+        if (open_.size() + 1 > max_depth_) return fail(too_deep_text(max_depth_));
+        nlohmann::json* at = place();
+        *at = std::move(container);
+        open_.push_back(at);
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+    bool fail(std::string text) {
+        error_ = utf8_lossy(text);
+        return false;
+    }
+
+    std::size_t max_depth_;
+    nlohmann::json root_;
+    std::vector<nlohmann::json*> open_;
+    nlohmann::json* slot_ = nullptr;
+    bool syntax_ = false;
+    std::size_t position_ = 0;
+    int id_ = 0;
+    std::string what_;
+    std::string error_;
+};
 
 }  // namespace
 
@@ -283,6 +369,17 @@ std::string JsonParser::duplicate(std::string_view name) const {
 
 std::string too_deep_text(std::size_t max_depth) {
     return "nesting deeper than " + std::to_string(max_depth) + " levels";
+}
+
+std::expected<nlohmann::json, std::string> parse_json_exact(std::string_view text, std::size_t max_depth) {
+    try {
+        ExactBuilder builder(max_depth);
+        const bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
+        return builder.result(text, ok);
+    } catch (const std::exception& e) {
+        // Only allocation can fail here.
+        return std::unexpected(utf8_lossy(e.what()));
+    }
 }
 
 nlohmann::json to_generic(dom::element value) {

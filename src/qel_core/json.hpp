@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <span>
@@ -75,6 +76,18 @@ private:
 
 // The text of the nesting error: "nesting deeper than <max_depth> levels".
 [[nodiscard]] std::string too_deep_text(std::size_t max_depth);
+
+// Marks a number that parse_json_exact kept as text.
+inline constexpr std::uint8_t kNumberTextSubtype = 0x4e;
+
+// Reads a small text into a generic value with every number exact: one that
+// a 64-bit integer holds as an integer, any other (beyond 64 bits, with a
+// fraction or an exponent) as its source text in a binary value of subtype
+// kNumberTextSubtype. JsonParser's rules and error texts apply (repeated
+// names, nesting beyond max_depth, syntax errors with their place). For typed
+// data, whose integers have up to 256 bits, which JsonParser reads as doubles.
+[[nodiscard]] std::expected<nlohmann::json, std::string> parse_json_exact(std::string_view text,
+                                                                        std::size_t max_depth);
 
 // The value as a generic JSON value (objects sorted by member name).
 // Non-negative integers become unsigned, as nlohmann's own parser makes them.

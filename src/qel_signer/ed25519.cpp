@@ -43,4 +43,10 @@ std::expected<SignOutput, SignerError> sign(ByteSpan seed, ByteSpan message) {
     return out;
 }
 
+bool verify(std::span<const std::uint8_t, 32> public_key, ByteSpan message, std::span<const std::uint8_t, 64> signature) {
+    static const bool ready = sodium_init() >= 0;
+    if (!ready) return false;
+    return crypto_sign_verify_detached(signature.data(), message.data(), message.size(), public_key.data()) == 0;
+}
+
 }  // namespace qel_signer::ed25519

@@ -104,4 +104,29 @@ std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest
     return out;
 }
 
+std::optional<PublicKey> parse_public_key(ByteSpan public_key) {
+    secp256k1_pubkey pub;
+    if (public_key.size() != 33 && public_key.size() != 65) return std::nullopt;
+    if (secp256k1_ec_pubkey_parse(context(), &pub, public_key.data(), public_key.size()) != 1) return std::nullopt;
+    return PublicKey{serialize<33>(pub, SECP256K1_EC_COMPRESSED), serialize<65>(pub, SECP256K1_EC_UNCOMPRESSED)};
+}
+
+std::optional<PublicKey> recover_public_key(std::span<const std::uint8_t, 32> digest32,
+                                            std::span<const std::uint8_t, 65> signature) {
+    const std::uint8_t v = signature[64];
+    const int recid = v >= 27 ? v - 27 : v;
+    if (recid < 0 || recid > 3) return std::nullopt;
+    // The plain form tells a high s apart; the recovery itself would accept it.
+    secp256k1_ecdsa_signature plain;
+    if (secp256k1_ecdsa_signature_parse_compact(context(), &plain, signature.data()) != 1) return std::nullopt;
+    if (secp256k1_ecdsa_signature_normalize(context(), nullptr, &plain) == 1) return std::nullopt;
+    secp256k1_ecdsa_recoverable_signature sig;
+    if (secp256k1_ecdsa_recoverable_signature_parse_compact(context(), &sig, signature.data(), recid) != 1) {
+        return std::nullopt;
+    }
+    secp256k1_pubkey pub;
+    if (secp256k1_ecdsa_recover(context(), &pub, &sig, digest32.data()) != 1) return std::nullopt;
+    return PublicKey{serialize<33>(pub, SECP256K1_EC_COMPRESSED), serialize<65>(pub, SECP256K1_EC_UNCOMPRESSED)};
+}
+
 }  // namespace qel_signer::secp256k1

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string_view>
 
 #include "bytes.hpp"
@@ -30,5 +31,23 @@ namespace qel_signer::secp256k1 {
 // EVM, "hash" for the others).
 [[nodiscard]] std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest,
                                                                  std::string_view digest_word);
+
+// A public key in both SEC1 forms.
+struct PublicKey {
+    std::array<std::uint8_t, 33> compressed;
+    std::array<std::uint8_t, 65> uncompressed;  // 0x04 || X || Y
+};
+
+// A SEC1 public key given compressed (33 bytes) or uncompressed (65 bytes),
+// or nullopt when it is not a point of the curve.
+[[nodiscard]] std::optional<PublicKey> parse_public_key(ByteSpan public_key);
+
+// The public key whose owner signed digest32, from a 65-byte r || s || v
+// signature (v the recovery id, 0 to 3, or 27 + the recovery id as wallets
+// write it). nullopt when the signature cannot be valid: r or s zero or not
+// below the group order, s in the upper half (signers emit low-S only),
+// another v, or no key recovers.
+[[nodiscard]] std::optional<PublicKey> recover_public_key(std::span<const std::uint8_t, 32> digest32,
+                                                          std::span<const std::uint8_t, 65> signature);
 
 }  // namespace qel_signer::secp256k1

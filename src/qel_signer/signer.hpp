@@ -60,6 +60,11 @@ public:
                                                                                      const SignOutput& output) const;
     // The account's default path, e.g. "m/44'/60'/0'/0/<index>".
     [[nodiscard]] virtual std::string default_derivation_path(std::uint32_t index) const = 0;
+    // The family's native address of a public key: a SEC1 key (33 or 65
+    // bytes) for secp256k1 families, the 32-byte key for Ed25519 ones.
+    // Another length or a point off the curve: AddressDerivationFailed
+    // "invalid public key".
+    [[nodiscard]] virtual std::expected<std::string, SignerError> address_of_public_key(ByteSpan public_key) const = 0;
 };
 
 // A fresh signer for the family. Never fails.

@@ -156,3 +156,38 @@ TEST(JsonParser, SecretTextsAreNeitherQuotedNorLeftBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseJsonExact, KeepsTheTextOfNumbersNoInt64Holds) {
+    const std::string big = "115792089237316195423570985008687907853269984665640564039457584007913129639935";
+    auto r = qel_core::parse_json_exact("[18446744073709551615, -9223372036854775808, " + big + ", 1.50, -2e3]",
+                                        qel_core::kMaxJsonDepth);
+    ASSERT_TRUE(r.has_value()) << r.error();
+    EXPECT_EQ((*r)[0].get<std::uint64_t>(), 18446744073709551615u);
+    EXPECT_EQ((*r)[1].get<std::int64_t>(), INT64_MIN);
+    const std::string kept[] = {big, "1.50", "-2e3"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const nlohmann::json& v = (*r)[2 + i];
+        ASSERT_TRUE(v.is_binary());
+        EXPECT_EQ(v.get_binary().subtype(), qel_core::kNumberTextSubtype);
+        EXPECT_EQ(std::string(v.get_binary().begin(), v.get_binary().end()), kept[i]);
+    }
+}
+
+TEST(ParseJsonExact, FollowsTheParsersRules) {
+    const std::string deep = std::string(257, '[') + std::string(257, ']');
+    JsonParser parser(qel_core::kMaxJsonDepth);
+    for (const std::string text : {R"({"x":[{"a":1,"a":2}]})", deep, std::string("[1,]"), std::string("{\"a\":1} x"),
+                                   std::string("\"\xff\"")}) {
+        auto exact = qel_core::parse_json_exact(text, qel_core::kMaxJsonDepth);
+        ASSERT_FALSE(exact.has_value()) << text;
+        EXPECT_EQ(exact.error(), parser.parse(text).error()) << text;
+    }
+    auto fine = qel_core::parse_json_exact(R"({"a":{"a":[1,{"b":null}]},"b":"\u00e9"})", 3);
+    ASSERT_TRUE(fine.has_value()) << fine.error();
+    EXPECT_EQ(compact(*fine), R"({"a":{"a":[1,{"b":null}]},"b":"Ã©"})");
+    EXPECT_EQ(qel_core::parse_json_exact("[[[[]]]]", 3).error(), "nesting deeper than 3 levels");
+}
+
+}  // namespace

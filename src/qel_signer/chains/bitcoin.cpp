@@ -30,16 +30,38 @@ void append_compact_size(Bytes& out, std::uint64_t n) {
     }
 }
 
+// P2WPKH: the segwit v0 address of the compressed key's HASH160.
+std::expected<std::string, SignerError> p2wpkh_address(const std::string& hrp,
+                                                       std::span<const std::uint8_t, 33> public_key) {
+    const Hash20 program = hash160(public_key);
+    if (auto ok = bech32_validate_hrp(hrp); !ok) return std::unexpected(address_error(ok.error()));
+    auto text = segwit_v0_encode(hrp, program);
+    if (!text) return std::unexpected(address_error(text.error()));
+    return std::move(*text);
+}
+
 }  // namespace
+
+namespace bitcoin {
+Hash32 message_digest(ByteSpan message) {
+    static constexpr std::string_view kPrefix = "\x18" "Bitcoin Signed Message:\n";
+    Bytes prefixed(kPrefix.begin(), kPrefix.end());
+    append_compact_size(prefixed, message.size());
+    prefixed.insert(prefixed.end(), message.begin(), message.end());
+    return double_sha256(prefixed);
+}
+}  // namespace bitcoin
 
 std::expected<std::string, SignerError> BitcoinSigner::derive_address(ByteSpan key) const {
     auto pub = secp256k1::compressed_public_key(key);
     if (!pub) return std::unexpected(pub.error());
-    const Hash20 program = hash160(*pub);
-    if (auto ok = bech32_validate_hrp(hrp_); !ok) return std::unexpected(address_error(ok.error()));
-    auto text = segwit_v0_encode(hrp_, program);
-    if (!text) return std::unexpected(address_error(text.error()));
-    return std::move(*text);
+    return p2wpkh_address(hrp_, *pub);
+}
+
+std::expected<std::string, SignerError> BitcoinSigner::address_of_public_key(ByteSpan public_key) const {
+    const auto pub = secp256k1::parse_public_key(public_key);
+    if (!pub) return std::unexpected(address_error("invalid public key"));
+    return p2wpkh_address(hrp_, pub->compressed);
 }
 
 std::expected<SignOutput, SignerError> BitcoinSigner::sign(ByteSpan key, ByteSpan message) const {
@@ -51,11 +73,7 @@ std::expected<SignOutput, SignerError> BitcoinSigner::sign_transaction(ByteSpan 
 }
 
 std::expected<SignOutput, SignerError> BitcoinSigner::sign_message(ByteSpan key, ByteSpan message) const {
-    static constexpr std::string_view kPrefix = "\x18" "Bitcoin Signed Message:\n";
-    Bytes prefixed(kPrefix.begin(), kPrefix.end());
-    append_compact_size(prefixed, message.size());
-    prefixed.insert(prefixed.end(), message.begin(), message.end());
-    return sign(key, double_sha256(prefixed));
+    return sign(key, bitcoin::message_digest(message));
 }
 
 std::string BitcoinSigner::default_derivation_path(std::uint32_t index) const {

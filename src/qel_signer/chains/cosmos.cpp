@@ -10,18 +10,34 @@ namespace qel_signer::chains {
 
 namespace {
 SignerError address_error(std::string text) { return {SignerError::Kind::AddressDerivationFailed, std::move(text)}; }
+
+// bech32 of the compressed key's HASH160.
+std::expected<std::string, SignerError> account_address(const std::string& hrp,
+                                                        std::span<const std::uint8_t, 33> public_key) {
+    const Hash20 account = hash160(public_key);
+    if (auto ok = bech32_validate_hrp(hrp); !ok) return std::unexpected(address_error(ok.error()));
+    auto data5 = convert_bits(account, 8, 5, true);
+    if (!data5) return std::unexpected(address_error(data5.error()));
+    auto text = bech32_encode(hrp, *data5);
+    if (!text) return std::unexpected(address_error(text.error()));
+    return std::move(*text);
+}
 }  // namespace
+
+namespace cosmos {
+Hash32 message_digest(ByteSpan message) { return sha256(message); }
+}  // namespace cosmos
 
 std::expected<std::string, SignerError> CosmosSigner::derive_address(ByteSpan key) const {
     auto pub = secp256k1::compressed_public_key(key);
     if (!pub) return std::unexpected(pub.error());
-    const Hash20 account = hash160(*pub);
-    if (auto ok = bech32_validate_hrp(hrp_); !ok) return std::unexpected(address_error(ok.error()));
-    auto data5 = convert_bits(account, 8, 5, true);
-    if (!data5) return std::unexpected(address_error(data5.error()));
-    auto text = bech32_encode(hrp_, *data5);
-    if (!text) return std::unexpected(address_error(text.error()));
-    return std::move(*text);
+    return account_address(hrp_, *pub);
+}
+
+std::expected<std::string, SignerError> CosmosSigner::address_of_public_key(ByteSpan public_key) const {
+    const auto pub = secp256k1::parse_public_key(public_key);
+    if (!pub) return std::unexpected(address_error("invalid public key"));
+    return account_address(hrp_, pub->compressed);
 }
 
 std::expected<SignOutput, SignerError> CosmosSigner::sign(ByteSpan key, ByteSpan message) const {
@@ -30,7 +46,7 @@ std::expected<SignOutput, SignerError> CosmosSigner::sign(ByteSpan key, ByteSpan
 
 // Messages carry no prefix: both are signed by the SHA-256 of the bytes as given.
 std::expected<SignOutput, SignerError> CosmosSigner::sign_message(ByteSpan key, ByteSpan message) const {
-    return sign(key, sha256(message));
+    return sign(key, cosmos::message_digest(message));
 }
 
 std::expected<SignOutput, SignerError> CosmosSigner::sign_transaction(ByteSpan key, ByteSpan tx) const {

@@ -15,10 +15,34 @@ namespace evm {
 std::expected<std::array<std::uint8_t, 20>, SignerError> account_bytes(ByteSpan key) {
     auto pub = secp256k1::uncompressed_public_key(key);
     if (!pub) return std::unexpected(pub.error());
-    const Hash32 digest = keccak256(ByteSpan(*pub).subspan(1));
+    return account_of_public_key(*pub);
+}
+
+std::array<std::uint8_t, 20> account_of_public_key(std::span<const std::uint8_t, 65> public_key) {
+    const Hash32 digest = keccak256(ByteSpan(public_key).subspan(1));
     std::array<std::uint8_t, 20> account{};
     std::copy(digest.end() - 20, digest.end(), account.begin());
     return account;
+}
+
+Hash32 message_digest(ByteSpan message) {
+    static constexpr std::string_view kPrefix = "\x19" "Ethereum Signed Message:\n";
+    Bytes prefixed(kPrefix.begin(), kPrefix.end());
+    const std::string length = std::to_string(message.size());
+    prefixed.insert(prefixed.end(), length.begin(), length.end());
+    prefixed.insert(prefixed.end(), message.begin(), message.end());
+    return keccak256(prefixed);
+}
+
+std::expected<SignOutput, SignerError> sign_digest_v27(ByteSpan key, ByteSpan digest) {
+    auto out = secp256k1::sign_digest(key, digest, "prehash");
+    if (!out) return out;
+    if (out->recovery_id) {
+        const auto v = static_cast<std::uint8_t>(*out->recovery_id + 27);
+        out->recovery_id = v;
+        out->signature[64] = v;
+    }
+    return out;
 }
 
 std::string checksum_address(std::span<const std::uint8_t, 20> account) {
@@ -50,19 +74,7 @@ std::expected<SignOutput, SignerError> EvmSigner::sign_transaction(ByteSpan key,
 }
 
 std::expected<SignOutput, SignerError> EvmSigner::sign_message(ByteSpan key, ByteSpan message) const {
-    static constexpr std::string_view kPrefix = "\x19" "Ethereum Signed Message:\n";
-    Bytes prefixed(kPrefix.begin(), kPrefix.end());
-    const std::string length = std::to_string(message.size());
-    prefixed.insert(prefixed.end(), length.begin(), length.end());
-    prefixed.insert(prefixed.end(), message.begin(), message.end());
-    auto out = sign(key, keccak256(prefixed));
-    if (!out) return out;
-    if (out->recovery_id) {
-        const auto v = static_cast<std::uint8_t>(*out->recovery_id + 27);
-        out->recovery_id = v;
-        out->signature[64] = v;
-    }
-    return out;
+    return evm::sign_digest_v27(key, evm::message_digest(message));
 }
 
 std::expected<Bytes, SignerError> EvmSigner::encode_signed_transaction(ByteSpan tx, const SignOutput& output) const {
@@ -80,6 +92,12 @@ std::expected<Bytes, SignerError> EvmSigner::encode_signed_transaction(ByteSpan 
 
 std::string EvmSigner::default_derivation_path(std::uint32_t index) const {
     return "m/44'/60'/0'/0/" + std::to_string(index);
+}
+
+std::expected<std::string, SignerError> EvmSigner::address_of_public_key(ByteSpan public_key) const {
+    const auto pub = secp256k1::parse_public_key(public_key);
+    if (!pub) return std::unexpected(SignerError{SignerError::Kind::AddressDerivationFailed, "invalid public key"});
+    return evm::checksum_address(evm::account_of_public_key(pub->uncompressed));
 }
 
 }  // namespace qel_signer::chains

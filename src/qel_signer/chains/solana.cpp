@@ -129,6 +129,13 @@ std::expected<std::string, SignerError> SolanaSigner::derive_address(ByteSpan ke
     return base58_encode(*pub);
 }
 
+std::expected<std::string, SignerError> SolanaSigner::address_of_public_key(ByteSpan public_key) const {
+    if (public_key.size() != 32) {
+        return std::unexpected(SignerError{SignerError::Kind::AddressDerivationFailed, "invalid public key"});
+    }
+    return base58_encode(public_key);
+}
+
 std::expected<SignOutput, SignerError> SolanaSigner::sign(ByteSpan key, ByteSpan message) const {
     return ed25519::sign(key, message);
 }

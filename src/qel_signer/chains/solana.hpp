@@ -46,6 +46,7 @@ public:
     [[nodiscard]] std::expected<Bytes, SignerError> encode_signed_transaction(
         ByteSpan tx, const SignOutput& output) const override;
     [[nodiscard]] std::string default_derivation_path(std::uint32_t index) const override;
+    [[nodiscard]] std::expected<std::string, SignerError> address_of_public_key(ByteSpan public_key) const override;
 };
 
 }  // namespace qel_signer::chains

@@ -1,6 +1,7 @@
 #include "ton.hpp"
 
 #include <array>
+#include <charconv>
 #include <string>
 
 #include "qel_signer/ed25519.hpp"
@@ -87,14 +88,52 @@ std::string friendly_address(std::span<const std::uint8_t, 32> account_id) {
     return base64url_encode(raw);
 }
 
+std::expected<Account, std::string> parse_address(std::string_view text) {
+    if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+        const std::string_view wc = text.substr(0, colon);
+        int workchain = 0;
+        const auto [end, ec] = std::from_chars(wc.data(), wc.data() + wc.size(), workchain);
+        if (wc.empty() || ec != std::errc{} || end != wc.data() + wc.size() || workchain < -128 || workchain > 127) {
+            return std::unexpected(std::string("invalid workchain"));
+        }
+        const std::string_view hex = text.substr(colon + 1);
+        auto id = hex.size() == 64 ? hex_decode(hex) : std::unexpected(std::string("expected 64 hex digits"));
+        if (!id) return std::unexpected("invalid account id: " + id.error());
+        Account account{workchain, {}};
+        std::copy(id->begin(), id->end(), account.account_id.begin());
+        return account;
+    }
+    if (text.size() != 48) return std::unexpected(std::string("expected 48 characters"));
+    std::string url(text);
+    for (char& c : url) {
+        if (c == '+') c = '-';
+        if (c == '/') c = '_';
+    }
+    auto raw = base64url_decode(url);
+    if (!raw) return std::unexpected(raw.error());
+    if (crc16_xmodem(ByteSpan(*raw).first(34)) != (((*raw)[34] << 8) | (*raw)[35])) {
+        return std::unexpected(std::string("checksum mismatch"));
+    }
+    if (((*raw)[0] & 0x7F) != 0x11 && ((*raw)[0] & 0x7F) != 0x51) return std::unexpected(std::string("unknown flags"));
+    Account account{static_cast<std::int8_t>((*raw)[1]), {}};
+    std::copy(raw->begin() + 2, raw->begin() + 34, account.account_id.begin());
+    return account;
+}
+
 }  // namespace ton
 
 std::expected<std::string, SignerError> TonSigner::derive_address(ByteSpan key) const {
     auto pub = ed25519::public_key(key);
     if (!pub) return std::unexpected(pub.error());
-    const Hash32 data_hash = ton::wallet_data_cell_hash(*pub);
-    const Hash32 account_id = ton::state_init_hash(data_hash);
-    return ton::friendly_address(account_id);
+    return address_of_public_key(*pub);
+}
+
+std::expected<std::string, SignerError> TonSigner::address_of_public_key(ByteSpan public_key) const {
+    if (public_key.size() != 32) {
+        return std::unexpected(SignerError{SignerError::Kind::AddressDerivationFailed, "invalid public key"});
+    }
+    const Hash32 data_hash = ton::wallet_data_cell_hash(public_key.first<32>());
+    return ton::friendly_address(ton::state_init_hash(data_hash));
 }
 
 std::expected<SignOutput, SignerError> TonSigner::sign(ByteSpan key, ByteSpan message) const {

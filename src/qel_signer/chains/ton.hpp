@@ -17,6 +17,17 @@ namespace ton {
 [[nodiscard]] Hash32 state_init_hash(std::span<const std::uint8_t, 32> data_cell_hash);
 // Non-bounceable mainnet base-workchain user-friendly form (48 characters).
 [[nodiscard]] std::string friendly_address(std::span<const std::uint8_t, 32> account_id);
+
+// An account as any address form names it.
+struct Account {
+    int workchain;
+    Hash32 account_id;
+    friend bool operator==(const Account&, const Account&) = default;
+};
+// Reads a user-friendly address (48 characters of URL-safe or standard
+// base64, any flags, checked CRC) or a raw one ("<workchain>:<64 hex
+// digits>"). Fails with the reason.
+[[nodiscard]] std::expected<Account, std::string> parse_address(std::string_view text);
 }  // namespace ton
 
 // TON: v5r1 wallet-contract addresses (non-bounceable, mainnet, base
@@ -31,6 +42,7 @@ public:
     [[nodiscard]] std::expected<SignOutput, SignerError> sign_message(ByteSpan key, ByteSpan message) const override;
     [[nodiscard]] std::expected<SignOutput, SignerError> sign_transaction(ByteSpan key, ByteSpan tx) const override;
     [[nodiscard]] std::string default_derivation_path(std::uint32_t index) const override;
+    [[nodiscard]] std::expected<std::string, SignerError> address_of_public_key(ByteSpan public_key) const override;
 };
 
 }  // namespace qel_signer::chains

@@ -1,0 +1,147 @@
+#include "qel_signer/chains/evm_typed_data.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "qel_signer/encoding.hpp"
+#include "../secp256k1_check.hpp"
+
+namespace {
+
+using qel_signer::chains::evm::hash_typed_data;
+
+// A document whose message is of type T with the given fields, under an empty domain.
+std::string doc(const std::string& fields, const std::string& message, const std::string& more_types = "") {
+    return R"({"types":{"EIP712Domain":[],"T":[)" + fields + "]" + more_types + R"(},"domain":{},"message":)" +
+           message + "}";
+}
+
+std::string digest_of(const std::string& text) {
+    auto r = hash_typed_data(text);
+    EXPECT_TRUE(r.has_value()) << text << ": " << (r ? "" : r.error());
+    return r ? qel_signer::hex_encode(r->digest) : "";
+}
+
+TEST(TypedData, MailExample) {
+    for (const auto& v : qel_test::vector_section("eip712.json", "/vectors")) {
+        auto r = hash_typed_data(v["typed_data"].dump());
+        ASSERT_TRUE(r.has_value()) << r.error();
+        EXPECT_EQ(qel_signer::hex_encode(r->digest), v["signing_hash"].get<std::string>());
+        EXPECT_EQ(r->chain_id, "1");
+    }
+}
+
+TEST(TypedData, IntegerFormsAgree) {
+    const std::string u = R"({"name":"a","type":"uint256"},{"name":"b","type":"int8"})";
+    const std::string expected = digest_of(doc(u, R"({"a":255,"b":-128})"));
+    for (const char* message : {R"({"a":"255","b":"-128"})", R"({"a":"0xff","b":-128})", R"({"a":"0x00FF","b":"-128"})",
+                                R"({"a":"000255","b":-128, "ignored": [1]})"}) {
+        EXPECT_EQ(digest_of(doc(u, message)), expected) << message;
+    }
+    // A JSON number beyond 64 bits is read to the last digit.
+    const std::string max = "115792089237316195423570985008687907853269984665640564039457584007913129639935";
+    EXPECT_EQ(digest_of(doc(u, R"({"a":)" + max + R"(,"b":0})")),
+              digest_of(doc(u, R"({"a":"0x)" + std::string(64, 'f') + R"(","b":"-0"})")));
+}
+
+TEST(TypedData, DomainChainIdIsReported) {
+    auto with = hash_typed_data(R"({"types":{"M":[]},"domain":{"chainId":"0x89"},"message":{}})");
+    ASSERT_TRUE(with.has_value()) << with.error();
+    EXPECT_EQ(with->chain_id, "137");
+    auto without = hash_typed_data(R"({"types":{"M":[]},"domain":{"name":"x"},"message":{}})");
+    ASSERT_TRUE(without.has_value()) << without.error();
+    EXPECT_EQ(without->chain_id, std::nullopt);
+}
+
+TEST(TypedData, NestingIsBounded) {
+    const std::string types = R"({"name":"children","type":"T[]"})";
+    const auto nested = [](int levels) {
+        std::string m = R"({"children":[]})";
+        for (int i = 0; i < levels; ++i) m = R"({"children":[)" + m + "]}";
+        return m;
+    };
+    EXPECT_TRUE(hash_typed_data(doc(types, nested(15))).has_value());
+    auto deep = hash_typed_data(doc(types, nested(16)));
+    ASSERT_FALSE(deep.has_value());
+    std::string where = "message";
+    for (int i = 0; i < 16; ++i) where += ".children[0]";
+    EXPECT_EQ(deep.error(), where + ": nesting deeper than 32 levels");
+}
+
+TEST(TypedData, MalformedDocumentsNameThePlace) {
+    const std::string a = R"({"name":"a","type":")";
+    const auto one = [&](const std::string& type, const std::string& value) {
+        return doc(a + type + R"("})", R"({"a":)" + value + "}");
+    };
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"[]", "expected a JSON object with types, domain and message"},
+        {R"({"domain":{},"message":{}})", "types: missing"},
+        {R"({"types":[],"domain":{},"message":{}})", "types: expected an object of struct types"},
+        {R"({"types":{"A B":[]},"domain":{},"message":{}})", "types: `A B` is not a valid type name"},
+        {R"({"types":{"uint256":[]},"domain":{},"message":{}})", "types: `uint256` is an atomic type"},
+        {R"({"types":{"T":{}},"domain":{},"message":{}})", "types.T: expected an array of fields"},
+        {doc(R"({"name":"a"})", "{}"), "types.T[0]: expected an object with a string name and type"},
+        {doc(R"({"name":"1a","type":"bool"})", "{}"), "types.T[0]: `1a` is not a valid field name"},
+        {doc(R"({"name":"a","type":"bool"},{"name":"a","type":"bool"})", "{}"), "types.T: field `a` is declared twice"},
+        {one("Persn", "{}"), "types.T.a: unknown type `Persn`"},
+        {one("uint7", "1"), "types.T.a: unknown type `uint7`"},
+        {one("int264", "1"), "types.T.a: unknown type `int264`"},
+        {one("bytes33", "1"), "types.T.a: unknown type `bytes33`"},
+        {one("uint", "1"), "types.T.a: unknown type `uint`"},
+        {one("bool[01]", "[]"), "types.T.a: unknown type `bool[01]`"},
+        {one("bool[", "[]"), "types.T.a: unknown type `bool[`"},
+        {R"({"types":{"T":[]},"message":{}})", "domain: missing"},
+        {R"({"types":{"T":[]},"domain":{}})", "message: missing"},
+        {R"({"types":{"T":[]},"primaryType":"U","domain":{},"message":{}})", "primaryType: unknown type `U`"},
+        {R"({"types":{"T":[],"EIP712Domain":[]},"primaryType":"EIP712Domain","domain":{},"message":{}})",
+         "primaryType: the message cannot be of type EIP712Domain"},
+        {R"({"types":{"T":[],"U":[]},"domain":{},"message":{}})",
+         "primaryType: not given, and the types do not single one out"},
+        {R"({"types":{"T":[],"EIP712Domain":[]},"domain":{"name":"x"},"message":{}})",
+         "domain.name: not declared in EIP712Domain"},
+        {R"({"types":{"T":[]},"domain":{"chain":1},"message":{}})",
+         "domain.chain: not an EIP712Domain field (name, version, chainId, verifyingContract, salt)"},
+        {R"({"types":{"T":[]},"domain":{"chainId":1.0},"message":{}})",
+         "domain.chainId: expected an integer (a JSON integer, a decimal string or a \"0x\" hex string)"},
+        {doc(a + R"(bool"})", "{}"), "message.a: missing"},
+        {doc(a + R"(bool"})", "[]"), "message: expected an object of type T"},
+        {one("bool", "1"), "message.a: expected true or false"},
+        {one("string", "1"), "message.a: expected a string"},
+        {one("address", R"("0x12")"), "message.a: expected an address (\"0x\" and 40 hex digits)"},
+        {one("address", R"("0xCD2a3d9F938E13CD947Ec05AbC7FE734Df8DD827")"),
+         "message.a: address fails its EIP-55 checksum"},
+        {one("bytes", R"("abcd")"), "message.a: expected \"0x\" and an even number of hex digits"},
+        {one("bytes", R"("0xabc")"), "message.a: expected \"0x\" and an even number of hex digits"},
+        {one("bytes4", R"("0x010203")"), "message.a: expected 4 bytes, got 3"},
+        {one("uint8", "256"), "message.a: 256 is out of range for uint8"},
+        {one("uint8", "-1"), "message.a: -1 is out of range for uint8"},
+        {one("int8", "128"), "message.a: 128 is out of range for int8"},
+        {one("int8", R"("-129")"), "message.a: \"-129\" is out of range for int8"},
+        {one("uint8", R"("0x100")"), "message.a: \"0x100\" is out of range for uint8"},
+        {one("uint256", "1" + std::string(78, '0')), "message.a: 1" + std::string(78, '0') + " is out of range for uint256"},
+        {one("uint256", "1.5"), "message.a: expected an integer (a JSON integer, a decimal string or a \"0x\" hex string)"},
+        {one("uint256", "1e3"), "message.a: expected an integer (a JSON integer, a decimal string or a \"0x\" hex string)"},
+        {one("uint256", R"("+5")"), "message.a: expected an integer (a JSON integer, a decimal string or a \"0x\" hex string)"},
+        {one("uint256", R"("0x")"), "message.a: expected an integer (a JSON integer, a decimal string or a \"0x\" hex string)"},
+        {one("uint256", "true"), "message.a: expected an integer (a JSON integer, a decimal string or a \"0x\" hex string)"},
+        {one("bool[]", "{}"), "message.a: expected an array"},
+        {one("bool[2]", "[true,false,true]"), "message.a: expected 2 elements, got 3"},
+        {one("bool[2][]", "[[true,false],[true]]"), "message.a[1]: expected 2 elements, got 1"},
+        {one("T", "1"), "message.a: expected an object of type T"},
+    };
+    for (const auto& c : cases) {
+        auto r = hash_typed_data(c.text);
+        ASSERT_FALSE(r.has_value()) << c.text;
+        EXPECT_EQ(r.error(), c.error) << c.text;
+    }
+    auto broken = hash_typed_data("{");
+    ASSERT_FALSE(broken.has_value());
+    EXPECT_TRUE(broken.error().starts_with("not valid JSON: ")) << broken.error();
+}
+
+}  // namespace

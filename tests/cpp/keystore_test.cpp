@@ -1,0 +1,148 @@
+#include "qel_signer/keystore.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "qel_signer/encoding.hpp"
+#include "secp256k1_check.hpp"
+
+namespace {
+
+using nlohmann::json;
+namespace keystore = qel_signer::keystore;
+
+const std::string kKey = "7a28b5ba57c53603b0b07b56bba752f7784bf506fa95edc395f5cf6c7514fe9d";
+
+json published(const std::string& kdf) {
+    for (const auto& v : qel_test::vector_section("keystore-v3.json", "/vectors")) {
+        if (v["kdf"] == kdf) return v["keystore"];
+    }
+    ADD_FAILURE() << "no " << kdf << " vector";
+    return {};
+}
+
+std::string decrypt_hex(const std::string& text, const std::string& password) {
+    auto parsed = keystore::parse(text);
+    if (!parsed) return "parse: " + parsed.error();
+    auto key = keystore::decrypt(*parsed, password);
+    if (!key) return key.error().message();
+    return qel_signer::hex_encode(key->as_slice());
+}
+
+TEST(Keystore, PublishedVectorsDecrypt) {
+    for (const char* kdf : {"pbkdf2", "scrypt"}) {
+        EXPECT_EQ(decrypt_hex(published(kdf).dump(), "testpassword"), kKey) << kdf;
+    }
+    EXPECT_EQ(decrypt_hex(published("pbkdf2").dump(), "testpassword!"),
+              "decryption failed: keystore password is wrong or the file is corrupted");
+}
+
+TEST(Keystore, WhatWeWriteReadsBack) {
+    const auto key = qel_test::unhex(kKey);
+    auto text = keystore::testing::encrypt_with_n(key, "pw", 1024);
+    ASSERT_TRUE(text.has_value()) << text.error().message();
+    const json doc = json::parse(*text);
+    EXPECT_EQ(doc["address"], "008aeeda4d805471df9b2a5b0f38a0c3bcba786b");
+    EXPECT_EQ(doc["version"], 3);
+    EXPECT_EQ(decrypt_hex(*text, "pw"), kKey);
+
+    // A shorter key is one whose leading zero bytes were dropped: padded back.
+    auto short_key = keystore::testing::encrypt_with_n(qel_signer::ByteSpan(key).subspan(1), "pw", 1024);
+    ASSERT_TRUE(short_key.has_value());
+    EXPECT_EQ(decrypt_hex(*short_key, "pw"), "00" + kKey.substr(2));
+    auto zero = keystore::testing::encrypt_with_n(qel_test::unhex(std::string(64, '0')), "pw", 1024);
+    ASSERT_FALSE(zero.has_value());
+    EXPECT_EQ(zero.error().message(), "invalid parameters: not a valid secp256k1 key");
+}
+
+TEST(Keystore, TamperingIsCaught) {
+    const auto key = qel_test::unhex(kKey);
+    const json good = json::parse(*keystore::testing::encrypt_with_n(key, "pw", 1024));
+    const auto with = [&](const char* pointer, const json& value) {
+        json doc = good;
+        doc[json::json_pointer(pointer)] = value;
+        return doc.dump();
+    };
+    const std::string wrong = "decryption failed: keystore password is wrong or the file is corrupted";
+    std::string ciphertext = good["crypto"]["ciphertext"];
+    ciphertext[0] = ciphertext[0] == '0' ? '1' : '0';
+    EXPECT_EQ(decrypt_hex(with("/crypto/ciphertext", ciphertext), "pw"), wrong);
+    EXPECT_EQ(decrypt_hex(with("/crypto/kdfparams/n", 2048), "pw"), wrong);
+    EXPECT_EQ(decrypt_hex(with("/address", "008aeeda4d805471df9b2a5b0f38a0c3bcba786c"), "pw"),
+              "decryption failed: the keystore's address does not match its key");
+    // "Crypto", "0x" prefixes and a missing address are all read.
+    json relaxed = good;
+    relaxed["Crypto"] = relaxed["crypto"];
+    relaxed.erase("crypto");
+    relaxed.erase("address");
+    relaxed["Crypto"]["mac"] = "0x" + relaxed["Crypto"]["mac"].get<std::string>();
+    EXPECT_EQ(decrypt_hex(relaxed.dump(), "pw"), kKey);
+}
+
+TEST(Keystore, CostLimitsApplyBeforeAnyWork) {
+    json scrypt = published("scrypt");
+    scrypt["crypto"]["kdfparams"]["n"] = 1 << 21;
+    scrypt["crypto"]["kdfparams"]["r"] = 8;
+    EXPECT_EQ(decrypt_hex(scrypt.dump(), "x"),
+              "invalid parameters: scrypt parameters need 2147483648 bytes of memory, above the limit of 1073741824 "
+              "bytes");
+    scrypt["crypto"]["kdfparams"]["n"] = 1000;
+    EXPECT_EQ(decrypt_hex(scrypt.dump(), "x"), "invalid parameters: invalid scrypt parameters");
+    json pbkdf2 = published("pbkdf2");
+    for (std::uint32_t c : {0u, keystore::kMaxPbkdf2Iterations + 1}) {
+        pbkdf2["crypto"]["kdfparams"]["c"] = c;
+        EXPECT_EQ(decrypt_hex(pbkdf2.dump(), "x"),
+                  "invalid parameters: pbkdf2 iterations c=" + std::to_string(c) + " outside 1 to 10000000");
+    }
+}
+
+TEST(Keystore, MalformedFilesSayWhat) {
+    const json good = published("pbkdf2");
+    const auto with = [&](const char* pointer, const json& value) {
+        json doc = good;
+        doc[json::json_pointer(pointer)] = value;
+        return doc.dump();
+    };
+    const auto without = [&](const char* parent, const char* name) {
+        json doc = good;
+        doc[json::json_pointer(parent)].erase(name);
+        return doc.dump();
+    };
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"[]", "expected a JSON object"},
+        {without("", "version"), "missing field `version`"},
+        {with("/version", 4), "unsupported version 4 (expected 3)"},
+        {with("/version", "3"), "unsupported version \"3\" (expected 3)"},
+        {without("", "crypto"), "missing field `crypto`"},
+        {with("/Crypto", good["crypto"]), "both `crypto` and `Crypto` are present"},
+        {with("/crypto", "x"), "`crypto` must be an object"},
+        {with("/crypto/cipher", "aes-128-cbc"), "unsupported cipher `aes-128-cbc` (expected aes-128-ctr)"},
+        {with("/crypto/cipherparams/iv", "00"), "`iv` must be 16 bytes, got 1"},
+        {with("/crypto/ciphertext", "0"), "`ciphertext`: Odd number of digits"},
+        {with("/crypto/ciphertext", std::string(62, '0')), "`ciphertext` must be 32 bytes, got 31"},
+        {with("/crypto/kdf", "argon2"), "unsupported kdf `argon2` (expected scrypt or pbkdf2)"},
+        {with("/crypto/kdfparams/prf", "hmac-sha512"), "unsupported prf `hmac-sha512` (expected hmac-sha256)"},
+        {with("/crypto/kdfparams/c", -1), "`c` must be an integer from 0 to 4294967295"},
+        {with("/crypto/kdfparams/c", 4294967296), "`c` must be an integer from 0 to 4294967295"},
+        {with("/crypto/kdfparams/dklen", 16), "dklen=16 is below 32"},
+        {with("/crypto/kdfparams/salt", 5), "`salt` must be a string"},
+        {without("/crypto", "mac"), "missing field `mac`"},
+        {with("/crypto/mac", "zz"), "`mac`: Invalid character 'z' at position 0"},
+        {with("/address", "0x1234"), "`address` must be 20 bytes, got 2"},
+    };
+    for (const auto& c : cases) {
+        auto r = keystore::parse(c.text);
+        ASSERT_FALSE(r.has_value()) << c.text;
+        EXPECT_EQ(r.error(), c.error) << c.text;
+    }
+    EXPECT_EQ(keystore::parse(R"({"version":3,"version":3})").error(), "duplicate field `version`");
+}
+
+}  // namespace
