@@ -28,25 +28,10 @@ using qel_signer::SecretBytes;
 
 namespace {
 
-// Fails with WalletNameExists when a wallet of this name is in the vault.
-std::expected<void, QelLibError> check_name_free(std::string_view name, const OptPath& vault_root) {
-    auto exists = vault::wallet_name_exists(name, vault_root);
-    if (!exists) return std::unexpected(exists.error());
-    if (*exists) return std::unexpected(QelLibError::wallet_name_exists(std::string(name)));
-    return {};
-}
-
-// A random (version 4) UUID in its hyphenated lower-case form.
 std::expected<std::string, QelLibError> new_wallet_id() {
-    std::array<std::uint8_t, 16> raw{};
-    if (auto r = qel_signer::fill_random(raw); !r) {
-        return std::unexpected(QelLibError::invalid_input("failed to generate wallet id: " + r.error()));
-    }
-    raw[6] = static_cast<std::uint8_t>((raw[6] & 0x0F) | 0x40);
-    raw[8] = static_cast<std::uint8_t>((raw[8] & 0x3F) | 0x80);
-    const std::string hex = qel_signer::hex_encode(raw);
-    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
-           hex.substr(20, 12);
+    auto id = qel_signer::random_uuid();
+    if (!id) return std::unexpected(QelLibError::invalid_input("failed to generate wallet id: " + id.error()));
+    return std::move(*id);
 }
 
 // Encrypts the secret, builds the record and writes it: the common tail of
@@ -72,6 +57,44 @@ std::expected<WalletInfo, QelLibError> seal_and_save(std::string_view name, OptT
 }
 
 }  // namespace
+
+std::expected<void, QelLibError> check_name_free(std::string_view name, const OptPath& vault_root) {
+    auto exists = vault::wallet_name_exists(name, vault_root);
+    if (!exists) return std::unexpected(exists.error());
+    if (*exists) return std::unexpected(QelLibError::wallet_name_exists(std::string(name)));
+    return {};
+}
+
+std::expected<SecretBytes, QelLibError> random_key() {
+    Bytes random_bytes(32);
+    if (auto r = qel_signer::fill_random(random_bytes); !r) {
+        qel_signer::wipe(random_bytes.data(), random_bytes.size());
+        return std::unexpected(QelLibError::invalid_input("failed to generate random key: " + r.error()));
+    }
+    return SecretBytes(std::move(random_bytes));
+}
+
+std::expected<WalletInfo, QelLibError> save_key_pair_wallet(std::string_view name, const KeyPair& pair,
+                                                           OptText passphrase, const OptPath& vault_root) {
+    std::vector<WalletAccount> accounts;
+    accounts.reserve(qel_core::UNIVERSAL_ORDER.size());
+    for (const ChainType type : qel_core::UNIVERSAL_ORDER) {
+        const auto signer = qel_signer::signer_for_chain(type);
+        const SecretBytes& key = signer->curve() == Curve::Secp256k1 ? pair.secp256k1 : pair.ed25519;
+        auto address = signer->derive_address(key.as_slice());
+        if (!address) return std::unexpected(address.error());
+        std::string chain_id(qel_core::default_chain_for_type(type).chain_id);
+        accounts.push_back(WalletAccount{
+            .account_id = chain_id + ":" + *address,
+            .address = std::move(*address),
+            .chain_id = std::move(chain_id),
+            .derivation_path = {},
+        });
+    }
+    const SecretBytes plaintext = key_pair_plaintext(pair);
+    return seal_and_save(name, passphrase, std::move(accounts), plaintext.as_slice(), KeyType::PrivateKey,
+                         vault_root);
+}
 
 std::expected<std::string, QelLibError> generate_mnemonic(std::uint32_t words) {
     if (words != 12 && words != 24) return std::unexpected(QelLibError::invalid_input("words must be 12 or 24"));
@@ -173,12 +196,8 @@ std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_vie
             if (!resolved) return std::unexpected(resolved.error());
             curve = qel_signer::signer_for_chain(resolved->chain_type)->curve();
         }
-        Bytes random_bytes(32);
-        if (auto r = qel_signer::fill_random(random_bytes); !r) {
-            qel_signer::wipe(random_bytes.data(), random_bytes.size());
-            return std::unexpected(QelLibError::invalid_input("failed to generate random key: " + r.error()));
-        }
-        SecretBytes random_key(std::move(random_bytes));
+        auto random = random_key();
+        if (!random) return std::unexpected(random.error());
         const OptText other_hex = curve == Curve::Secp256k1 ? ed25519_key : secp256k1_key;
         SecretBytes other;
         if (other_hex) {
@@ -186,7 +205,7 @@ std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_vie
             if (!decoded) return std::unexpected(decoded.error());
             other = std::move(*decoded);
         } else {
-            other = std::move(random_key);
+            other = std::move(*random);
         }
         if (curve == Curve::Secp256k1) {
             pair.secp256k1 = std::move(*given);
@@ -197,24 +216,7 @@ std::expected<WalletInfo, QelLibError> import_wallet_private_key(std::string_vie
         }
     }
 
-    std::vector<WalletAccount> accounts;
-    accounts.reserve(qel_core::UNIVERSAL_ORDER.size());
-    for (const ChainType type : qel_core::UNIVERSAL_ORDER) {
-        const auto signer = qel_signer::signer_for_chain(type);
-        const SecretBytes& key = signer->curve() == Curve::Secp256k1 ? pair.secp256k1 : pair.ed25519;
-        auto address = signer->derive_address(key.as_slice());
-        if (!address) return std::unexpected(address.error());
-        std::string chain_id(qel_core::default_chain_for_type(type).chain_id);
-        accounts.push_back(WalletAccount{
-            .account_id = chain_id + ":" + *address,
-            .address = std::move(*address),
-            .chain_id = std::move(chain_id),
-            .derivation_path = {},
-        });
-    }
-    const SecretBytes plaintext = key_pair_plaintext(pair);
-    return seal_and_save(name, passphrase, std::move(accounts), plaintext.as_slice(), KeyType::PrivateKey,
-                         vault_root);
+    return save_key_pair_wallet(name, pair, passphrase, vault_root);
 }
 
 std::expected<SecretBytes, QelLibError> decode_hex_key(std::string_view text) {

@@ -44,6 +44,15 @@ using OptIndex = std::optional<std::uint32_t>;
     const OptPath& vault_root, OptText secp256k1_key, OptText ed25519_key);
 // Hex key with an optional "0x" prefix: InvalidInput "invalid hex private key: ...".
 [[nodiscard]] std::expected<qel_signer::SecretBytes, QelLibError> decode_hex_key(std::string_view text);
+// Fails with WalletNameExists when a wallet of this name is in the vault.
+[[nodiscard]] std::expected<void, QelLibError> check_name_free(std::string_view name, const OptPath& vault_root);
+// 32 bytes from the OS: InvalidInput "failed to generate random key: ..." when it fails.
+[[nodiscard]] std::expected<qel_signer::SecretBytes, QelLibError> random_key();
+// The common tail of the private-key imports: each family's address from the
+// key of its curve, then the pair sealed and saved as a private-key wallet.
+[[nodiscard]] std::expected<WalletInfo, QelLibError> save_key_pair_wallet(std::string_view name, const KeyPair& pair,
+                                                                        OptText passphrase,
+                                                                        const OptPath& vault_root);
 [[nodiscard]] WalletInfo wallet_to_info(const qel_core::EncryptedWallet& wallet);
 // The same, taking the record's texts instead of copying them.
 [[nodiscard]] WalletInfo wallet_to_info(qel_core::EncryptedWallet&& wallet);
@@ -74,6 +83,52 @@ using OptIndex = std::optional<std::uint32_t>;
                                                                 std::string_view message, OptText passphrase,
                                                                 OptText encoding, OptIndex index,
                                                                 const OptPath& vault_root);
+
+// Reads the bytes of a message by `encoding`: absent or "utf8" as given, "hex"
+// decoded (InvalidInput "invalid hex message: ..."); anything else is
+// InvalidInput "unsupported encoding: <e> (use 'utf8' or 'hex')".
+[[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> message_bytes(std::string_view message, OptText encoding);
+
+// Seals the wallet's secret anew under new_passphrase (fresh salt and nonce,
+// default scrypt parameters) and saves it in place; everything else about
+// the wallet stays. A wrong old passphrase fails as export_wallet does and
+// writes nothing.
+[[nodiscard]] std::expected<WalletInfo, QelLibError> change_passphrase(std::string_view name_or_id,
+                                                                     std::string_view old_passphrase,
+                                                                     std::string_view new_passphrase,
+                                                                     const OptPath& vault_root);
+
+// Whether `signature_hex` is sign_message's signature of `message` (read by
+// `encoding` as there) on `chain` by the claimed address and/or public key.
+// false when it does not match; InvalidInput for malformed input
+// ("invalid hex signature: ...", "invalid hex public key: ...", and the
+// texts of qel_signer::verify::verify_message).
+[[nodiscard]] std::expected<bool, QelLibError> verify_message(std::string_view chain, std::string_view message,
+                                                            std::string_view signature_hex, OptText address,
+                                                            OptText public_key_hex, OptText encoding);
+
+// Signs EIP-712 typed data (JSON text) with the wallet's EVM key: v is 27 or
+// 28 as for sign_message. Only EVM chains; a domain chainId must be the
+// chain's. The data is checked before the wallet is opened.
+[[nodiscard]] std::expected<SignResult, QelLibError> sign_typed_data(std::string_view wallet, std::string_view chain,
+                                                                   std::string_view typed_data_json,
+                                                                   OptText passphrase, OptIndex index,
+                                                                   const OptPath& vault_root);
+
+// Imports the key of an encrypted Ethereum keystore (version 3) as a
+// private-key wallet, as import_wallet_private_key does for an EVM key.
+[[nodiscard]] std::expected<WalletInfo, QelLibError> import_wallet_keystore(std::string_view name,
+                                                                          std::string_view keystore_json,
+                                                                          std::string_view keystore_password,
+                                                                          OptText passphrase,
+                                                                          const OptPath& vault_root);
+// The keystore JSON text of the wallet's EVM key (at `index` for a mnemonic
+// wallet), sealed under keystore_password, which defaults to the passphrase.
+[[nodiscard]] std::expected<std::string, QelLibError> export_wallet_keystore(std::string_view name_or_id,
+                                                                           OptText passphrase,
+                                                                           OptText keystore_password,
+                                                                           OptIndex index,
+                                                                           const OptPath& vault_root);
 
 // A chain name or CAIP-2 id resolved, or InvalidInput with the resolver's message.
 [[nodiscard]] std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain);

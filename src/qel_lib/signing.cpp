@@ -25,7 +25,12 @@ using qel_signer::SecretBytes;
 
 namespace {
 
-// Reads the bytes to be signed by `encoding`: absent or "utf8" as given, "hex" decoded.
+SignResult to_sign_result(const qel_signer::SignOutput& output) {
+    return SignResult{.signature = qel_signer::hex_encode(output.signature), .recovery_id = output.recovery_id};
+}
+
+}  // namespace
+
 std::expected<Bytes, QelLibError> message_bytes(std::string_view message, OptText encoding) {
     if (!encoding || *encoding == "utf8") return Bytes(message.begin(), message.end());
     if (*encoding == "hex") {
@@ -36,12 +41,6 @@ std::expected<Bytes, QelLibError> message_bytes(std::string_view message, OptTex
     return std::unexpected(
         QelLibError::invalid_input("unsupported encoding: " + std::string(*encoding) + " (use 'utf8' or 'hex')"));
 }
-
-SignResult to_sign_result(const qel_signer::SignOutput& output) {
-    return SignResult{.signature = qel_signer::hex_encode(output.signature), .recovery_id = output.recovery_id};
-}
-
-}  // namespace
 
 std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain) {
     auto resolved = qel_core::parse_chain(chain);
