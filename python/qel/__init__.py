@@ -25,20 +25,32 @@ from qel._native import (  # noqa: E402
     sign_message,
     sign_transaction,
 )
+from qel._extras import (  # noqa: E402
+    change_passphrase,
+    export_wallet_keystore,
+    import_wallet_keystore,
+    sign_typed_data,
+    verify_message,
+)
 
 __all__ = [
     "PanicException",
+    "change_passphrase",
     "create_wallet",
     "delete_wallet",
     "derive_address",
     "export_wallet",
+    "export_wallet_keystore",
     "generate_mnemonic",
     "get_wallet",
     "import_wallet_mnemonic",
+    "import_wallet_keystore",
     "import_wallet_private_key",
     "list_wallets",
     "rename_wallet",
     "sign_and_send",
     "sign_message",
     "sign_transaction",
+    "sign_typed_data",
+    "verify_message",
 ]

@@ -3,20 +3,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cstdint>
-
-#include "frame.hpp"
+#include "module_init.hpp"
 #include "wrappers.hpp"
 
 namespace {
 
-template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
-PyCFunction as_cfunction() {
-    // CPython calls through PyCFunction and dispatches on ml_flags.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
-constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
+using qel_py::as_cfunction;
+constexpr int kFlags = qel_py::kFunctionFlags;
 
 // Each docstring starts with the text signature so inspect.signature() works.
 PyMethodDef kFunctions[] = {
@@ -78,39 +71,8 @@ PyModuleDef kModule = {
     nullptr,
 };
 
-// The one module object of the process and the interpreter it belongs to.
-PyObject* g_module = nullptr;
-std::int64_t g_owner_interpreter = -1;
-
-PyObject* create_module() {
-    qel_py::Ref module{PyModule_Create2(&kModule, PYTHON_API_VERSION)};
-    if (!module) return nullptr;
-    qel_py::Ref module_name{PyModule_GetNameObject(module.get())};
-    if (!module_name) return nullptr;
-    for (PyMethodDef& def : kFunctions) {
-        qel_py::Ref function{PyCFunction_NewEx(&def, nullptr, module_name.get())};
-        if (!function || PyModule_AddObjectRef(module.get(), def.ml_name, function.get()) < 0) return nullptr;
-    }
-    return module.release();
-}
+qel_py::ModuleHome g_home;
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__native() {
-    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (interpreter < 0) return nullptr;
-    if (g_module != nullptr) {
-        if (interpreter != g_owner_interpreter) {
-            PyErr_Format(PyExc_ImportError,
-                         "qel._native is already loaded in interpreter %lld and cannot be loaded in interpreter "
-                         "%lld: it supports one interpreter per process",
-                         static_cast<long long>(g_owner_interpreter), static_cast<long long>(interpreter));
-            return nullptr;
-        }
-        return Py_NewRef(g_module);
-    }
-    g_module = create_module();
-    if (g_module == nullptr) return nullptr;
-    g_owner_interpreter = interpreter;
-    return Py_NewRef(g_module);
-}
+PyMODINIT_FUNC PyInit__native() { return qel_py::init_module(kModule, kFunctions, g_home); }

@@ -1,0 +1,50 @@
+"""Wallet operations beyond the core set: passphrase changes, signature checks, typed data, keystores."""
+
+from qel._native import SignatureDict, WalletDict
+
+def change_passphrase(
+    name_or_id: str,
+    old_passphrase: str,
+    new_passphrase: str,
+    vault_path_opt: str | None = None,
+) -> WalletDict:
+    """Re-encrypt a wallet's secret under a new passphrase (same wallet, same addresses)."""
+
+def verify_message(
+    chain: str,
+    message: str,
+    signature_hex: str,
+    address: str | None = None,
+    public_key_hex: str | None = None,
+    encoding: str | None = None,
+) -> bool:
+    """Check a signature made by sign_message against an address or public key; True or False."""
+
+def sign_typed_data(
+    wallet: str,
+    chain: str,
+    typed_data_json: str,
+    passphrase: str | None = None,
+    index: int | None = None,
+    vault_path_opt: str | None = None,
+) -> SignatureDict:
+    """Sign EIP-712 typed data (JSON text) with the wallet's EVM key."""
+
+def import_wallet_keystore(
+    name: str,
+    keystore_json: str,
+    keystore_password: str,
+    passphrase: str | None = None,
+    vault_path_opt: str | None = None,
+) -> WalletDict:
+    """Import the key of an encrypted Ethereum keystore (version 3) as a private-key wallet."""
+
+def export_wallet_keystore(
+    name_or_id: str,
+    passphrase: str | None = None,
+    keystore_password: str | None = None,
+    index: int | None = None,
+    vault_path_opt: str | None = None,
+) -> str:
+    """Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).
+    The keystore password defaults to the wallet passphrase."""

@@ -1,0 +1,53 @@
+// The _extras extension module: the operations beyond the original thirteen,
+// on the same call frame as _native.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "extras_wrappers.hpp"
+#include "module_init.hpp"
+
+namespace {
+
+using qel_py::as_cfunction;
+namespace extras = qel_py::extras;
+constexpr int kFlags = qel_py::kFunctionFlags;
+
+// Each docstring starts with the text signature so inspect.signature() works.
+PyMethodDef kFunctions[] = {
+    {"change_passphrase", as_cfunction<extras::change_passphrase>(), kFlags,
+     "change_passphrase(name_or_id, old_passphrase, new_passphrase, vault_path_opt=None)\n--\n\n"
+     "Re-encrypt a wallet's secret under a new passphrase (same wallet, same addresses)."},
+    {"verify_message", as_cfunction<extras::verify_message>(), kFlags,
+     "verify_message(chain, message, signature_hex, address=None, public_key_hex=None, encoding=None)\n--\n\n"
+     "Check a signature made by sign_message against an address or public key; True or False."},
+    {"sign_typed_data", as_cfunction<extras::sign_typed_data>(), kFlags,
+     "sign_typed_data(wallet, chain, typed_data_json, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"
+     "Sign EIP-712 typed data (JSON text) with the wallet's EVM key."},
+    {"import_wallet_keystore", as_cfunction<extras::import_wallet_keystore>(), kFlags,
+     "import_wallet_keystore(name, keystore_json, keystore_password, passphrase=None, vault_path_opt=None)\n--\n\n"
+     "Import the key of an encrypted Ethereum keystore (version 3) as a private-key wallet."},
+    {"export_wallet_keystore", as_cfunction<extras::export_wallet_keystore>(), kFlags,
+     "export_wallet_keystore(name_or_id, passphrase=None, keystore_password=None, index=None, "
+     "vault_path_opt=None)\n--\n\n"
+     "Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).\n"
+     "The keystore password defaults to the wallet passphrase."},
+};
+
+// m_size 0, as for _native: every import comes to PyInit__extras.
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT,
+    "_extras",
+    "Wallet operations beyond the core set: passphrase changes, signature checks, typed data, keystores.",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+qel_py::ModuleHome g_home;
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__extras() { return qel_py::init_module(kModule, kFunctions, g_home); }

@@ -1,0 +1,112 @@
+#include "extras_wrappers.hpp"
+
+#include "frame.hpp"
+#include "qel_lib/ops.hpp"
+#include "results.hpp"
+
+namespace qel_py::extras {
+
+namespace {
+
+namespace ops = qel_lib::ops;
+using ops::OptIndex;
+using ops::OptPath;
+using ops::OptText;
+using K = ParamKind;
+
+// ---- typed bodies ----
+
+PyObject* change_passphrase_impl(std::string_view name_or_id, std::string_view old_passphrase,
+                                 std::string_view new_passphrase, const OptPath& vault) {
+    auto r = ops::change_passphrase(name_or_id, old_passphrase, new_passphrase, vault);
+    return finish(r, wallet_dict);
+}
+
+PyObject* verify_message_impl(std::string_view chain, std::string_view message, std::string_view signature_hex,
+                              OptText address, OptText public_key_hex, OptText encoding) {
+    auto r = ops::verify_message(chain, message, signature_hex, address, public_key_hex, encoding);
+    return finish(r, bool_result);
+}
+
+PyObject* sign_typed_data_impl(std::string_view wallet, std::string_view chain, std::string_view typed_data_json,
+                               OptText passphrase, OptIndex index, const OptPath& vault) {
+    auto r = ops::sign_typed_data(wallet, chain, typed_data_json, passphrase, index, vault);
+    return finish(r, signature_dict);
+}
+
+PyObject* import_wallet_keystore_impl(std::string_view name, std::string_view keystore_json,
+                                      std::string_view keystore_password, OptText passphrase, const OptPath& vault) {
+    auto r = ops::import_wallet_keystore(name, keystore_json, keystore_password, passphrase, vault);
+    return finish(r, wallet_dict);
+}
+
+PyObject* export_wallet_keystore_impl(std::string_view name_or_id, OptText passphrase, OptText keystore_password,
+                                      OptIndex index, const OptPath& vault) {
+    auto r = ops::export_wallet_keystore(name_or_id, passphrase, keystore_password, index, vault);
+    return finish(r, text_result);
+}
+
+// ---- parameter tables ----
+
+constexpr Param kChangePassphrase[] = {{"name_or_id", K::Text},
+                                       {"old_passphrase", K::Text},
+                                       {"new_passphrase", K::Text},
+                                       {"vault_path_opt", K::OptPath}};
+constexpr Param kVerifyMessage[] = {{"chain", K::Text},          {"message", K::Text},
+                                    {"signature_hex", K::Text},  {"address", K::OptText},
+                                    {"public_key_hex", K::OptText}, {"encoding", K::OptText}};
+constexpr Param kSignTypedData[] = {{"wallet", K::Text},          {"chain", K::Text},
+                                    {"typed_data_json", K::Text}, {"passphrase", K::OptText},
+                                    {"index", K::OptCount},       {"vault_path_opt", K::OptPath}};
+constexpr Param kImportWalletKeystore[] = {{"name", K::Text},
+                                           {"keystore_json", K::Text},
+                                           {"keystore_password", K::Text},
+                                           {"passphrase", K::OptText},
+                                           {"vault_path_opt", K::OptPath}};
+constexpr Param kExportWalletKeystore[] = {{"name_or_id", K::Text},
+                                           {"passphrase", K::OptText},
+                                           {"keystore_password", K::OptText},
+                                           {"index", K::OptCount},
+                                           {"vault_path_opt", K::OptPath}};
+
+const Signature kChangePassphraseSig{"change_passphrase", kChangePassphrase, 3};
+const Signature kVerifyMessageSig{"verify_message", kVerifyMessage, 3};
+const Signature kSignTypedDataSig{"sign_typed_data", kSignTypedData, 3};
+const Signature kImportWalletKeystoreSig{"import_wallet_keystore", kImportWalletKeystore, 3};
+const Signature kExportWalletKeystoreSig{"export_wallet_keystore", kExportWalletKeystore, 1};
+
+}  // namespace
+
+// ---- entry points: bind by table, then hand typed values to the body ----
+
+PyObject* change_passphrase(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kChangePassphraseSig, args, nargs, kwnames, [](const Arguments& a) {
+        return change_passphrase_impl(a.text(0), a.text(1), a.text(2), a.opt_path(3));
+    });
+}
+
+PyObject* verify_message(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kVerifyMessageSig, args, nargs, kwnames, [](const Arguments& a) {
+        return verify_message_impl(a.text(0), a.text(1), a.text(2), a.opt_text(3), a.opt_text(4), a.opt_text(5));
+    });
+}
+
+PyObject* sign_typed_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kSignTypedDataSig, args, nargs, kwnames, [](const Arguments& a) {
+        return sign_typed_data_impl(a.text(0), a.text(1), a.text(2), a.opt_text(3), a.opt_count(4), a.opt_path(5));
+    });
+}
+
+PyObject* import_wallet_keystore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kImportWalletKeystoreSig, args, nargs, kwnames, [](const Arguments& a) {
+        return import_wallet_keystore_impl(a.text(0), a.text(1), a.text(2), a.opt_text(3), a.opt_path(4));
+    });
+}
+
+PyObject* export_wallet_keystore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kExportWalletKeystoreSig, args, nargs, kwnames, [](const Arguments& a) {
+        return export_wallet_keystore_impl(a.text(0), a.opt_text(1), a.opt_text(2), a.opt_count(3), a.opt_path(4));
+    });
+}
+
+}  // namespace qel_py::extras
