@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import base64
+import hashlib
 import json
 import subprocess
 import sys
@@ -29,6 +30,74 @@ VECTOR = load("eip1559.json")["vectors"][0]
 
 def wallet_files(vault: Path) -> list[Path]:
     return sorted((vault / "wallets").glob("*.json"))
+
+
+def b58encode(data: bytes) -> str:
+    n = int.from_bytes(data, "big")
+    out = ""
+    while n:
+        n, digit = divmod(n, 58)
+        out = _B58[digit] + out
+    return "1" * (len(data) - len(data.lstrip(b"\0"))) + out
+
+
+def b58check_encode(payload: bytes) -> str:
+    return b58encode(payload + hashlib.sha256(hashlib.sha256(payload).digest()).digest()[:4])
+
+
+_BECH32 = "qpzry9x8gf2tvdw0s3jn54khce6mua7l"
+
+
+def _bech32_polymod(values: list[int]) -> int:
+    chk = 1
+    for v in values:
+        top = chk >> 25
+        chk = (chk & 0x1FFFFFF) << 5 ^ v
+        for i, g in enumerate((0x3B6A57B2, 0x26508E6D, 0x1EA119FA, 0x3D4233DD, 0x2A1462B3)):
+            chk ^= g if (top >> i) & 1 else 0
+    return chk
+
+
+def _hrp_expand(hrp: str) -> list[int]:
+    return [ord(c) >> 5 for c in hrp] + [0] + [ord(c) & 31 for c in hrp]
+
+
+def bech32_encode(hrp: str, data5: list[int]) -> str:
+    poly = _bech32_polymod(_hrp_expand(hrp) + data5 + [0] * 6) ^ 1
+    return hrp + "1" + "".join(_BECH32[d] for d in data5 + [(poly >> 5 * (5 - i)) & 31 for i in range(6)])
+
+
+def bech32_decode(text: str) -> tuple[str, list[int]]:
+    hrp, _, rest = text.lower().rpartition("1")
+    data5 = [_BECH32.index(c) for c in rest]
+    assert _bech32_polymod(_hrp_expand(hrp) + data5) == 1, text
+    return hrp, data5[:-6]
+
+
+def convert_bits(data: list[int] | bytes, frm: int, to: int, pad: bool) -> list[int]:
+    acc, bits, out = 0, 0, []
+    for v in data:
+        acc, bits = acc << frm | v, bits + frm
+        while bits >= to:
+            bits -= to
+            out.append(acc >> bits & (1 << to) - 1)
+    if pad and bits:
+        out.append(acc << (to - bits) & (1 << to) - 1)
+    return out
+
+
+def crc16_xmodem(data: bytes) -> int:
+    crc = 0
+    for b in data:
+        crc ^= b << 8
+        for _ in range(8):
+            crc = (crc << 1 ^ 0x1021 if crc & 0x8000 else crc << 1) & 0xFFFF
+    return crc
+
+
+def ton_address(flags: int, workchain: int, account_id: bytes) -> str:
+    raw = bytes([flags, workchain & 0xFF]) + account_id
+    return base64.urlsafe_b64encode(raw + crc16_xmodem(raw).to_bytes(2, "big")).decode().rstrip("=")
 
 
 # The stand-in endpoint runs in its own process: the library holds the

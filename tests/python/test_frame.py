@@ -16,6 +16,7 @@ import sys
 import pytest
 
 import qel
+import qel._extras as extras
 import qel._native as native
 
 # name, text signature, description
@@ -44,8 +45,22 @@ TABLE = [
      "Sign and broadcast a transaction."),
 ]
 NAMES = [row[0] for row in TABLE]
-PARAMS = {name: [p.split("=")[0] for p in sig[1:-1].split(", ")] for name, sig, _ in TABLE}
-REQUIRED = {name: sum("=" not in p for p in sig[1:-1].split(", ")) for name, sig, _ in TABLE}
+EXTRAS = [  # qel._extras, on the same binder
+    ("change_passphrase", "(name_or_id, old_passphrase, new_passphrase, vault_path_opt=None)",
+     "Re-encrypt a wallet's secret under a new passphrase (same wallet, same addresses)."),
+    ("verify_message", "(chain, message, signature_hex, address=None, public_key_hex=None, encoding=None)",
+     "Check a signature made by sign_message against an address or public key; True or False."),
+    ("sign_typed_data", "(wallet, chain, typed_data_json, passphrase=None, index=None, vault_path_opt=None)",
+     "Sign EIP-712 typed data (JSON text) with the wallet's EVM key."),
+    ("import_wallet_keystore", "(name, keystore_json, keystore_password, passphrase=None, vault_path_opt=None)",
+     "Import the key of an encrypted Ethereum keystore (version 3) as a private-key wallet."),
+    ("export_wallet_keystore", "(name_or_id, passphrase=None, keystore_password=None, index=None, vault_path_opt=None)",
+     "Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).\n"
+     "The keystore password defaults to the wallet passphrase."),
+]
+EXTRA_NAMES = [row[0] for row in EXTRAS]
+PARAMS = {name: [p.split("=")[0] for p in sig[1:-1].split(", ")] for name, sig, _ in TABLE + EXTRAS}
+REQUIRED = {name: sum("=" not in p for p in sig[1:-1].split(", ")) for name, sig, _ in TABLE + EXTRAS}
 COUNTS = {"index", "words"}
 
 
@@ -82,7 +97,7 @@ def binding_failures():
                  (2**32, OverflowError, "out of range integral type conversion attempted"),
                  (-(2**63) - 1, OverflowError, "Python int too large to convert to C long"),
                  (2**64, OverflowError, "Python int too large to convert to C long")]
-    for name in NAMES:
+    for name in NAMES + EXTRA_NAMES:
         params, n, req = PARAMS[name], len(PARAMS[name]), REQUIRED[name]
         rows += [(name, ["x"] * given, {}, TypeError, missing(name, params[given:req])) for given in range(req)]
         rows += [
@@ -103,9 +118,11 @@ def binding_failures():
     return [pytest.param(*row, id=f"{row[0]}-{i}") for i, row in enumerate(rows)]
 
 
-@pytest.mark.parametrize("name,signature,description", TABLE, ids=NAMES)
-def test_signature_and_docstring(name, signature, description):
-    func = getattr(native, name)
+@pytest.mark.parametrize("module,name,signature,description",
+                         [(native, *row) for row in TABLE] + [(extras, *row) for row in EXTRAS],
+                         ids=NAMES + EXTRA_NAMES)
+def test_signature_and_docstring(module, name, signature, description):
+    func = getattr(module, name)
     assert (func.__name__, str(inspect.signature(func)), func.__doc__) == (name, signature, description)
     assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in inspect.signature(func).parameters.values())
 
@@ -113,8 +130,10 @@ def test_signature_and_docstring(name, signature, description):
 def test_module_surface():
     assert (native.__name__, native.__doc__) == ("qel._native", "Python module definition.")
     assert [k for k in vars(native) if not k.startswith("__")] == NAMES
-    assert sorted(qel.__all__) == sorted(NAMES + ["PanicException"])
+    assert (extras.__name__, [k for k in vars(extras) if not k.startswith("__")]) == ("qel._extras", EXTRA_NAMES)
+    assert sorted(qel.__all__) == sorted(NAMES + EXTRA_NAMES + ["PanicException"])
     assert all(getattr(qel, name) is getattr(native, name) for name in NAMES)
+    assert all(getattr(qel, name) is getattr(extras, name) for name in EXTRA_NAMES)
     assert issubclass(qel.PanicException, BaseException) and not issubclass(qel.PanicException, Exception)
 
 
@@ -147,7 +166,7 @@ def test_binding_failures(name, args, kwargs, exc, message, tmp_path, monkeypatc
     if "vault_path_opt" in PARAMS[name][len(args):] and "vault_path_opt" not in kwargs:
         kwargs = {**kwargs, "vault_path_opt": "vault"}
     with pytest.raises(exc) as info:
-        getattr(native, name)(*args, **kwargs)
+        getattr(qel, name)(*args, **kwargs)
     assert (type(info.value), str(info.value)) == (exc, message)
     assert list(tmp_path.iterdir()) == []
 

@@ -1,0 +1,79 @@
+"""Ethereum keystores in and out, against the published vectors and eth-account."""
+
+from __future__ import annotations
+
+import json
+import uuid
+from pathlib import Path
+
+import pytest
+from eth_account import Account
+
+import qel
+from _support import ABANDON, UNIVERSAL_CHAIN_IDS, known_accounts, load
+
+KEYSTORES = load("keystore-v3.json")
+KNOWN = known_accounts()
+
+
+def wallet_files(vault: str) -> list[str]:
+    wallets = Path(vault) / "wallets"
+    return sorted(p.name for p in wallets.iterdir()) if wallets.exists() else []
+
+
+@pytest.mark.parametrize("vector", KEYSTORES["vectors"], ids=lambda v: v["kdf"])
+def test_published_vectors_import_to_their_address(vector: dict, vault_dir: Path) -> None:
+    vault = str(vault_dir)
+    wallet = qel.import_wallet_keystore("imported", json.dumps(vector["keystore"]), KEYSTORES["password"],
+                                        passphrase="pw", vault_path_opt=vault)
+    assert [a["chain_id"] for a in wallet["accounts"]] == UNIVERSAL_CHAIN_IDS
+    assert wallet["accounts"][0]["address"] == KEYSTORES["address"]
+    assert all(a["derivation_path"] == "" for a in wallet["accounts"])
+    if vector["kdf"] == "pbkdf2":
+        stored = json.loads(qel.export_wallet("imported", passphrase="pw", vault_path_opt=vault))
+        assert stored["secp256k1"] == KEYSTORES["private_key"]
+
+
+@pytest.mark.parametrize("kdf", ["scrypt", "pbkdf2"])
+def test_imports_what_eth_account_writes(kdf: str, vault_dir: Path) -> None:
+    key = bytes(range(1, 33))
+    # Foreign files may be cheaper than ours; any cost within the limits is read.
+    keystore = Account.encrypt(key, "kspw", kdf=kdf, iterations=1024 if kdf == "scrypt" else 4096)
+    wallet = qel.import_wallet_keystore("k", json.dumps(keystore), "kspw", vault_path_opt=str(vault_dir))
+    assert wallet["accounts"][0]["address"] == Account.from_key(key).address
+
+
+def test_export_decrypts_with_eth_account(vault_dir: Path) -> None:
+    vault = str(vault_dir)
+    qel.import_wallet_mnemonic("m", ABANDON, passphrase="pw", vault_path_opt=vault)
+    default = json.loads(qel.export_wallet_keystore("m", passphrase="pw", vault_path_opt=vault))
+    assert Account.decrypt(default, "pw").hex() == KNOWN[("evm", 0)]["private_key_hex"]
+    assert default["address"] == KNOWN[("evm", 0)]["address"][2:].lower()
+    assert default["version"] == 3 and uuid.UUID(default["id"]).version == 4
+    params = default["crypto"]["kdfparams"]
+    assert (default["crypto"]["kdf"], params["n"], params["r"], params["p"], params["dklen"]) == ("scrypt", 262144,
+                                                                                                    8, 1, 32)
+    other = qel.export_wallet_keystore("m", passphrase="pw", keystore_password="other", index=1, vault_path_opt=vault)
+    assert Account.decrypt(other, "other").hex() == KNOWN[("evm", 1)]["private_key_hex"]
+
+
+def test_failures_write_nothing(vault_dir: Path) -> None:
+    vault = str(vault_dir)
+    good = json.dumps(Account.encrypt(bytes(range(1, 33)), "kspw", kdf="pbkdf2", iterations=4096))
+    qel.import_wallet_keystore("taken", good, "kspw", vault_path_opt=vault)
+    before = wallet_files(vault)
+    cases = [
+        (("taken", good, "kspw"), "wallet name already exists: 'taken'"),
+        (("new", good, "wrong"), "decryption failed: keystore password is wrong or the file is corrupted"),
+        (("new", json.dumps({"version": 3}), "kspw"), "invalid input: invalid keystore: missing field `crypto`"),
+    ]
+    for args, message in cases:
+        with pytest.raises(RuntimeError) as e:
+            qel.import_wallet_keystore(*args, vault_path_opt=vault)
+        assert str(e.value) == message
+    for kwargs, message in [({"passphrase": "wrong"}, "decryption failed: aead::Error"),
+                            ({"name_or_id": "nobody"}, "wallet not found: 'nobody'")]:
+        with pytest.raises(RuntimeError) as e:
+            qel.export_wallet_keystore(**{"name_or_id": "taken", **kwargs}, vault_path_opt=vault)
+        assert str(e.value) == message
+    assert wallet_files(vault) == before

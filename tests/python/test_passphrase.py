@@ -1,0 +1,93 @@
+"""change_passphrase: same wallet under a new passphrase, atomically."""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import os
+import random
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+
+import qel
+from _support import ABANDON
+
+
+def wallet_file(vault: str, wallet_id: str) -> Path:
+    return Path(vault) / "wallets" / f"{wallet_id}.json"
+
+
+def test_reseals_the_same_wallet_with_todays_parameters(vault_dir: Path) -> None:
+    vault = str(vault_dir)
+    wallet = qel.import_wallet_mnemonic("w", ABANDON, passphrase="old", index=2, vault_path_opt=vault)
+    # An envelope written with a costlier p than ours, sealed independently.
+    path = wallet_file(vault, wallet["id"])
+    stored = json.loads(path.read_text())
+    salt, iv = os.urandom(32), os.urandom(12)
+    key = hashlib.scrypt(b"old", salt=salt, n=2**18, r=8, p=2, maxmem=2**30, dklen=32)
+    sealed = AESGCM(key).encrypt(iv, ABANDON.encode(), None)
+    stored["crypto"] = {"cipher": "aes-256-gcm", "cipherparams": {"iv": iv.hex()}, "ciphertext": sealed[:-16].hex(),
+                        "auth_tag": sealed[-16:].hex(), "kdf": "scrypt",
+                        "kdfparams": {"dklen": 32, "n": 2**18, "r": 8, "p": 2, "salt": salt.hex()}}
+    path.write_text(json.dumps(stored))
+
+    assert qel.change_passphrase(wallet["name"], "old", "new", vault_path_opt=vault) == wallet
+    after = json.loads(path.read_text())
+    assert {k: v for k, v in after.items() if k != "crypto"} == {k: v for k, v in stored.items() if k != "crypto"}
+    assert after["crypto"]["kdfparams"]["p"] == 1 and after["crypto"]["kdfparams"]["salt"] != salt.hex()
+    assert qel.export_wallet(wallet["id"], passphrase="new", vault_path_opt=vault) == ABANDON
+    with pytest.raises(RuntimeError) as e:
+        qel.export_wallet(wallet["id"], passphrase="old", vault_path_opt=vault)
+    assert str(e.value) == "decryption failed: aead::Error"
+
+
+def test_failures_leave_the_file_untouched(vault_dir: Path) -> None:
+    vault = str(vault_dir)
+    wallet = qel.import_wallet_private_key("k", "11" * 32, vault_path_opt=vault)
+    before = wallet_file(vault, wallet["id"]).read_bytes()
+    for args, message in [(("k", "wrong", "new"), "decryption failed: aead::Error"),
+                          (("nobody", "", "new"), "wallet not found: 'nobody'")]:
+        with pytest.raises(RuntimeError) as e:
+            qel.change_passphrase(*args, vault_path_opt=vault)
+        assert str(e.value) == message
+    assert wallet_file(vault, wallet["id"]).read_bytes() == before
+
+
+CHANGE_LOOP = """
+import sys, qel
+vault, wallet_id = sys.argv[1], sys.argv[2]
+print("ready", flush=True)
+while True:
+    qel.change_passphrase(wallet_id, "a", "b", vault)
+    qel.change_passphrase(wallet_id, "b", "a", vault)
+"""
+
+
+def test_a_kill_leaves_one_of_the_two_passphrases(vault_dir: Path) -> None:
+    vault = str(vault_dir)
+    wallet = qel.import_wallet_private_key("k", "22" * 32, passphrase="a", vault_path_opt=vault)
+    rng = random.Random(13)
+    for _ in range(5):
+        child = subprocess.Popen([sys.executable, "-c", CHANGE_LOOP, vault, wallet["id"]], stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL)
+        assert child.stdout is not None and child.stdout.readline() == b"ready\n"
+        time.sleep(rng.uniform(0.3, 3.0))
+        os.kill(child.pid, signal.SIGKILL)
+        child.wait()
+        child.stdout.close()
+        assert [w["id"] for w in qel.list_wallets(vault)] == [wallet["id"]]
+        for passphrase in ("a", "b"):
+            try:
+                secret = qel.export_wallet(wallet["id"], passphrase=passphrase, vault_path_opt=vault)
+            except RuntimeError:
+                continue
+            assert json.loads(secret)["secp256k1"] == "22" * 32
+            break
+        else:
+            pytest.fail("the wallet opens with neither passphrase")
