@@ -37,23 +37,32 @@ CryptoError decryption_failed(std::string text) { return {CryptoError::Kind::Dec
 
 // ---- reading ----
 
+// "`name`" and what is wrong with it.
+std::string about(const char* name, std::string_view what) {
+    std::string out = "`";
+    out += name;
+    out += '`';
+    out += what;
+    return out;
+}
+
 std::expected<const json*, std::string> member(const json& object, const char* name) {
     const auto it = object.find(name);
-    if (it == object.end()) return malformed("missing field `" + std::string(name) + "`");
+    if (it == object.end()) return malformed("missing field " + about(name, ""));
     return &*it;
 }
 
 std::expected<const json*, std::string> object_member(const json& object, const char* name) {
     auto m = member(object, name);
     if (!m) return m;
-    if (!(*m)->is_object()) return malformed("`" + std::string(name) + "` must be an object");
+    if (!(*m)->is_object()) return malformed(about(name, " must be an object"));
     return m;
 }
 
 std::expected<std::string, std::string> string_member(const json& object, const char* name) {
     auto m = member(object, name);
     if (!m) return std::unexpected(m.error());
-    if (!(*m)->is_string()) return malformed("`" + std::string(name) + "` must be a string");
+    if (!(*m)->is_string()) return malformed(about(name, " must be a string"));
     return (*m)->get<std::string>();
 }
 
@@ -62,7 +71,7 @@ std::expected<std::uint32_t, std::string> u32_member(const json& object, const c
     if (!m) return std::unexpected(m.error());
     const json& v = **m;
     if (!v.is_number_unsigned() || v.get<std::uint64_t>() > UINT32_MAX) {
-        return malformed("`" + std::string(name) + "` must be an integer from 0 to 4294967295");
+        return malformed(about(name, " must be an integer from 0 to 4294967295"));
     }
     return v.get<std::uint32_t>();
 }
@@ -75,10 +84,10 @@ std::expected<Bytes, std::string> hex_member(const json& object, const char* nam
     std::string_view digits = *text;
     if (digits.starts_with("0x")) digits.remove_prefix(2);
     auto bytes = hex_decode(digits);
-    if (!bytes) return malformed("`" + std::string(name) + "`: " + bytes.error());
+    if (!bytes) return malformed(about(name, ": " + bytes.error()));
     if (size && bytes->size() != *size) {
-        return malformed("`" + std::string(name) + "` must be " + std::to_string(*size) + " bytes, got " +
-                         std::to_string(bytes->size()));
+        return malformed(about(name, " must be " + std::to_string(*size) + " bytes, got " +
+                                         std::to_string(bytes->size())));
     }
     return std::move(*bytes);
 }
