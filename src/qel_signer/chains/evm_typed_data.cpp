@@ -64,10 +64,22 @@ std::optional<Atom> atomic_type(std::string_view name) {
     return std::nullopt;
 }
 
+// Type and field names: identifiers of at most 256 characters, so that no
+// name can make the type strings ambiguous or their handling costly.
 bool is_identifier(std::string_view s) {
     const auto head = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$'; };
-    if (s.empty() || !head(s[0])) return false;
+    if (s.empty() || s.size() > 256 || !head(s[0])) return false;
     return std::all_of(s.begin() + 1, s.end(), [&](char c) { return head(c) || (c >= '0' && c <= '9'); });
+}
+
+// A length inside brackets: a canonical decimal that fits.
+std::optional<std::size_t> array_length(std::string_view digits) {
+    std::size_t length = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+    if (digits.empty() || digits[0] == '0' || ec != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return length;
 }
 
 // The outermost array of a type: "Person[][3]" is 3 of "Person[]".
@@ -83,23 +95,34 @@ std::optional<ArrayOf> outer_array(std::string_view type) {
     const std::string_view inside = type.substr(open + 1, type.size() - open - 2);
     ArrayOf out{type.substr(0, open), std::nullopt};
     if (inside.empty()) return out;
-    std::size_t length = 0;
-    const auto [end, ec] = std::from_chars(inside.data(), inside.data() + inside.size(), length);
-    if (inside[0] == '0' || ec != std::errc{} || end != inside.data() + inside.size()) return std::nullopt;
-    out.length = length;
+    out.length = array_length(inside);
+    if (!out.length) return std::nullopt;
     return out;
 }
 
-// The struct or atomic name under every array suffix; empty when the
-// suffixes are malformed.
-std::string_view base_type(std::string_view type) {
-    while (type.ends_with(']')) {
-        const auto array = outer_array(type);
-        if (!array) return {};
-        type = array->element;
+// The struct or atomic name under a type's array suffixes, and how many
+// suffixes there are; nullopt when a suffix is malformed. One pass.
+struct Shape {
+    std::string_view base;
+    std::size_t dimensions = 0;
+};
+
+std::optional<Shape> shape_of(std::string_view type) {
+    const std::size_t open = type.find('[');
+    Shape out{type.substr(0, open)};
+    for (std::size_t i = open; i < type.size();) {
+        const std::size_t close = type.find(']', i);
+        if (type[i] != '[' || close == std::string_view::npos) return std::nullopt;
+        const std::string_view inside = type.substr(i + 1, close - i - 1);
+        if (!inside.empty() && !array_length(inside)) return std::nullopt;
+        ++out.dimensions;
+        i = close + 1;
     }
-    return type;
+    return out;
 }
+
+// The base name of a type read_types has accepted.
+std::string_view base_type(std::string_view type) { return type.substr(0, type.find('[')); }
 
 // ---- integers ----
 
@@ -273,9 +296,14 @@ std::expected<Types, std::string> read_types(const json& doc) {
     }
     for (const auto& [name, fields] : types) {
         for (const Field& f : fields) {
-            const std::string_view base = base_type(f.type);
-            if (!atomic_type(base) && !types.contains(base)) {
+            const auto shape = shape_of(f.type);
+            if (!shape || (!atomic_type(shape->base) && !types.contains(shape->base))) {
                 return fail("types." + name + "." + f.name, "unknown type `" + f.type + "`");
+            }
+            // Values cannot nest deeper, so neither can a type that is to be used.
+            if (shape->dimensions > kMaxTypedDataDepth) {
+                return fail("types." + name + "." + f.name,
+                            "arrays nested deeper than " + std::to_string(kMaxTypedDataDepth) + " levels");
             }
         }
     }

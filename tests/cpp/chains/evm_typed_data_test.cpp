@@ -74,6 +74,8 @@ TEST(TypedData, MalformedDocumentsNameThePlace) {
     const auto one = [&](const std::string& type, const std::string& value) {
         return doc(a + type + R"("})", R"({"a":)" + value + "}");
     };
+    std::string dims33;
+    for (int i = 0; i < 33; ++i) dims33 += "[]";
     struct Case {
         std::string text;
         std::string error;
@@ -95,6 +97,10 @@ TEST(TypedData, MalformedDocumentsNameThePlace) {
         {one("uint", "1"), "types.T.a: unknown type `uint`"},
         {one("bool[01]", "[]"), "types.T.a: unknown type `bool[01]`"},
         {one("bool[", "[]"), "types.T.a: unknown type `bool[`"},
+        {one("bool[]]", "[]"), "types.T.a: unknown type `bool[]]`"},
+        {one("bool" + dims33, "[]"), "types.T.a: arrays nested deeper than 32 levels"},
+        {R"({"types":{")" + std::string(257, 'A') + R"(":[]},"domain":{},"message":{}})",
+         "types: `" + std::string(257, 'A') + "` is not a valid type name"},
         {R"({"types":{"T":[]},"message":{}})", "domain: missing"},
         {R"({"types":{"T":[]},"domain":{}})", "message: missing"},
         {R"({"types":{"T":[]},"primaryType":"U","domain":{},"message":{}})", "primaryType: unknown type `U`"},
