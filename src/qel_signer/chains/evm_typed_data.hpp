@@ -30,13 +30,14 @@ struct TypedDataHashes {
 // Hashes the JSON text of a typed-data document: {"types": {...},
 // "primaryType": "...", "domain": {...}, "message": {...}}.
 //
-// Types are structs of named fields whose types are atomic (address, bool,
-// string, bytes, bytes1..bytes32, uint8..uint256 and int8..int256 in steps
-// of 8), other structs, or arrays of any of these (T[] or T[n], nested);
-// a struct may refer to itself through an array. Without "primaryType" the
-// one struct no other refers to is the message's type. The domain is typed by
-// "EIP712Domain" when declared (its members must then all be declared), else
-// by the standard fields it has, in the standard order.
+// Types are structs of named fields (names are identifiers of at most 256
+// characters) whose types are atomic (address, bool, string, bytes,
+// bytes1..bytes32, uint8..uint256 and int8..int256 in steps of 8), other
+// structs, or arrays of any of these (T[] or T[n], nested, at most 32
+// levels); a struct may refer to itself through an array. Without
+// "primaryType" the one struct no other refers to is the message's type. The
+// domain is typed by "EIP712Domain" when declared (its members must then all
+// be declared), else by the standard fields it has, in the standard order.
 //
 // Values: address "0x" and 40 hex digits (mixed case only with a valid
 // EIP-55 checksum); bool true or false; string as text; bytes and bytesN as
