@@ -59,6 +59,36 @@ def test_failures_leave_the_file_untouched(vault_dir: Path) -> None:
     assert wallet_file(vault, wallet["id"]).read_bytes() == before
 
 
+CHANGE_ONCE = """
+import sys, qel
+print("ready", flush=True)
+try:
+    qel.change_passphrase(sys.argv[2], "a", "b", sys.argv[1])
+except RuntimeError as e:
+    print(e, flush=True)
+"""
+
+
+def test_a_secret_changed_meanwhile_is_not_overwritten(vault_dir: Path) -> None:
+    """The key stretching runs without the writer lock; what another writer saved meanwhile stays."""
+    vault = str(vault_dir)
+    wallet = qel.import_wallet_private_key("k", "33" * 32, passphrase="a", vault_path_opt=vault)
+    other = qel.import_wallet_private_key("other", "44" * 32, passphrase="c", vault_path_opt=vault)
+    path = wallet_file(vault, wallet["id"])
+    stored = json.loads(path.read_text())
+    stored["crypto"] = json.loads(wallet_file(vault, other["id"]).read_text())["crypto"]
+    child = subprocess.Popen([sys.executable, "-c", CHANGE_ONCE, vault, wallet["id"]], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True)
+    assert child.stdout is not None and child.stdout.readline() == "ready\n"
+    time.sleep(0.2)  # the child is stretching the old passphrase by now
+    replacement = path.with_suffix(".tmp")
+    replacement.write_text(json.dumps(stored))
+    os.replace(replacement, path)
+    out, _ = child.communicate(timeout=120)
+    assert out == "invalid input: the wallet's secret was changed by another process meanwhile; nothing was written\n"
+    assert json.loads(path.read_text()) == stored
+
+
 CHANGE_LOOP = """
 import sys, qel
 vault, wallet_id = sys.argv[1], sys.argv[2]
