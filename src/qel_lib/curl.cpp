@@ -172,6 +172,9 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
                                                        const StopRequested& stop_requested,
                                                        std::chrono::seconds time_limit) {
     if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
+    // A Ctrl-C that came while the transaction was being signed stops it
+    // before curl could send anything.
+    if (stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
     const auto deadline = Clock::now() + time_limit;
 
     int out_pipe[2];

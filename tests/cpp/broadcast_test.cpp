@@ -193,6 +193,14 @@ TEST_F(FakeCurl, UrlsCurlWouldMisreadNeverReachIt) {
     EXPECT_TRUE(fs::exists(dir_ / "ran"));
 }
 
+TEST_F(FakeCurl, StopAskedBeforeCurlStartsSendsNothing) {
+    install(": >> '" + (dir_ / "ran").string() + "'\n");
+    const auto r = ops::curl_post_json("http://h/", "{}", [] { return true; });
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), QelLibError::Kind::Interrupted);
+    EXPECT_FALSE(fs::exists(dir_ / "ran"));
+}
+
 // Accepts connections (the kernel completes them) but never answers.
 class SilentListener {
 public:
