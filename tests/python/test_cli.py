@@ -7,24 +7,32 @@ import os
 import pty
 import re
 import select
+import signal
 import subprocess
 import sys
 import time
 import tomllib
+from collections.abc import Callable
 from pathlib import Path
 from typing import NamedTuple
 
 import pytest
+from eth_account import Account
+from eth_account.messages import encode_defunct
+from nacl.signing import SigningKey
 
 import qel
-from _support import ABANDON, FAMILIES, KNOWN, PASS, VECTOR, RpcServer, wallet_files
+from _support import ABANDON, FAMILIES, KNOWN, PASS, VECTOR, RpcServer, load, wallet_files
 from qel.cli.app import build_parser
 
 QEL = str(Path(sys.executable).with_name("qel"))
 SOLANA_KEY = KNOWN[("solana", 0)]["private_key_hex"]
 ENV = {"QEL_PASSPHRASE": PASS}
+NEW_PASS = "the new cli passphrase"
+KEYSTORES = load("keystore-v3.json")
+MAIL = load("eip712.json")["vectors"][0]["typed_data"]
 # Never in error output, and in standard output only where a command exists to show it.
-SECRETS = [PASS, ABANDON, VECTOR["private_key_hex"], SOLANA_KEY]
+SECRETS = [PASS, NEW_PASS, KEYSTORES["password"], ABANDON, VECTOR["private_key_hex"], SOLANA_KEY]
 SHOWS_SECRETS = {"mnemonic", "create", "export"}
 
 
@@ -109,6 +117,11 @@ def test_version_and_help() -> None:
     (["sign-message", "w", "ethereum"], "qel sign-message: error: one of the arguments MESSAGE --file is required"),
     (["sign-message", "w", "ethereum", "m", "--file", "f"],
      "qel sign-message: error: argument --file: not allowed with argument MESSAGE"),
+    (["verify", "ethereum", "00", "m"], "qel verify: error: one of the arguments --address --public-key is required"),
+    (["import", "w", "--keystore", "f", "--private-key"],
+     "qel import: error: --keystore does not go with --private-key, --chain or --index"),
+    (["import", "w", "--keystore-password-file", "f"], "qel import: error: --keystore-password-file goes with --keystore"),
+    (["export", "w", "--index", "1"], "qel export: error: --keystore-password-file and --index go with --keystore"),
 ])
 def test_usage_errors(vault: Path, args: list[str], message: str) -> None:
     run = qel_run(*args, "--vault", str(vault), env=ENV)
@@ -305,3 +318,110 @@ def test_closed_output(shared: Path) -> None:
     p = subprocess.run([QEL, "list", "--vault", str(shared)], stdout=write, stderr=subprocess.PIPE, text=True)
     os.close(write)
     assert (p.returncode, p.stderr) == (1, "")
+
+
+# ---- change-passphrase, verify, sign-typed-data, keystores ----
+
+EVM0, SOL0 = KNOWN[("evm", 0)], KNOWN[("solana", 0)]
+EVM_SIG = bytes(Account.sign_message(encode_defunct(text="hello qel"), EVM0["private_key_hex"]).signature).hex()
+SOL_SIG = SigningKey(bytes.fromhex(SOLANA_KEY)).sign(bytes(range(256))).signature.hex()
+MAIL_SIG = Account.sign_typed_data(VECTOR["private_key_hex"], full_message=MAIL)
+
+
+@pytest.fixture
+def inputs(tmp_path: Path) -> dict[str, str]:
+    """Files the commands read, by the name the tables below use for them."""
+    files = {"@typed": json.dumps(MAIL), "@new": NEW_PASS + "\n", "@kspw": KEYSTORES["password"], "@wrong": "wrong",
+             "@keystore": json.dumps(KEYSTORES["vectors"][0]["keystore"])}
+    for name, text in files.items():
+        (tmp_path / name[1:]).write_text(text)
+        (tmp_path / name[1:]).chmod(0o600)
+    return {name: str(tmp_path / name[1:]) for name in files}
+
+
+def qel_in(vault: Path, inputs: dict[str, str], args: list[str], stdin: bytes | None, env: dict[str, str]) -> Run:
+    return qel_run(*[inputs.get(x, x) for x in args], "--vault", str(vault), stdin=stdin, env=env)
+
+
+def vault_bytes(vault: Path) -> dict[str, bytes]:
+    return {p.name: p.read_bytes() for p in wallet_files(vault)}
+
+
+@pytest.mark.parametrize(("args", "stdin", "check"), [
+    (["verify", "ethereum", EVM_SIG, "hello qel", "--address", EVM0["address"]], None,
+     "the signature matches\n"),
+    (["verify", "solana", "0x" + SOL_SIG, "--file", "-", "--public-key", SOL0["public_key_hex"], "--json"],
+     bytes(range(256)), '{\n  "valid": true\n}\n'),
+    (["sign-typed-data", "vec", "ethereum", "@typed"], None,
+     f"signature    {bytes(MAIL_SIG.signature).hex()}\nrecovery id  {MAIL_SIG.v}\n"),
+    (["change-passphrase", "vec", "--new-passphrase-file", "@new"], None,
+     lambda run, vault: VECTOR["private_key_hex"] in qel.export_wallet("vec", NEW_PASS, str(vault))),
+    (["import", "ks", "--keystore", "-", "--keystore-password-file", "@kspw", "--json"],
+     json.dumps(KEYSTORES["vectors"][1]["keystore"]).encode(),
+     lambda run, vault: json.loads(run.out)["accounts"][0]["address"] == KEYSTORES["address"]),
+    (["export", "abandon", "--keystore", "--index", "1", "--keystore-password-file", "@kspw"], None,
+     lambda run, vault: Account.decrypt(run.out, KEYSTORES["password"]).hex() == KNOWN[("evm", 1)]["private_key_hex"]),
+], ids=lambda x: x[0] if isinstance(x, list) else "")
+def test_wallet_tools(scratch: Path, inputs: dict[str, str], args: list[str], stdin: bytes | None,
+                      check: str | Callable[[Run, Path], bool]) -> None:
+    run = qel_in(scratch, inputs, args, stdin, ENV)
+    assert (run.code, run.err) == (0, "")
+    assert run.out == check if isinstance(check, str) else check(run, scratch)
+
+
+@pytest.mark.parametrize(("args", "stdin", "env", "message"), [
+    (["verify", "ethereum", EVM_SIG, "hello qeL", "--address", EVM0["address"]], None, {},
+     "the signature does not match"),
+    (["verify", "ethereum", "abc", "m", "--address", EVM0["address"]], None, {},
+     "invalid input: invalid hex signature: Odd number of digits"),
+    (["sign-typed-data", "vec", "solana", "-"], json.dumps(MAIL).encode(), ENV,
+     "invalid input: typed data (EIP-712) is signed on EVM chains only, not solana"),
+    (["sign-typed-data", "vec", "ethereum", "-"], b"\xff", {}, "'-' is not UTF-8 text"),
+    (["change-passphrase", "vec", "--new-passphrase-file", "@new"], None, {"QEL_PASSPHRASE": "wrong"},
+     "decryption failed: aead::Error"),
+    (["change-passphrase", "vec"], None, ENV,
+     "no new passphrase: use --new-passphrase-file FILE or set QEL_NEW_PASSPHRASE"),
+    (["import", "ks", "--keystore", "@keystore", "--keystore-password-file", "@wrong"], None,
+     ENV, "decryption failed: keystore password is wrong or the file is corrupted"),
+    (["import", "ks", "--keystore", "@keystore"], None, ENV,
+     "no keystore password: use --keystore-password-file FILE"),
+    (["export", "vec", "--keystore"], None, {"QEL_PASSPHRASE": "wrong"}, "decryption failed: aead::Error"),
+], ids=lambda x: x[0] if isinstance(x, list) else "")
+def test_wallet_tools_fail(scratch: Path, inputs: dict[str, str], args: list[str], stdin: bytes | None,
+                           env: dict[str, str], message: str) -> None:
+    before = vault_bytes(scratch)
+    run = qel_in(scratch, inputs, args, stdin, env)
+    assert (run.code, run.out, run.err) == (1, "", f"qel: error: {message}\n")
+    assert vault_bytes(scratch) == before
+    # With --json a mismatch is also a document on standard output.
+    if message == "the signature does not match":
+        assert json.loads(qel_in(scratch, inputs, [*args, "--json"], stdin, env).out) == {"valid": False}
+
+
+def test_ctrl_c_ends_a_waiting_send(shared: Path, tmp_path: Path) -> None:
+    """Ctrl-C (SIGINT to qel alone) while curl waits on the node stops curl and the command at once."""
+    curl = tmp_path / "curl"
+    curl.write_text(f"#!/bin/sh\necho $$ > '{tmp_path}/pid'\nexec sleep 100\n")
+    curl.chmod(0o755)
+    env = {**os.environ, "PATH": f"{tmp_path}:{os.environ['PATH']}", "QEL_PASSPHRASE": PASS}
+    p = subprocess.Popen([QEL, "send", "vec", "ethereum", VECTOR["unsigned_hex"], "--rpc-url", "http://h/",
+                          "--vault", str(shared)], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True, start_new_session=True)
+    try:
+        deadline = time.monotonic() + 60
+        while not (tmp_path / "pid").exists() or not (tmp_path / "pid").read_text().strip():
+            assert time.monotonic() < deadline and p.poll() is None
+            time.sleep(0.05)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=10)
+        assert (p.returncode, out) == (130, "")
+        assert err == ("qel: interrupted: the transaction may have reached the node; look for it before sending it "
+                       "again\n")
+        with pytest.raises(ProcessLookupError):
+            os.kill(int((tmp_path / "pid").read_text()), 0)
+    finally:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)  # qel's own session: only what this test started
+        except ProcessLookupError:
+            pass
+        p.wait()

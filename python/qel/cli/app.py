@@ -101,8 +101,8 @@ def main(argv: list[str] | None = None) -> int:
             return _interrupted()
         print(f"qel: error: {output.printable(str(e).rstrip())}", file=sys.stderr)
         return EXIT_FAILURE
-    except KeyboardInterrupt:
-        return _interrupted()
+    except KeyboardInterrupt as e:
+        return _interrupted(str(e))
     except BrokenPipeError:
         # The reader went away (`qel list | head -1`): stop quietly, and keep the interpreter's
         # final flush of standard output from failing a second time.
@@ -122,7 +122,10 @@ def _unrecognized(extra: list[str]) -> str:
     return f"unrecognized arguments: {options + ' and ' if options else ''}{counted}"
 
 
-def _interrupted() -> int:
+def _interrupted(note: str = "") -> int:
+    """Exit status 130; `note` says what the interruption leaves undecided."""
     if sys.stderr.isatty():
         print(file=sys.stderr)  # end the line the prompt or status was on
+    if note:
+        print(f"qel: interrupted: {note}", file=sys.stderr)
     return EXIT_INTERRUPTED

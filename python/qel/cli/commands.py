@@ -3,10 +3,11 @@
 from __future__ import annotations
 
 import argparse
+import json
 
 import qel
 from qel.cli import output
-from qel.cli.context import Context
+from qel.cli.context import NEW_PASSPHRASE_ENV, Context
 from qel.cli.registry import arg, command, one_of
 from qel.cli.terminal import CliError
 
@@ -30,6 +31,7 @@ NAME = arg("name", metavar="NAME", help="the new wallet's name")
 WORDS = arg("--words", type=int, choices=(12, 24), default=12, help="the number of words (default 12)")
 INDEX = arg("--index", type=_index, metavar="N", help="the account index (default 0)")
 YES = arg("--yes", action="store_true", help="do not ask for confirmation")
+KEYSTORE_PASSWORD_FILE = "--keystore-password-file"
 
 PHRASE_WARNING = (
     "Recovery phrase. Write it down and keep it offline: it restores this wallet if the vault is lost,\n"
@@ -69,14 +71,28 @@ def create(ctx: Context, a: argparse.Namespace) -> None:
          arg("--private-key", action="store_true", help="read a hex private key instead of a phrase"),
          arg("--chain", metavar="CHAIN",
              help="with --private-key: a chain whose curve the key is for (default: the secp256k1 chains)"),
-         INDEX)
+         INDEX,
+         arg("--keystore", metavar="FILE",
+             help="read the key of an encrypted Ethereum keystore (version 3) from FILE ('-' for standard input)"),
+         arg(KEYSTORE_PASSWORD_FILE, metavar="FILE", help="with --keystore: read its password from FILE (default: ask)"))
 def import_(ctx: Context, a: argparse.Namespace) -> None:
+    if a.keystore is not None and (a.private_key or a.chain is not None or a.index is not None):
+        ctx.usage("--keystore does not go with --private-key, --chain or --index")
+    if a.keystore_password_file is not None and a.keystore is None:
+        ctx.usage(f"{KEYSTORE_PASSWORD_FILE} goes with --keystore")
     if a.chain is not None and not a.private_key:
         ctx.usage("--chain goes with --private-key")
     if a.index is not None and a.private_key:
         ctx.usage("--index does not go with --private-key")
     ctx.check_name_free(a.name)
-    if a.private_key:
+    if a.keystore is not None:
+        keystore = _read_text(ctx, a.keystore)
+        password = ctx.keystore_password(a.keystore_password_file)
+        passphrase = ctx.passphrase(new=True)
+        ctx.status("encrypting…")
+        w = ctx.change(qel.import_wallet_keystore, a.name, keystore, password, passphrase=passphrase,
+                       vault_path_opt=ctx.vault)
+    elif a.private_key:
         key = ctx.private_key()
         passphrase = ctx.passphrase(new=True)
         ctx.status("encrypting…")
@@ -121,15 +137,44 @@ def delete(ctx: Context, a: argparse.Namespace) -> None:
     ctx.emit(w, f"deleted wallet {output.label(w)}")
 
 
-@command("export", "Print a wallet's secret (asks first unless --yes).",
-         "qel export main", WALLET, YES)
+@command("export", "Print a wallet's secret (asks first unless --yes), or its EVM key as a keystore.",
+         "qel export main --keystore > main-keystore.json", WALLET, YES,
+         arg("--keystore", action="store_true",
+             help="print the EVM key as an encrypted Ethereum keystore (version 3) instead; no confirmation"),
+         arg(KEYSTORE_PASSWORD_FILE, metavar="FILE",
+             help="with --keystore: read the keystore's password from FILE (default: the wallet's passphrase)"),
+         INDEX)
 def export(ctx: Context, a: argparse.Namespace) -> None:
+    if not a.keystore and (a.keystore_password_file is not None or a.index is not None):
+        ctx.usage(f"{KEYSTORE_PASSWORD_FILE} and --index go with --keystore")
     w = ctx.wallet(a.wallet)
+    if a.keystore:
+        # Sealed under a password: no more exposed than the wallet file itself.
+        password = None if a.keystore_password_file is None else ctx.keystore_password(a.keystore_password_file)
+        passphrase = ctx.passphrase(new=False, wallet=w)
+        ctx.status("encrypting…")
+        keystore = ctx.call(qel.export_wallet_keystore, w["id"], passphrase=passphrase, keystore_password=password,
+                            index=a.index, vault_path_opt=ctx.vault)
+        ctx.emit(json.loads(keystore), keystore)
+        return
     ctx.confirm(f"Print the secret of wallet {output.label(w)}? Anyone who sees it controls the wallet.", a.yes)
     passphrase = ctx.passphrase(new=False, wallet=w)
     ctx.status("unlocking…")
     secret = ctx.call(qel.export_wallet, w["id"], passphrase=passphrase, vault_path_opt=ctx.vault)
     ctx.emit({"secret": secret}, output.secret(secret))
+
+
+@command("change-passphrase", "Seal a wallet's secret under a new passphrase; its accounts stay the same.",
+         "qel change-passphrase main --new-passphrase-file new.txt", WALLET,
+         arg("--new-passphrase-file", metavar="FILE",
+             help=f"read the new passphrase from FILE (default: ${NEW_PASSPHRASE_ENV}, else asked twice)"))
+def change_passphrase(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    old = ctx.passphrase(new=False, wallet=w)
+    new = ctx.new_passphrase(a.new_passphrase_file)
+    ctx.status("encrypting…")
+    changed = ctx.change(qel.change_passphrase, w["id"], old, new, ctx.vault)
+    ctx.emit(changed, f"changed the passphrase of wallet {output.label(changed)}")
 
 
 @command("sign-message", "Sign a message; prints the signature and recovery id.", "qel sign-message main ethereum 'hello'",
@@ -147,6 +192,21 @@ def sign_message(ctx: Context, a: argparse.Namespace) -> None:
     ctx.status("unlocking…")
     sig = ctx.call(qel.sign_message, w["id"], a.chain, message, passphrase=passphrase, encoding=encoding,
                    index=a.index, vault_path_opt=ctx.vault)
+    ctx.emit(sig, output.signature(sig))
+
+
+@command("sign-typed-data", "Sign EIP-712 typed data on an EVM chain; prints the signature and v.",
+         "qel sign-typed-data main ethereum permit.json", WALLET, CHAIN,
+         arg("file", nargs="?", default="-", metavar="FILE",
+             help="the typed data as JSON (default '-': read it from standard input)"),
+         INDEX)
+def sign_typed_data(ctx: Context, a: argparse.Namespace) -> None:
+    w = ctx.wallet(a.wallet)
+    data = _read_text(ctx, a.file)
+    passphrase = ctx.passphrase(new=False, wallet=w)
+    ctx.status("unlocking…")
+    sig = ctx.call(qel.sign_typed_data, w["id"], a.chain, data, passphrase=passphrase, index=a.index,
+                   vault_path_opt=ctx.vault)
     ctx.emit(sig, output.signature(sig))
 
 
@@ -175,13 +235,46 @@ def send(ctx: Context, a: argparse.Namespace) -> None:
     tx = _tx(ctx, a.tx)
     passphrase = ctx.passphrase(new=False, wallet=w)
     ctx.status("unlocking…")
-    sent = ctx.change(qel.sign_and_send, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
-                      rpc_url=a.rpc_url, vault_path_opt=ctx.vault)
+    try:
+        sent = ctx.wait(qel.sign_and_send, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
+                        rpc_url=a.rpc_url, vault_path_opt=ctx.vault)
+    except KeyboardInterrupt:
+        raise KeyboardInterrupt("the transaction may have reached the node; look for it before sending it again") \
+            from None
     ctx.emit(sent, output.printable(sent["tx_hash"]))
+
+
+@command("verify", "Check a signature made by sign-message; exit status 1 when it does not match.",
+         "qel verify ethereum 0x3f2c...1b 'hello' --address 0x4497...d60f", CHAIN,
+         arg("signature", metavar="SIGNATURE", help="the signature in hex, as sign-message prints it"),
+         one_of(arg("message", nargs="?", metavar="MESSAGE", help="the message, as its UTF-8 bytes"),
+                arg("--file", metavar="FILE", help="this file's bytes are the message ('-' for standard input)")),
+         arg("--address", metavar="ADDRESS", help="the signer's address"),
+         arg("--public-key", metavar="HEX", help="the signer's public key (needed on TON)"))
+def verify(ctx: Context, a: argparse.Namespace) -> None:
+    if a.address is None and a.public_key is None:
+        ctx.usage("one of the arguments --address --public-key is required")
+    if a.file is None:
+        message, encoding = a.message, None
+    else:
+        message, encoding = _read_file(ctx, a.file).hex(), "hex"
+    valid = ctx.call(qel.verify_message, a.chain, message, a.signature, address=a.address,
+                     public_key_hex=a.public_key, encoding=encoding)
+    if valid or ctx.json:
+        ctx.emit({"valid": valid}, "the signature matches")
+    if not valid:
+        raise CliError("the signature does not match")
 
 
 def _tx(ctx: Context, given: str) -> str:
     return ctx.stdin_text().strip() if given == "-" else given
+
+
+def _read_text(ctx: Context, path: str) -> str:
+    try:
+        return _read_file(ctx, path).decode("utf-8")
+    except UnicodeDecodeError:
+        raise CliError(f"'{output.printable(path)}' is not UTF-8 text") from None
 
 
 def _read_file(ctx: Context, path: str) -> bytes:

@@ -22,6 +22,7 @@ P = ParamSpec("P")
 T = TypeVar("T")
 
 PASSPHRASE_ENV = "QEL_PASSPHRASE"
+NEW_PASSPHRASE_ENV = "QEL_NEW_PASSPHRASE"
 # A wallet ID is 36 characters; a unique prefix at least as long as the short ID in listings
 # also names a wallet.
 _ID_PREFIX = re.compile(r"[0-9a-f-]{%d,35}" % output.SHORT_ID)
@@ -47,23 +48,30 @@ class Context:
 
     def call(self, fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
         """`fn(*args, **kwargs)` for a call that changes nothing; a failure becomes a CliError."""
-        return self._run(False, fn, *args, **kwargs)
+        return self._run(False, False, fn, *args, **kwargs)
 
     def change(self, fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
-        """The same for a call that writes, deletes or sends: its result outlives a Ctrl-C."""
-        return self._run(True, fn, *args, **kwargs)
+        """The same for a call that writes or deletes: its result outlives a Ctrl-C."""
+        return self._run(True, False, fn, *args, **kwargs)
 
-    def _run(self, changes: bool, fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
+    def wait(self, fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
+        """The same for a call that waits on another process and looks for Ctrl-C meanwhile: Ctrl-C
+        ends it at once with KeyboardInterrupt, and then whether it got as far as changing
+        something is unknown (one that comes as the call returns also loses its result)."""
+        return self._run(True, True, fn, *args, **kwargs)
+
+    def _run(self, changes: bool, waits: bool, fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
         for value in (*args, *kwargs.values()):
             if isinstance(value, str) and not _is_utf8(value):
                 raise CliError("an argument or input is not valid UTF-8 text")
         self._interrupts.holding = True
+        self._interrupts.waiting = waits
         try:
             result = fn(*args, **kwargs)
         except RuntimeError as e:
             raise CliError(self._hide_secrets(str(e))) from None
         finally:
-            self._interrupts.holding = False
+            self._interrupts.holding = self._interrupts.waiting = False
         if self._interrupts.pending and not changes:
             raise KeyboardInterrupt
         return result
@@ -109,13 +117,31 @@ class Context:
         elif self._no_input or not terminal.available():
             raise CliError(f"no passphrase: use --passphrase-file FILE or set {PASSPHRASE_ENV}")
         elif new:
-            text = terminal.ask_hidden("New passphrase: ")
-            if terminal.ask_hidden("Repeat the passphrase: ") != text:
-                raise CliError("the passphrases do not match")
+            text = _ask_new_passphrase()
         else:
             assert wallet is not None
             text = terminal.ask_hidden(f"Passphrase for {output.label(wallet)}: ")
         return text
+
+    def new_passphrase(self, path: str | None) -> str:
+        """The passphrase a wallet changes to: from `path` (--new-passphrase-file), else
+        $QEL_NEW_PASSPHRASE, else the terminal, asked twice."""
+        if path is not None:
+            return _read_passphrase_file(path)
+        if (env := os.environ.get(NEW_PASSPHRASE_ENV)) is not None:
+            return env
+        if self._no_input or not terminal.available():
+            raise CliError(f"no new passphrase: use --new-passphrase-file FILE or set {NEW_PASSPHRASE_ENV}")
+        return _ask_new_passphrase()
+
+    def keystore_password(self, path: str | None) -> str:
+        """The password of a keystore being read: from `path` (--keystore-password-file), else the
+        terminal."""
+        if path is not None:
+            return _read_passphrase_file(path)
+        if self._no_input or not terminal.available():
+            raise CliError("no keystore password: use --keystore-password-file FILE")
+        return terminal.ask_hidden("Keystore password: ")
 
     def phrase(self) -> str:
         """A recovery phrase from the terminal (no echo) or standard input, spaces made single."""
@@ -174,6 +200,13 @@ def _is_utf8(text: str) -> bool:
     except UnicodeEncodeError:
         return False
     return True
+
+
+def _ask_new_passphrase() -> str:
+    text = terminal.ask_hidden("New passphrase: ")
+    if terminal.ask_hidden("Repeat the passphrase: ") != text:
+        raise CliError("the passphrases do not match")
+    return text
 
 
 def _read_passphrase_file(path: str) -> str:

@@ -75,15 +75,18 @@ def status(text: str) -> None:
 class Interrupts:
     """Ctrl-C handling.
 
-    At a prompt or between steps, Ctrl-C stops the command at once (KeyboardInterrupt). While a
-    library call runs it cannot: the call holds the interpreter until it returns. Ctrl-C is then
-    noted and acted on when the call returns, and a call that changed something (a wallet written
-    or deleted, a transaction sent) still has its result shown first, so that an interrupted
-    command never hides what it did.
+    At a prompt or between steps, Ctrl-C stops the command at once (KeyboardInterrupt). Most library
+    calls cannot be stopped: they hold the interpreter until they return. Ctrl-C is then noted and
+    acted on when the call returns, and a call that changed something (a wallet written or deleted)
+    still has its result shown first, so that an interrupted command never hides what it did.
+
+    A call that waits on another process (broadcasting through curl) looks for Ctrl-C while it
+    waits: there Ctrl-C ends it at once, the library stopping what it waited on.
     """
 
     def __init__(self) -> None:
         self.holding = False
+        self.waiting = False
         self.pending = False
 
     def install(self) -> None:
@@ -93,7 +96,7 @@ class Interrupts:
             pass
 
     def _handle(self, signum: int, frame: FrameType | None) -> None:
-        if self.holding:
+        if self.holding and not self.waiting:
             self.pending = True
             return
         raise KeyboardInterrupt
