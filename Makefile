@@ -1,4 +1,4 @@
-.PHONY: all setup demo test bench fuzz clean
+.PHONY: all setup demo test bench fuzz coverage clean
 
 all: test
 
@@ -18,6 +18,9 @@ bench: setup
 # in tests/fuzz/corpus, FUZZ_TARGETS="rlp json" for some only; see scripts/fuzz.sh.
 fuzz: setup
 	@bash scripts/fuzz.sh $(FUZZ_TARGETS)
+
+coverage: setup
+	@bash scripts/coverage.sh
 
 clean:
 	rm -rf build
