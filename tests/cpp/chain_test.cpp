@@ -8,17 +8,12 @@ namespace {
 
 using qel_core::ChainType;
 using qel_core::parse_chain;
+using nlohmann::json;
 
 TEST(ParseChain, AcceptsNamesInAnyCaseAndExactIds) {
-    struct Case {
-        std::string input, name, id;
-        ChainType type;
-    };
-    const Case cases[] = {
-        {"ethereum", "ethereum", "eip155:1", ChainType::Evm},
+    const std::tuple<std::string, std::string, std::string, ChainType> cases[] = {
         {"EtHeReUm", "ethereum", "eip155:1", ChainType::Evm},
         {"EVM", "ethereum", "eip155:1", ChainType::Evm},
-        {"evm", "ethereum", "eip155:1", ChainType::Evm},
         {"eip155:137", "polygon", "eip155:137", ChainType::Evm},
         {"ARBITRUM", "arbitrum", "eip155:42161", ChainType::Evm},
         {"eip155:10", "optimism", "eip155:10", ChainType::Evm},
@@ -33,12 +28,16 @@ TEST(ParseChain, AcceptsNamesInAnyCaseAndExactIds) {
         {"tron:mainnet", "tron", "tron:mainnet", ChainType::Tron},
         {"TON", "ton", "ton:mainnet", ChainType::Ton},
     };
-    for (const auto& c : cases) {
-        auto r = parse_chain(c.input);
-        ASSERT_TRUE(r.has_value()) << c.input;
-        EXPECT_EQ(r->name, c.name);
-        EXPECT_EQ(r->chain_id, c.id);
-        EXPECT_EQ(r->chain_type, c.type);
+    for (const auto& [input, name, id, type] : cases) {
+        auto r = parse_chain(input);
+        ASSERT_TRUE(r.has_value()) << input;
+        EXPECT_EQ(r->name, name);
+        EXPECT_EQ(r->chain_id, id);
+        EXPECT_EQ(r->chain_type, type);
+        // Each family's default chain is its first one, and resolves back.
+        const auto family = qel_core::default_chain_for_type(type);
+        EXPECT_EQ(parse_chain(family.name), family);
+        EXPECT_EQ(family.chain_id, type == ChainType::Evm ? "eip155:1" : id);
     }
 }
 
@@ -48,27 +47,9 @@ TEST(ParseChain, RejectsEverythingElseQuotingTheInput) {
                                      "eip155:100"s, "BIP122:000000000019D6689C085AE165831E93"s,
                                      "solana:5eykt4usfv8p8njdtrepy1vzqkqzkvdp"s, "ethereum\n"s, "eth"s,
                                      "evm\0"s, "\xc3\x89vm"s}) {
-        auto r = parse_chain(input);
-        ASSERT_FALSE(r.has_value()) << input;
-        EXPECT_EQ(r.error(), "unknown chain: '" + input +
-                                 "'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)");
-    }
-}
-
-TEST(DefaultChain, OnePerFamily) {
-    const std::pair<ChainType, const char*> cases[] = {
-        {ChainType::Evm, "eip155:1"},
-        {ChainType::Solana, "solana:5eykt4UsFv8P8NJdTREpY1vzqKqZKvdp"},
-        {ChainType::Cosmos, "cosmos:cosmoshub-4"},
-        {ChainType::Bitcoin, "bip122:000000000019d6689c085ae165831e93"},
-        {ChainType::Tron, "tron:mainnet"},
-        {ChainType::Ton, "ton:mainnet"},
-    };
-    for (const auto& [type, id] : cases) {
-        const auto chain = qel_core::default_chain_for_type(type);
-        EXPECT_EQ(chain.chain_id, id);
-        EXPECT_EQ(chain.chain_type, type);
-        EXPECT_EQ(parse_chain(chain.name), chain);  // the canonical name resolves back
+        EXPECT_EQ(parse_chain(input).error(), "unknown chain: '" + input +
+                                                  "'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 "
+                                                  "ID (eip155:1, ...)");
     }
 }
 
@@ -77,17 +58,14 @@ TEST(ChainTypeJson, TextFormsAndReading) {
     for (int i = 0; i < 6; ++i) {
         const auto type = static_cast<ChainType>(i);
         EXPECT_EQ(qel_core::to_string(type), names[i]);
-        EXPECT_EQ(qel_core::chain_type_to_json(type), nlohmann::json(names[i]));
-        EXPECT_EQ(qel_core::chain_type_from_json(nlohmann::json(names[i])), type);
-        EXPECT_EQ(qel_core::chain_type_from_json(nlohmann::json{{names[i], nullptr}}), type);
+        EXPECT_EQ(qel_core::chain_type_to_json(type), json(names[i]));
+        EXPECT_EQ(qel_core::chain_type_from_json(json(names[i])), type);
+        EXPECT_EQ(qel_core::chain_type_from_json(json{{names[i], nullptr}}), type);
     }
     const std::string expected = ", expected one of `evm`, `solana`, `cosmos`, `bitcoin`, `tron`, `ton`";
-    EXPECT_EQ(qel_core::chain_type_from_json(nlohmann::json("Bitcoin")).error(),
-              "unknown variant `Bitcoin`" + expected);
-    EXPECT_EQ(qel_core::chain_type_from_json(nlohmann::json{{"btc", nullptr}}).error(),
-              "unknown variant `btc`" + expected);
-    for (const auto& bad : {nlohmann::json(3), nlohmann::json(nullptr), nlohmann::json{{"evm", 1}},
-                            nlohmann::json::parse(R"({"evm":null,"ton":null})")}) {
+    EXPECT_EQ(qel_core::chain_type_from_json(json("Bitcoin")).error(), "unknown variant `Bitcoin`" + expected);
+    EXPECT_EQ(qel_core::chain_type_from_json(json{{"btc", nullptr}}).error(), "unknown variant `btc`" + expected);
+    for (const auto& bad : {json(3), json(nullptr), json{{"evm", 1}}, json::parse(R"({"evm":null,"ton":null})")}) {
         EXPECT_FALSE(qel_core::chain_type_from_json(bad).has_value()) << bad;
     }
 }

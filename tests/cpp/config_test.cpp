@@ -1,72 +1,35 @@
 #include "qel_core/config.hpp"
 
-#include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cstdlib>
-#include <fstream>
-
-#include "in_child.hpp"
 #include "qel_core/chain.hpp"
+#include "support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
 using qel_core::Config;
 
-// Sets HOME for one test and restores it afterwards.
-class HomeGuard {
-public:
-    HomeGuard() {
-        const char* old = std::getenv("HOME");
-        if (old != nullptr) saved_ = old;
-    }
-    ~HomeGuard() {
-        if (saved_) {
-            ::setenv("HOME", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("HOME");
-        }
-    }
-    HomeGuard(const HomeGuard&) = delete;
-    HomeGuard& operator=(const HomeGuard&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
-
-class ConfigTest : public ::testing::Test {
+class ConfigTest : public qel_test::TempDirTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qel-config-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        TempDirTest::SetUp();
         ::setenv("HOME", dir_.c_str(), 1);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     Config load(const std::string& text) {
-        const fs::path file = dir_ / "config.json";
-        std::ofstream(file, std::ios::binary) << text;
-        return Config::load_or_default_from(file);
+        qel_test::write_text(dir_ / "config.json", text);
+        return Config::load_or_default_from(dir_ / "config.json");
     }
-
-    HomeGuard home_;
-    fs::path dir_;
+    qel_test::ScopedEnv home_{"HOME", std::nullopt};
 };
 
-TEST_F(ConfigTest, DefaultsFollowHome) {
-    EXPECT_EQ(Config::defaults().vault_path, dir_ / ".qel");
+// Every known chain has an https endpoint with a host and the path its node
+// serves JSON-RPC under.
+TEST_F(ConfigTest, DefaultsFollowHomeAndCoverEveryChain) {
     const Config d = Config::defaults();
+    EXPECT_EQ(d.vault_path, dir_ / ".qel");
     EXPECT_TRUE(d.plugins.empty());
     EXPECT_FALSE(d.backup.has_value());
-    EXPECT_EQ(d.rpc, Config::default_rpc());
-}
-
-TEST_F(ConfigTest, DefaultRpcCoversEveryChainWithTheRightPath) {
-    const auto rpc = Config::default_rpc();
-    ASSERT_EQ(rpc.size(), qel_core::KNOWN_CHAINS.size());
+    ASSERT_EQ(d.rpc.size(), qel_core::KNOWN_CHAINS.size());
     const std::map<std::string, std::string> paths{
         {"eip155:42161", "/rpc"},
         {"eip155:43114", "/ext/bc/C/rpc"},
@@ -74,16 +37,17 @@ TEST_F(ConfigTest, DefaultRpcCoversEveryChainWithTheRightPath) {
         {"ton:mainnet", "/api/v2"},
     };
     for (const auto& chain : qel_core::KNOWN_CHAINS) {
-        const auto it = rpc.find(std::string(chain.chain_id));
-        ASSERT_NE(it, rpc.end()) << chain.chain_id;
-        const std::string& url = it->second;
-        ASSERT_TRUE(url.starts_with("https://")) << url;
+        const std::string& url = d.rpc.at(std::string(chain.chain_id));
         const auto slash = url.find('/', 8);
-        const std::string path = slash == std::string::npos ? "" : url.substr(slash);
+        EXPECT_TRUE(url.starts_with("https://") && std::min(slash, url.size()) > 8) << url;
         const auto want = paths.find(std::string(chain.chain_id));
-        EXPECT_EQ(path, want == paths.end() ? "" : want->second) << url;
-        EXPECT_GT(slash == std::string::npos ? url.size() : slash, 8u) << url;  // a host is present
+        EXPECT_EQ(slash == std::string::npos ? "" : url.substr(slash), want == paths.end() ? "" : want->second);
     }
+    // The file under HOME is the one read.
+    EXPECT_EQ(Config::load_or_default(), d);
+    fs::create_directories(dir_ / ".qel");
+    qel_test::write_text(dir_ / ".qel" / "config.json", R"({"vault_path": "/elsewhere"})");
+    EXPECT_EQ(Config::load_or_default().vault_path, fs::path("/elsewhere"));
 }
 
 TEST_F(ConfigTest, FileEntriesMergeIntoTheDefaults) {
@@ -98,19 +62,15 @@ TEST_F(ConfigTest, FileEntriesMergeIntoTheDefaults) {
     expected_rpc["foo:bar"] = "https://never.used";
     EXPECT_EQ(c.rpc, expected_rpc);
     EXPECT_EQ(c.plugins.at("p"), nlohmann::json::parse(R"({"x":[1]})"));
-    ASSERT_TRUE(c.backup.has_value());
-    EXPECT_EQ(*c.backup, (qel_core::BackupConfig{"/b", true, 4294967295u}));
-
-    const Config nulls = load(R"({"vault_path": "/v", "backup": {"path": "/b", "auto_backup": null, "max_backups": null}})");
-    EXPECT_EQ(*nulls.backup, (qel_core::BackupConfig{"/b", std::nullopt, std::nullopt}));
+    EXPECT_EQ(c.backup, (qel_core::BackupConfig{"/b", true, 4294967295u}));
+    EXPECT_EQ(load(R"({"vault_path": "/v", "backup": {"path": "/b", "auto_backup": null, "max_backups": null}})").backup,
+              (qel_core::BackupConfig{"/b", std::nullopt, std::nullopt}));
     EXPECT_FALSE(load(R"({"vault_path": "/v", "backup": null})").backup.has_value());
-}
-
-TEST_F(ConfigTest, DefaultVaultPathSurvivesEmptyOrTmpValues) {
+    // An empty or shared vault path is replaced by the default; the rest still applies.
     for (const std::string path : {"", "/tmp/.qel", "/tmp/.qel/", "/tmp//.qel", "/tmp/./.qel"}) {
-        const Config c = load(R"({"vault_path": ")" + path + R"(", "rpc": {"eip155:1": "https://x"}})");
-        EXPECT_EQ(c.vault_path, dir_ / ".qel") << path;
-        EXPECT_EQ(c.rpc.at("eip155:1"), "https://x");  // the rest of the file still applies
+        const Config t = load(R"({"vault_path": ")" + path + R"(", "rpc": {"eip155:1": "https://x"}})");
+        EXPECT_EQ(t.vault_path, dir_ / ".qel") << path;
+        EXPECT_EQ(t.rpc.at("eip155:1"), "https://x");
     }
 }
 
@@ -143,29 +103,21 @@ TEST_F(ConfigTest, AnyFaultInTheFileYieldsThePlainDefaults) {
 
 TEST_F(ConfigTest, FileThatOthersCouldWriteIsIgnoredWithAWarning) {
     const fs::path file = dir_ / "config.json";
-    std::ofstream(file) << R"({"vault_path": "/elsewhere"})";
+    qel_test::write_text(file, R"({"vault_path": "/elsewhere"})");
     const std::string warning = "warning: ignoring " + file.string() + ": it is writable by other users\n";
-    struct Case {
-        mode_t mode;
-        uid_t owner;
-        bool applied;
-    };
-    const Case cases[] = {
+    const std::tuple<mode_t, uid_t, bool> cases[] = {  // mode, owner, applied
         {0600, ::geteuid(), true}, {0644, ::geteuid(), true}, {0620, ::geteuid(), false},
         {0602, ::geteuid(), false}, {0600, 65534, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.owner));
-        if (c.owner != ::geteuid() && !qel_test::can_change_owners()) continue;
-        ASSERT_EQ(::chown(file.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
-        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    for (const auto& [mode, owner, applied] : cases) {
+        SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(owner));
+        if (owner != ::geteuid() && !qel_test::can_change_owners()) continue;
+        ASSERT_EQ(::chown(file.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
         testing::internal::CaptureStderr();
         const Config loaded = Config::load_or_default_from(file);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.applied ? "" : warning);
-        EXPECT_EQ(loaded.vault_path, c.applied ? fs::path("/elsewhere") : dir_ / ".qel");
-        if (!c.applied) {
-            EXPECT_EQ(loaded, Config::defaults());
-        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), applied ? "" : warning);
+        EXPECT_EQ(loaded.vault_path, applied ? fs::path("/elsewhere") : dir_ / ".qel");
     }
     if (!qel_test::can_change_owners()) return;
     // Root's files are trusted by every user.
@@ -177,13 +129,6 @@ TEST_F(ConfigTest, FileThatOthersCouldWriteIsIgnoredWithAWarning) {
                   return Config::load_or_default_from(file).vault_path.string();
               }),
               "/elsewhere");
-}
-
-TEST_F(ConfigTest, LoadOrDefaultReadsTheFileUnderHome) {
-    EXPECT_EQ(Config::load_or_default(), Config::defaults());
-    fs::create_directories(dir_ / ".qel");
-    std::ofstream(dir_ / ".qel" / "config.json") << R"({"vault_path": "/elsewhere"})";
-    EXPECT_EQ(Config::load_or_default().vault_path, fs::path("/elsewhere"));
 }
 
 }  // namespace

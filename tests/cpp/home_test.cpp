@@ -3,13 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <optional>
-#include <string>
-
-#include "in_child.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -24,12 +18,7 @@ TEST(HomeDir, HomeWhenUsableElseThePasswordDatabase) {
     const std::string own = ::getpwuid(::getuid())->pw_dir;
     const uid_t stranger = uid_without_entry();
     const std::string none = " and user " + std::to_string(stranger) + " has none";
-    struct Case {
-        std::optional<std::string> home;
-        std::optional<uid_t> uid;
-        std::string expected;
-    };
-    const Case cases[] = {
+    const std::tuple<std::optional<std::string>, std::optional<uid_t>, std::string> cases[] = {  // HOME, user
         {"/srv/someone", std::nullopt, "/srv/someone"},
         {std::nullopt, std::nullopt, own},
         {"", std::nullopt, own},
@@ -39,20 +28,15 @@ TEST(HomeDir, HomeWhenUsableElseThePasswordDatabase) {
         {"", stranger, "error: cannot find the home directory: HOME is empty" + none},
         {"/home/\xff", stranger, "error: cannot find the home directory: HOME is not valid UTF-8" + none},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expected);
-        if (c.uid && !qel_test::can_change_owners()) continue;
+    for (const auto& [home, uid, expected] : cases) {
+        if (uid && !qel_test::can_change_owners()) continue;
         EXPECT_EQ(qel_test::in_child([&] {
-                      if (c.home) {
-                          ::setenv("HOME", c.home->c_str(), 1);
-                      } else {
-                          ::unsetenv("HOME");
-                      }
-                      if (c.uid && ::setresuid(*c.uid, *c.uid, *c.uid) != 0) return std::string("setresuid failed");
-                      auto home = qel_core::home_dir();
-                      return home ? home->string() : "error: " + home.error();
+                      qel_test::ScopedEnv env("HOME", home);
+                      if (uid && ::setresuid(*uid, *uid, *uid) != 0) return std::string("setresuid failed");
+                      auto dir = qel_core::home_dir();
+                      return dir ? dir->string() : "error: " + dir.error();
                   }),
-                  c.expected);
+                  expected);
     }
 }
 

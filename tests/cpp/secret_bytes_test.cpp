@@ -1,17 +1,11 @@
 #include "qel_signer/secret_bytes.hpp"
 
-#include <cstring>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "support.hpp"
 
 namespace {
 
@@ -23,7 +17,9 @@ struct Released {
     const std::uint8_t* data;
     std::size_t capacity;
     bool all_zero;
+    bool operator==(const Released&) const = default;
 };
+using Log = std::vector<Released>;
 std::vector<Released> g_released;
 
 void record(const std::uint8_t* data, std::size_t capacity) {
@@ -50,23 +46,19 @@ TEST_F(SecretBytesTest, WipesWholeCapacityBeyondLength) {
         EXPECT_EQ(s.data(), allocation);  // taken over, not copied
         EXPECT_EQ(s.size(), 10U);
     }
-    ASSERT_EQ(g_released.size(), 1U);
-    EXPECT_EQ(g_released[0].data, allocation);
-    EXPECT_EQ(g_released[0].capacity, 64U);
-    EXPECT_TRUE(g_released[0].all_zero);
+    EXPECT_EQ(g_released, (Log{{allocation, 64, true}}));
 }
 
 TEST_F(SecretBytesTest, FromSliceCopiesIntoExactAllocation) {
     const std::uint8_t src[] = {1, 2, 3, 4, 5};
+    const std::uint8_t* copy = nullptr;
     {
         const auto s = SecretBytes::from_slice(src);
-        ASSERT_EQ(s.size(), 5U);
-        EXPECT_EQ(std::memcmp(s.data(), src, 5), 0);
-        EXPECT_NE(s.data(), src);
+        copy = s.data();
+        EXPECT_EQ(Bytes(s.data(), s.data() + s.size()), Bytes(src, src + 5));
+        EXPECT_NE(copy, src);
     }
-    ASSERT_EQ(g_released.size(), 1U);
-    EXPECT_EQ(g_released[0].capacity, 5U);
-    EXPECT_TRUE(g_released[0].all_zero);
+    EXPECT_EQ(g_released, (Log{{copy, 5, true}}));
 }
 
 TEST_F(SecretBytesTest, MovesTransferOwnershipAndReleaseOnce) {
@@ -80,27 +72,20 @@ TEST_F(SecretBytesTest, MovesTransferOwnershipAndReleaseOnce) {
     const std::uint8_t* c_data = c.data();
     c = std::move(b);  // c's old buffer is released now
     EXPECT_TRUE(b.empty());
-    ASSERT_EQ(g_released.size(), 1U);
-    EXPECT_EQ(g_released[0].data, c_data);
-    EXPECT_TRUE(g_released[0].all_zero);
-
+    EXPECT_EQ(g_released, (Log{{c_data, 16, true}}));
     c.release();
     EXPECT_TRUE(c.empty());
-    ASSERT_EQ(g_released.size(), 2U);
-    EXPECT_EQ(g_released[1].data, a_data);
-    EXPECT_EQ(g_released[1].capacity, 32U);
-    EXPECT_TRUE(g_released[1].all_zero);
     // Nothing is left for the destructors of a, b and c.
+    EXPECT_EQ(g_released, (Log{{c_data, 16, true}, {a_data, 32, true}}));
 }
 
 TEST_F(SecretBytesTest, EmptyBufferWithCapacityIsStillWiped) {
     Bytes v(8, 0x5A);
     v.clear();
+    const std::uint8_t* data = v.data();
     { SecretBytes s(std::move(v)); }
     { SecretBytes none; }
-    ASSERT_EQ(g_released.size(), 1U);
-    EXPECT_EQ(g_released[0].capacity, 8U);
-    EXPECT_TRUE(g_released[0].all_zero);
+    EXPECT_EQ(g_released, (Log{{data, 8, true}}));
 }
 
 // Root holds CAP_IPC_LOCK, which overrides RLIMIT_MEMLOCK, so the child gives
@@ -120,39 +105,22 @@ bool drop_ipc_lock() {
 }
 
 TEST(SecretBytesLock, RefusedLockWarnsOncePerNonEmptyBuffer) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        close(fds[0]);
-        dup2(fds[1], STDERR_FILENO);
-        if (!drop_ipc_lock()) _exit(2);
-        {
-            const std::uint8_t key[3] = {7, 8, 9};
-            SecretBytes a(Bytes(32, 1));
-            SecretBytes b = SecretBytes::from_slice(key);
-            SecretBytes c(Bytes(1, 1));
-            SecretBytes empty(Bytes{});
-            if (a.size() != 32 || b.size() != 3 || c.size() != 1) _exit(3);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string output;
-    char buf[512];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) output.append(buf, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << output;
-
+    EXPECT_TRUE(qel_signer::mlock_slice(nullptr, 0));
     const std::string line =
         "warning: mlock failed (Operation not permitted (os error 1)), key material may be swapped to disk\n";
-    EXPECT_EQ(output, line + line + line);
+    EXPECT_EQ(qel_test::in_child([] {
+                  testing::internal::CaptureStderr();
+                  if (!drop_ipc_lock()) return std::string("could not drop CAP_IPC_LOCK");
+                  {
+                      const std::uint8_t key[3] = {7, 8, 9};
+                      SecretBytes a(Bytes(32, 1));
+                      SecretBytes b = SecretBytes::from_slice(key);
+                      SecretBytes c(Bytes(1, 1));
+                      SecretBytes empty(Bytes{});
+                  }
+                  return testing::internal::GetCapturedStderr();
+              }),
+              line + line + line);
 }
-
-TEST(SecretBytesLock, MlockSliceOfNothingSucceeds) { EXPECT_TRUE(qel_signer::mlock_slice(nullptr, 0)); }
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include "qel_core/wallet_file.hpp"
 
-#include <gtest/gtest.h>
-
 #include <regex>
-#include <string>
+
+#include "support.hpp"
 
 namespace {
 
@@ -31,8 +30,13 @@ EncryptedWallet sample() {
     return w;
 }
 
-TEST(WalletFile, ExactFileText) {
-    EXPECT_EQ(sample().to_file_text(),
+TEST(WalletFile, ExactFileTextReadsBack) {
+    const std::string text = sample().to_file_text();
+    auto back = EncryptedWallet::from_file_text(text);
+    ASSERT_TRUE(back.has_value()) << back.error();
+    EXPECT_EQ(back->to_file_text(), text);
+    EXPECT_EQ(back->name, sample().name);
+    EXPECT_EQ(text,
               R"({
   "qel_version": 2,
   "id": "0f8fad5b-d9cb-469f-a165-70867728950e",
@@ -72,35 +76,12 @@ TEST(WalletFile, OptionalMembersAreWrittenOnlyWhenSet) {
     w.chain_type = qel_core::ChainType::Bitcoin;
     w.key_type = KeyType::PrivateKey;
     w.metadata = {{"z", 1}, {"a", {{"y", true}, {"b", nullptr}}}};
-    EXPECT_EQ(w.to_file_text(),
-              R"({
-  "qel_version": 2,
-  "id": "0f8fad5b-d9cb-469f-a165-70867728950e",
-  "name": "spénd \"tab\"\t",
-  "created_at": "2025-01-31T08:15:02.250+00:00",
-  "chain_type": "bitcoin",
-  "accounts": [],
-  "crypto": {},
-  "key_type": "private_key",
-  "metadata": {
-    "a": {
-      "b": null,
-      "y": true
-    },
-    "z": 1
-  }
-})");
-}
-
-TEST(WalletFile, RoundTrip) {
-    const EncryptedWallet w = sample();
-    auto back = EncryptedWallet::from_file_text(w.to_file_text());
-    ASSERT_TRUE(back.has_value()) << back.error();
-    EXPECT_EQ(back->to_file_text(), w.to_file_text());
-    EXPECT_EQ(back->accounts, w.accounts);
-    EXPECT_EQ(back->name, w.name);
-    EXPECT_FALSE(back->chain_type.has_value());
-    EXPECT_TRUE(back->metadata.is_null());
+    // Written in this order (empty containers inline, as in the full file).
+    EXPECT_EQ(nlohmann::ordered_json::parse(w.to_file_text()).dump(),
+              R"({"qel_version":2,"id":"0f8fad5b-d9cb-469f-a165-70867728950e","name":"spénd \"tab\"\t",)"
+              R"("created_at":"2025-01-31T08:15:02.250+00:00","chain_type":"bitcoin","accounts":[],"crypto":{},)"
+              R"("key_type":"private_key","metadata":{"a":{"b":null,"y":true},"z":1}})");
+    EXPECT_NE(w.to_file_text().find("\n  \"accounts\": [],\n  \"crypto\": {},\n"), std::string::npos);
 }
 
 // A name that is not UTF-8 (only a caller in C++ can make one) is written with
@@ -108,22 +89,17 @@ TEST(WalletFile, RoundTrip) {
 // bytes.decode("utf-8", "replace") reads it, and the file reads back.
 TEST(WalletFile, IllFormedUtf8IsWrittenAsReplacementCharacters) {
     const std::string r = "\xef\xbf\xbd";
-    struct Case {
-        std::string in, out;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"a\xff" "b", "a" + r + "b"},
         {"\xc3", r},
         {"\xe2\x82", r},
         {"\xed\xa0\x80", r + r + r},
         {"\xc0\xaf", r + r},
     };
-    for (const Case& c : cases) {
+    for (const auto& [in, out] : cases) {
         EncryptedWallet w = sample();
-        w.name = c.in;
-        auto back = EncryptedWallet::from_file_text(w.to_file_text());
-        ASSERT_TRUE(back.has_value()) << back.error();
-        EXPECT_EQ(back->name, c.out);
+        w.name = in;
+        EXPECT_EQ(EncryptedWallet::from_file_text(w.to_file_text()).value().name, out);
     }
 }
 
@@ -140,10 +116,7 @@ std::string file_with(const std::string& member, const std::string& value) {
 }
 
 TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
-    struct Case {
-        std::string member, value, error;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, std::string> cases[] = {  // member, value, error
         {"accounts", "", "missing field `accounts`"},
         {"id", "", "missing field `id`"},
         {"crypto", "", "missing field `crypto`"},
@@ -174,35 +147,23 @@ TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
         {"accounts", R"({"a":1,"a":2})", "duplicate field `a`"},
         {"crypto", R"({"kdfparams":{"n":1,"n":2}})", "duplicate field `n`"},
         {"extra", R"([{"k":1,"k":2}])", "duplicate field `k`"},
-        {"metadata", std::string(255, '[') + std::string(255, ']'), ""},
-        {"metadata", R"({"plugin":{"stake":123456789012345678901234567890}})", ""},
+        {"metadata", std::string(255, '[') + std::string(255, ']'), "<succeeded>"},
+        {"metadata", R"({"plugin":{"stake":123456789012345678901234567890}})", "<succeeded>"},
         {"metadata", std::string(256, '[') + std::string(256, ']'), "nesting deeper than 256 levels"},
     };
-    for (const auto& c : cases) {
-        auto r = EncryptedWallet::from_file_text(file_with(c.member, c.value));
-        if (c.error.empty()) {
-            EXPECT_TRUE(r.has_value()) << c.member << "=" << c.value;
-            continue;
-        }
-        ASSERT_FALSE(r.has_value()) << c.member << "=" << c.value;
-        EXPECT_EQ(r.error(), c.error) << c.member << "=" << c.value;
+    for (const auto& [member, value, error] : cases) {
+        EXPECT_EQ(qel_test::error_of(EncryptedWallet::from_file_text(file_with(member, value))), error)
+            << member << "=" << value;
     }
-    for (const std::string text : {"[]", "null", "\"x\""}) {
-        EXPECT_FALSE(EncryptedWallet::from_file_text(text).has_value()) << text;
-    }
-    auto dup = EncryptedWallet::from_file_text(R"({"id":"a","id":"b"})");
-    ASSERT_FALSE(dup.has_value());
-    EXPECT_EQ(dup.error(), "duplicate field `id`");
-    auto dup_inner = EncryptedWallet::from_file_text(file_with("crypto", R"({"x":{"n":1}})").insert(1, R"("metadata":{"k":1,"k":2},)"));
-    ASSERT_FALSE(dup_inner.has_value());
-    EXPECT_EQ(dup_inner.error(), "duplicate field `k`");
+    const std::pair<std::string, std::string> whole[] = {
+        {"[]", "invalid type: sequence, expected struct EncryptedWallet"},
+        {R"({"id":"a","id":"b"})", "duplicate field `id`"},
+    };
+    for (const auto& [text, error] : whole) EXPECT_EQ(qel_test::error_of(EncryptedWallet::from_file_text(text)), error);
 }
 
 TEST(WalletFile, ReadingIsLenient) {
-    struct Case {
-        std::string member, value;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"qel_version", "7"},
         {"qel_version", "4294967295"},
         {"chain_type", "null"},
@@ -213,15 +174,15 @@ TEST(WalletFile, ReadingIsLenient) {
         {"metadata", "null"},
         {"crypto", "null"},
     };
-    for (const auto& c : cases) {
-        auto r = EncryptedWallet::from_file_text(file_with(c.member, c.value));
-        ASSERT_TRUE(r.has_value()) << c.member << "=" << c.value << ": " << r.error();
+    for (const auto& [member, value] : cases) {
+        auto r = EncryptedWallet::from_file_text(file_with(member, value));
+        ASSERT_TRUE(r.has_value()) << member << "=" << value << ": " << r.error();
         // The unknown member, an absent chain type and null metadata are not
         // written back.
         const std::string text = r->to_file_text();
         EXPECT_EQ(text.find("extra"), std::string::npos);
         EXPECT_EQ(text.find("metadata"), std::string::npos);
-        EXPECT_EQ(text.find("chain_type") != std::string::npos, c.member == "chain_type" && c.value != "null");
+        EXPECT_EQ(text.find("chain_type") != std::string::npos, member == "chain_type" && value != "null");
     }
     auto v7 = EncryptedWallet::from_file_text(file_with("qel_version", "7"));
     EXPECT_EQ(v7->qel_version, 7u);
@@ -233,11 +194,7 @@ TEST(WalletFile, ReadingIsLenient) {
 
 TEST(CreatedAt, FractionHasZeroThreeSixOrNineDigits) {
     const sys_time<nanoseconds> base = sys_days{2025y / January / 31} + 8h + 15min + 2s;
-    struct Case {
-        nanoseconds sub;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::pair<nanoseconds, const char*> cases[] = {
         {0ns, "2025-01-31T08:15:02+00:00"},
         {250ms, "2025-01-31T08:15:02.250+00:00"},
         {1ms, "2025-01-31T08:15:02.001+00:00"},
@@ -246,8 +203,8 @@ TEST(CreatedAt, FractionHasZeroThreeSixOrNineDigits) {
         {1ns, "2025-01-31T08:15:02.000000001+00:00"},
         {999999999ns, "2025-01-31T08:15:02.999999999+00:00"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(qel_core::format_created_at(time_point_cast<system_clock::duration>(base + c.sub)), c.text);
+    for (const auto& [sub, text] : cases) {
+        EXPECT_EQ(qel_core::format_created_at(time_point_cast<system_clock::duration>(base + sub)), text);
     }
     EXPECT_EQ(qel_core::format_created_at(system_clock::time_point{}), "1970-01-01T00:00:00+00:00");
     EXPECT_EQ(qel_core::format_created_at(time_point_cast<system_clock::duration>(
@@ -260,9 +217,6 @@ TEST(CreatedAt, CreateStampsNowAndDefaults) {
     const EncryptedWallet w = EncryptedWallet::create("id", "name", {}, json::object(), KeyType::PrivateKey);
     const auto after = qel_core::format_created_at(system_clock::now());
     EXPECT_EQ(w.qel_version, 2u);
-    EXPECT_FALSE(w.chain_type.has_value());
-    EXPECT_TRUE(w.metadata.is_null());
-    EXPECT_EQ(w.key_type, KeyType::PrivateKey);
     EXPECT_TRUE(std::regex_match(
         w.created_at, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?\+00:00)")));
     // Ordering by the text is ordering by time (compare whole seconds, as the
