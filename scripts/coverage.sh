@@ -16,9 +16,11 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DQEL_COVERAGE=ON -DQEL_BUILD_TEST
 cmake --build "$dir" -j "$jobs"
 find "$dir" -name '*.gcda' -delete
 
+# A failing test is reported, but the figures are still printed.
+status=0
 echo "== C++ tests"
-ctest --test-dir "$dir" -j "$jobs" >"$dir/ctest.log" 2>&1 || { cat "$dir/ctest.log"; exit 1; }
-tail -n 3 "$dir/ctest.log"
+ctest --test-dir "$dir" -j "$jobs" --output-on-failure >"$dir/ctest.log" 2>&1 || status=1
+grep -E "tests passed|\*\*\*Failed|Timeout" "$dir/ctest.log" || true
 
 echo "== Python tests"
 stage="$dir/stage"
@@ -29,9 +31,13 @@ cp "$dir"/src/python/*.so "$stage/qel/"
 PYTHONPATH="$PWD/$stage" .venv/bin/python -c \
   'import qel._native, sys; sys.exit(not qel._native.__file__.startswith(sys.argv[1]))' "$PWD/$stage" ||
   { echo "coverage: the staged package is not the one imported" >&2; exit 1; }
-PYTHONPATH="$PWD/$stage" .venv/bin/python -m pytest -q -p no:cacheprovider tests/python | tail -n 1
+PYTHONPATH="$PWD/$stage" .venv/bin/python -m pytest -q -p no:cacheprovider tests/python >"$dir/pytest.log" 2>&1 ||
+  status=1
+tail -n 1 "$dir/pytest.log"
 
 echo "== Coverage of src/"
 .venv/bin/python -m gcovr --root . --filter 'src/' --object-directory "$dir" \
   --txt "$dir/coverage.txt" --print-summary "$dir" | grep -E '^(lines|functions|branches):'
 echo "(per file: $dir/coverage.txt)"
+[ "$status" -eq 0 ] || echo "coverage: some tests failed; see $dir/ctest.log and $dir/pytest.log" >&2
+exit "$status"

@@ -141,10 +141,9 @@ TEST(Bech32, DecodeErrorTexts) {
     };
     for (const auto& [text, message] : cases) EXPECT_EQ(error_of(bech32_decode(text)), message);
     // Past 90 characters only the tighter limit refuses.
-    const std::string long_text =
-        "an84characterslonghumanreadablepartthatcontainsthenumber1andtheexcludedcharactersbio1569pvx";
-    EXPECT_EQ(error_of(bech32_decode(long_text, 90)), "bech32 string too long");
-    EXPECT_TRUE(bech32_decode(long_text).has_value());
+    EXPECT_EQ(error_of(bech32_decode(
+                  "an84characterslonghumanreadablepartthatcontainsthenumber1andtheexcludedcharactersbio1569pvx", 90)),
+              "bech32 string too long");
 }
 
 TEST(Bech32, EncodeAndHrpErrors) {

@@ -1,7 +1,5 @@
 #include "qel_core/wallet_file.hpp"
 
-#include <regex>
-
 #include "support.hpp"
 
 namespace {
@@ -117,12 +115,9 @@ std::string file_with(const std::string& member, const std::string& value) {
 
 TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
     const std::tuple<std::string, std::string, std::string> cases[] = {  // member, value, error
-        {"accounts", "", "missing field `accounts`"},
-        {"id", "", "missing field `id`"},
-        {"crypto", "", "missing field `crypto`"},
-        {"key_type", "", "missing field `key_type`"},
-        {"qel_version", "", "missing field `qel_version`"},
-        {"created_at", "", "missing field `created_at`"},
+        {"accounts", "", "missing field `accounts`"}, {"id", "", "missing field `id`"},
+        {"crypto", "", "missing field `crypto`"}, {"key_type", "", "missing field `key_type`"},
+        {"qel_version", "", "missing field `qel_version`"}, {"created_at", "", "missing field `created_at`"},
         {"accounts", R"([{"address":"a","chain_id":"c","derivation_path":""}])", "missing field `account_id`"},
         {"key_type", R"("Mnemonic")", "unknown variant `Mnemonic`, expected `mnemonic` or `private_key`"},
         {"key_type", R"({"seed":null})", "unknown variant `seed`, expected `mnemonic` or `private_key`"},
@@ -164,15 +159,9 @@ TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
 
 TEST(WalletFile, ReadingIsLenient) {
     const std::pair<std::string, std::string> cases[] = {
-        {"qel_version", "7"},
-        {"qel_version", "4294967295"},
-        {"chain_type", "null"},
-        {"chain_type", R"("bitcoin")"},
-        {"chain_type", R"({"ton":null})"},
-        {"key_type", R"({"private_key":null})"},
-        {"extra", R"({"anything":[1,2]})"},
-        {"metadata", "null"},
-        {"crypto", "null"},
+        {"qel_version", "7"}, {"qel_version", "4294967295"}, {"chain_type", "null"}, {"chain_type", R"("bitcoin")"},
+        {"chain_type", R"({"ton":null})"}, {"key_type", R"({"private_key":null})"},
+        {"extra", R"({"anything":[1,2]})"}, {"metadata", "null"}, {"crypto", "null"},
     };
     for (const auto& [member, value] : cases) {
         auto r = EncryptedWallet::from_file_text(file_with(member, value));
@@ -184,23 +173,19 @@ TEST(WalletFile, ReadingIsLenient) {
         EXPECT_EQ(text.find("metadata"), std::string::npos);
         EXPECT_EQ(text.find("chain_type") != std::string::npos, member == "chain_type" && value != "null");
     }
-    auto v7 = EncryptedWallet::from_file_text(file_with("qel_version", "7"));
-    EXPECT_EQ(v7->qel_version, 7u);
-    auto ton = EncryptedWallet::from_file_text(file_with("chain_type", R"({"ton":null})"));
-    EXPECT_EQ(ton->chain_type, qel_core::ChainType::Ton);
-    auto pk = EncryptedWallet::from_file_text(file_with("key_type", R"({"private_key":null})"));
-    EXPECT_EQ(pk->key_type, KeyType::PrivateKey);
+    EXPECT_EQ(EncryptedWallet::from_file_text(file_with("qel_version", "7"))->qel_version, 7u);
+    EXPECT_EQ(EncryptedWallet::from_file_text(file_with("chain_type", R"({"ton":null})"))->chain_type,
+              qel_core::ChainType::Ton);
+    EXPECT_EQ(EncryptedWallet::from_file_text(file_with("key_type", R"({"private_key":null})"))->key_type,
+              KeyType::PrivateKey);
 }
 
 TEST(CreatedAt, FractionHasZeroThreeSixOrNineDigits) {
     const sys_time<nanoseconds> base = sys_days{2025y / January / 31} + 8h + 15min + 2s;
     const std::pair<nanoseconds, const char*> cases[] = {
-        {0ns, "2025-01-31T08:15:02+00:00"},
-        {250ms, "2025-01-31T08:15:02.250+00:00"},
-        {1ms, "2025-01-31T08:15:02.001+00:00"},
-        {250113us, "2025-01-31T08:15:02.250113+00:00"},
-        {10us, "2025-01-31T08:15:02.000010+00:00"},
-        {1ns, "2025-01-31T08:15:02.000000001+00:00"},
+        {0ns, "2025-01-31T08:15:02+00:00"}, {250ms, "2025-01-31T08:15:02.250+00:00"},
+        {1ms, "2025-01-31T08:15:02.001+00:00"}, {250113us, "2025-01-31T08:15:02.250113+00:00"},
+        {10us, "2025-01-31T08:15:02.000010+00:00"}, {1ns, "2025-01-31T08:15:02.000000001+00:00"},
         {999999999ns, "2025-01-31T08:15:02.999999999+00:00"},
     };
     for (const auto& [sub, text] : cases) {
@@ -210,19 +195,6 @@ TEST(CreatedAt, FractionHasZeroThreeSixOrNineDigits) {
     EXPECT_EQ(qel_core::format_created_at(time_point_cast<system_clock::duration>(
                   sys_days{2024y / February / 29} + 23h + 59min + 59s)),
               "2024-02-29T23:59:59+00:00");
-}
-
-TEST(CreatedAt, CreateStampsNowAndDefaults) {
-    const auto before = qel_core::format_created_at(system_clock::now());
-    const EncryptedWallet w = EncryptedWallet::create("id", "name", {}, json::object(), KeyType::PrivateKey);
-    const auto after = qel_core::format_created_at(system_clock::now());
-    EXPECT_EQ(w.qel_version, 2u);
-    EXPECT_TRUE(std::regex_match(
-        w.created_at, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?\+00:00)")));
-    // Ordering by the text is ordering by time (compare whole seconds, as the
-    // fraction's width varies).
-    EXPECT_LE(before.substr(0, 19), w.created_at.substr(0, 19));
-    EXPECT_LE(w.created_at.substr(0, 19), after.substr(0, 19));
 }
 
 }  // namespace
