@@ -31,10 +31,12 @@ protected:
     }
 };
 
-TEST_F(FakeCurl, PassesExactArgumentsAndEmptyStdin) {
+TEST_F(FakeCurl, PassesExactArgumentsAndEmptyStdinAndRepairsTheReply) {
+    EXPECT_EQ(error_of(ops::curl_post_json("http://x", "{}")),
+              "broadcast failed: failed to run curl: No such file or directory (os error 2)");
     install("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + in_dir("args") + "\n/bin/cat > " +
-            in_dir("stdin") + "\nprintf 'reply body'\n");
-    EXPECT_EQ(ops::curl_post_json("http://127.0.0.1:1/x y", "{\"a\": 1}").value(), "reply body");
+            in_dir("stdin") + "\nprintf 'reply \\377body'\n");
+    EXPECT_EQ(ops::curl_post_json("http://127.0.0.1:1/x y", "{\"a\": 1}").value(), "reply \xEF\xBF\xBD" "body");
     EXPECT_EQ(read_text(dir_ / "args"),
               "-fsSL\n-X\nPOST\n-H\nContent-Type: application/json\n-d\n{\"a\": 1}\nhttp://127.0.0.1:1/x y\n");
     EXPECT_EQ(read_text(dir_ / "stdin"), "");

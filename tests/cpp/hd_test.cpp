@@ -106,18 +106,28 @@ TEST(Slip10, PublishedVectorsHardenedOnlyAndIndexWrap) {
     EXPECT_EQ(derive(kSeed, "m/2147483648'", Curve::Ed25519), qel_signer::hex_encode({out, 32}));
 }
 
-TEST(FromMnemonic, KnownAccountsOfAllSixFamilies) {
+TEST(FromMnemonic, KnownAccountsAndTheLargestIndexOfAllSixFamilies) {
     const auto data = qel_test::load_vectors("known-addresses.json");
     auto mnemonic = qel_signer::Mnemonic::from_phrase(data["mnemonic"].get<std::string>());
     ASSERT_TRUE(mnemonic.has_value());
+    std::uint32_t index = 0;  // the accounts at index 0 and 1 of each family, in turn
     for (const auto& entry : data["addresses"]) {
         const auto signer = qel_signer::signer_for_chain(qel_core::chain_type_from_json(entry["family"]).value());
         const std::string path = entry["path"];
+        EXPECT_EQ(signer->default_derivation_path(index++ % 2), path);
         auto key = HdDeriver::derive_from_mnemonic(*mnemonic, "", path, signer->curve());
         ASSERT_TRUE(key.has_value()) << path;
         EXPECT_EQ(qel_signer::hex_encode(key->as_slice()), entry["private_key_hex"].get<std::string>()) << path;
     }
     EXPECT_EQ(data["addresses"].size(), 12u);
+    // The largest index on every family's default path gives a usable key.
+    for (auto type : qel_core::UNIVERSAL_ORDER) {
+        const auto signer = qel_signer::signer_for_chain(type);
+        const std::string path = signer->default_derivation_path(4294967295u);
+        auto key = HdDeriver::derive_from_mnemonic(*mnemonic, "", path, signer->curve());
+        ASSERT_TRUE(key.has_value()) << path;
+        EXPECT_TRUE(signer->derive_address(key->as_slice()).has_value()) << path;
+    }
 }
 
 // Every released SecretBytes must come back zeroed, on the failure path too.
