@@ -109,9 +109,10 @@ TEST(ExtractJsonField, NestingLimitIs128Levels) {
     EXPECT_EQ(error_of(ops::extract_json_field(nested(129), "result")), "JSON error: recursion limit exceeded");
 }
 
-// A bounded wait: curl against a listener that never answers is killed and
-// reaped when the time is up.
-TEST(CurlWait, TimeLimitKillsAndReapsCurl) {
+// A bounded and interruptible wait: curl against a listener that never
+// answers is killed and reaped when the time is up, or when the stop check,
+// asked again and again meanwhile, says so.
+TEST(CurlWait, TimeLimitAndStopCheckKillAndReapCurl) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -124,6 +125,11 @@ TEST(CurlWait, TimeLimitKillsAndReapsCurl) {
     EXPECT_EQ(error_of(ops::curl_post_json(url, "{}", {}, std::chrono::seconds(2))),
               "broadcast failed: curl did not finish within 2 seconds");
     EXPECT_TRUE(::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD);  // no child left
+    int asked = 0;
+    const auto stopped = ops::curl_post_json(url, "{}", [&asked] { return ++asked == 5; }, std::chrono::seconds(60));
+    EXPECT_EQ(stopped.error().kind(), qel_lib::QelLibError::Kind::Interrupted);
+    EXPECT_EQ(asked, 5);
+    EXPECT_TRUE(::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD);
     ::close(fd);
 }
 
