@@ -14,6 +14,7 @@ DATA = Path(__file__).resolve().parents[1] / "data"
 ABANDON = "abandon " * 11 + "about"
 PASS = "test passphrase"
 FAMILIES = ["evm", "solana", "bitcoin", "cosmos", "tron", "ton"]
+FAMILY_CHAINS = dict(zip(FAMILIES, ["ethereum", "solana", "bitcoin", "cosmos", "tron", "ton"]))
 CHAIN_IDS = ["eip155:1", "solana:5eykt4UsFv8P8NJdTREpY1vzqKqZKvdp", "bip122:000000000019d6689c085ae165831e93",
              "cosmos:cosmoshub-4", "tron:mainnet", "ton:mainnet"]
 
@@ -30,6 +31,17 @@ VECTOR = load("eip1559.json")["vectors"][0]
 
 def wallet_files(vault: Path) -> list[Path]:
     return sorted((vault / "wallets").glob("*.json"))
+
+
+_B58 = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
+
+
+def b58decode(text: str) -> bytes:
+    n = 0
+    for ch in text:
+        n = n * 58 + _B58.index(ch)
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
+    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
 
 
 def b58encode(data: bytes) -> str:

@@ -10,10 +10,9 @@ import pytest
 from eth_account import Account
 
 import qel
-from _support import ABANDON, UNIVERSAL_CHAIN_IDS, known_accounts, load
+from _support import ABANDON, CHAIN_IDS, KNOWN, load
 
 KEYSTORES = load("keystore-v3.json")
-KNOWN = known_accounts()
 
 
 def wallet_files(vault: str) -> list[str]:
@@ -22,11 +21,11 @@ def wallet_files(vault: str) -> list[str]:
 
 
 @pytest.mark.parametrize("vector", KEYSTORES["vectors"], ids=lambda v: v["kdf"])
-def test_published_vectors_import_to_their_address(vector: dict, vault_dir: Path) -> None:
-    vault = str(vault_dir)
+def test_published_vectors_import_to_their_address(vector: dict, vault: Path) -> None:
+    vault = str(vault)
     wallet = qel.import_wallet_keystore("imported", json.dumps(vector["keystore"]), KEYSTORES["password"],
                                         passphrase="pw", vault_path_opt=vault)
-    assert [a["chain_id"] for a in wallet["accounts"]] == UNIVERSAL_CHAIN_IDS
+    assert [a["chain_id"] for a in wallet["accounts"]] == CHAIN_IDS
     assert wallet["accounts"][0]["address"] == KEYSTORES["address"]
     assert all(a["derivation_path"] == "" for a in wallet["accounts"])
     if vector["kdf"] == "pbkdf2":
@@ -35,16 +34,16 @@ def test_published_vectors_import_to_their_address(vector: dict, vault_dir: Path
 
 
 @pytest.mark.parametrize("kdf", ["scrypt", "pbkdf2"])
-def test_imports_what_eth_account_writes(kdf: str, vault_dir: Path) -> None:
+def test_imports_what_eth_account_writes(kdf: str, vault: Path) -> None:
     key = bytes(range(1, 33))
     # Foreign files may be cheaper than ours; any cost within the limits is read.
     keystore = Account.encrypt(key, "kspw", kdf=kdf, iterations=1024 if kdf == "scrypt" else 4096)
-    wallet = qel.import_wallet_keystore("k", json.dumps(keystore), "kspw", vault_path_opt=str(vault_dir))
+    wallet = qel.import_wallet_keystore("k", json.dumps(keystore), "kspw", vault_path_opt=str(vault))
     assert wallet["accounts"][0]["address"] == Account.from_key(key).address
 
 
-def test_export_decrypts_with_eth_account(vault_dir: Path) -> None:
-    vault = str(vault_dir)
+def test_export_decrypts_with_eth_account(vault: Path) -> None:
+    vault = str(vault)
     qel.import_wallet_mnemonic("m", ABANDON, passphrase="pw", vault_path_opt=vault)
     default = json.loads(qel.export_wallet_keystore("m", passphrase="pw", vault_path_opt=vault))
     assert Account.decrypt(default, "pw").hex() == KNOWN[("evm", 0)]["private_key_hex"]
@@ -57,8 +56,8 @@ def test_export_decrypts_with_eth_account(vault_dir: Path) -> None:
     assert Account.decrypt(other, "other").hex() == KNOWN[("evm", 1)]["private_key_hex"]
 
 
-def test_failures_write_nothing(vault_dir: Path) -> None:
-    vault = str(vault_dir)
+def test_failures_write_nothing(vault: Path) -> None:
+    vault = str(vault)
     good = json.dumps(Account.encrypt(bytes(range(1, 33)), "kspw", kdf="pbkdf2", iterations=4096))
     qel.import_wallet_keystore("taken", good, "kspw", vault_path_opt=vault)
     before = wallet_files(vault)

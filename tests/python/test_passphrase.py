@@ -23,8 +23,8 @@ def wallet_file(vault: str, wallet_id: str) -> Path:
     return Path(vault) / "wallets" / f"{wallet_id}.json"
 
 
-def test_reseals_the_same_wallet_with_todays_parameters(vault_dir: Path) -> None:
-    vault = str(vault_dir)
+def test_reseals_the_same_wallet_with_todays_parameters(vault: Path) -> None:
+    vault = str(vault)
     wallet = qel.import_wallet_mnemonic("w", ABANDON, passphrase="old", index=2, vault_path_opt=vault)
     # An envelope written with a costlier p than ours, sealed independently.
     path = wallet_file(vault, wallet["id"])
@@ -47,8 +47,8 @@ def test_reseals_the_same_wallet_with_todays_parameters(vault_dir: Path) -> None
     assert str(e.value) == "decryption failed: aead::Error"
 
 
-def test_failures_leave_the_file_untouched(vault_dir: Path) -> None:
-    vault = str(vault_dir)
+def test_failures_leave_the_file_untouched(vault: Path) -> None:
+    vault = str(vault)
     wallet = qel.import_wallet_private_key("k", "11" * 32, vault_path_opt=vault)
     before = wallet_file(vault, wallet["id"]).read_bytes()
     for args, message in [(("k", "wrong", "new"), "decryption failed: aead::Error"),
@@ -69,9 +69,9 @@ except RuntimeError as e:
 """
 
 
-def test_a_secret_changed_meanwhile_is_not_overwritten(vault_dir: Path) -> None:
+def test_a_secret_changed_meanwhile_is_not_overwritten(vault: Path) -> None:
     """The key stretching runs without the writer lock; what another writer saved meanwhile stays."""
-    vault = str(vault_dir)
+    vault = str(vault)
     wallet = qel.import_wallet_private_key("k", "33" * 32, passphrase="a", vault_path_opt=vault)
     other = qel.import_wallet_private_key("other", "44" * 32, passphrase="c", vault_path_opt=vault)
     path = wallet_file(vault, wallet["id"])
@@ -99,8 +99,8 @@ while True:
 """
 
 
-def test_a_kill_leaves_one_of_the_two_passphrases(vault_dir: Path) -> None:
-    vault = str(vault_dir)
+def test_a_kill_leaves_one_of_the_two_passphrases(vault: Path) -> None:
+    vault = str(vault)
     wallet = qel.import_wallet_private_key("k", "22" * 32, passphrase="a", vault_path_opt=vault)
     rng = random.Random(13)
     for _ in range(5):

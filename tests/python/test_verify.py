@@ -18,10 +18,9 @@ from nacl.signing import SigningKey, VerifyKey
 import qel
 from _support import (
     ABANDON, FAMILY_CHAINS, b58check_encode, b58decode, b58encode, bech32_decode, bech32_encode, convert_bits,
-    known_accounts, ton_address,
+    KNOWN, ton_address,
 )
 
-KNOWN = known_accounts()
 PASS = "verify-pass"
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
 
