@@ -79,7 +79,7 @@ TEST_F(FakeCurl, StopAskedBeforeCurlStartsSendsNothing) {
     install(": >> '" + (dir_ / "ran").string() + "'\n");
     const auto r = ops::curl_post_json("http://h/", "{}", [] { return true; });
     ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().kind(), QelLibError::Kind::Interrupted);
+    EXPECT_EQ(r.error().kind(), qel_lib::QelLibError::Kind::Interrupted);
     EXPECT_FALSE(fs::exists(dir_ / "ran"));
 }
 

@@ -17,7 +17,7 @@ namespace keystore = qel_signer::keystore;
 const std::string kKey = "7a28b5ba57c53603b0b07b56bba752f7784bf506fa95edc395f5cf6c7514fe9d";
 
 json published(const std::string& kdf) {
-    for (const auto& v : qel_test::vector_section("keystore-v3.json", "/vectors")) {
+    for (const auto& v : qel_test::load_vectors("keystore-v3.json", "/vectors")) {
         if (v["kdf"] == kdf) return v["keystore"];
     }
     ADD_FAILURE() << "no " << kdf << " vector";

@@ -30,7 +30,7 @@ struct Account {
 // The "abandon ... about" accounts at index 0 and 1 of every family.
 std::map<std::pair<std::string, int>, Account> accounts() {
     std::map<std::pair<std::string, int>, Account> out;
-    for (const auto& v : qel_test::vector_section("known-addresses.json", "/addresses")) {
+    for (const auto& v : qel_test::load_vectors("known-addresses.json", "/addresses")) {
         const std::string family = v["family"];
         // The account index: the third step for Solana and TON, the last one elsewhere.
         std::vector<std::string> steps;

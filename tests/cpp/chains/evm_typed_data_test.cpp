@@ -24,7 +24,7 @@ std::string digest_of(const std::string& text) {
 }
 
 TEST(TypedData, MailExample) {
-    for (const auto& v : qel_test::vector_section("eip712.json", "/vectors")) {
+    for (const auto& v : qel_test::load_vectors("eip712.json", "/vectors")) {
         auto r = hash_typed_data(v["typed_data"].dump());
         ASSERT_TRUE(r.has_value()) << r.error();
         EXPECT_EQ(qel_signer::hex_encode(r->digest), v["signing_hash"].get<std::string>());
