@@ -111,6 +111,14 @@ bool widen_big_integers(std::string_view text, PaddedText& out) {
     return true;
 }
 
+// A parse error as nlohmann's parser reports it: how many bytes it had read
+// (counting the end of the text as one), and its exception's id and text.
+struct SyntaxError {
+    std::size_t position = 0;
+    int id = 0;
+    std::string what;
+};
+
 // Runs nlohmann's parser over a text that simdjson refused, only to say what
 // is wrong and where: simdjson reports what kind of error it met but not its
 // place. The callbacks accept everything; the first error ends the pass.
@@ -129,58 +137,191 @@ public:
     bool start_array(std::size_t) override { return true; }
     bool end_array() override { return true; }
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
-        found = true;
-        this->position = position;
-        id = e.id;
-        what = e.what();
+        error = SyntaxError{position, e.id, e.what()};
         return false;
     }
 
-    bool found = false;
-    std::size_t position = 0;
-    int id = 0;
-    std::string what;
+    std::optional<SyntaxError> error;
 };
 
-// The problem named by one of nlohmann's parse-error texts, which read
-// "[json.exception.parse_error.101] parse error at line 1, column 7: syntax
-// error while parsing value - <problem>[; last read: '<text>'][; expected
-// <token>]". The text it last read is left out: it quotes the input.
-std::string problem_of(int id, std::string_view what) {
-    constexpr int kNumberOverflow = 406;
-    if (id == kNumberOverflow) return "number out of range";
-    const auto dash = what.find(" - ");
-    if (dash == std::string_view::npos) return "invalid JSON";
-    what.remove_prefix(dash + 3);
-    if (const auto quoted = what.find("; last read: '"); quoted != std::string_view::npos) {
-        return std::string(what.substr(0, quoted));
+// Where a number token that starts at `from` ends, reading as a JSON lexer
+// does: an optional minus, 0 or digits, then '.' and digits, then an
+// exponent, stopping at the first byte that cannot continue it (so a
+// malformed one, like "1." or "-", ends after what was read of it).
+std::size_t number_end(std::string_view text, std::size_t from) {
+    const auto digit = [&](std::size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+    const auto skip_digits = [&](std::size_t i) {
+        while (digit(i)) ++i;
+        return i;
+    };
+    std::size_t i = from;
+    if (i < text.size() && text[i] == '-') ++i;
+    if (!digit(i)) return i;
+    i = text[i] == '0' ? i + 1 : skip_digits(i);
+    if (i < text.size() && text[i] == '.') i = skip_digits(i + 1);
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        i = skip_digits(i);
     }
-    return std::string(what);
+    return i;
 }
 
-// "<problem> at line L column C[; expected ...]" for an error of nlohmann's
-// parser at `position`.
-std::string located_problem(std::string_view text, std::size_t position, int id, std::string_view what) {
-    std::string problem = problem_of(id, what);
-    std::string expected;
-    if (const auto at = problem.find("; expected "); at != std::string::npos) {
-        expected = problem.substr(at);
-        problem.resize(at);
+// Where the token whose last byte read is at `at` starts. nlohmann reads a
+// whole token before it decides that it is out of place (and stops inside
+// one that is malformed), while this library's messages point at its start.
+// `kind` is what the message says about the token: "unexpected <name>" or
+// the lexer's own problem.
+std::size_t token_start(std::string_view text, std::size_t at, std::string_view kind) {
+    const auto in_number = [](char c) {
+        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+    };
+    if (kind.starts_with("unexpected string") || kind.starts_with("invalid string")) {
+        // Back to the opening quote: one not escaped by a backslash.
+        for (std::size_t j = std::min(at, text.size()); j-- > 0;) {
+            if (text[j] != '"') continue;
+            std::size_t backslashes = 0;
+            while (j > backslashes && text[j - backslashes - 1] == '\\') ++backslashes;
+            if (backslashes % 2 == 0) return j;
+        }
+        return at;
     }
-    const std::size_t offset = std::min(position == 0 ? 0 : position - 1, text.size());
+    if (kind.starts_with("unexpected number") || kind.starts_with("invalid number")) {
+        // Numbers may directly follow one another ("01" is 0 then 1), so lex
+        // forward from the first number byte to the token that holds `at`:
+        // its last byte for a number out of place, the byte that broke it
+        // (or the end) for a malformed one.
+        const bool out_of_place = kind.starts_with("unexpected");
+        const std::size_t last = out_of_place ? at : (at == 0 ? 0 : at - 1);
+        std::size_t j = std::min(out_of_place ? at + 1 : at, text.size());
+        while (j > 0 && in_number(text[j - 1])) --j;
+        while (j <= last) {
+            const std::size_t end = number_end(text, j);
+            if (end == j) {
+                ++j;
+                continue;
+            }
+            if (end > last) return j;
+            j = end;
+        }
+        return at;
+    }
+    if (kind.starts_with("unexpected true") || kind.starts_with("unexpected false") ||
+        kind.starts_with("unexpected null")) {
+        return at + 1 - (kind[11] == 'f' ? 5 : 4);
+    }
+    if (kind.starts_with("invalid literal")) {
+        // A proper prefix of a literal and the byte that broke it, or one
+        // byte that starts no token.
+        for (std::size_t j = at; j-- > 0 && at - j < 5;) {
+            const std::string_view word = text[j] == 't' ? "true" : text[j] == 'f' ? "false" : "null";
+            if ((text[j] == 't' || text[j] == 'f' || text[j] == 'n') && at - j < word.size() &&
+                word.starts_with(text.substr(j, at - j))) {
+                return j;
+            }
+        }
+    }
+    return at;
+}
+
+// The start of the UTF-8 sequence that the byte at `at` fails to continue,
+// or `at` when it starts none (a stray or invalid byte).
+std::size_t utf8_sequence_start(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    std::size_t lead = at;
+    while (lead > 0 && at - lead < 3 && byte(lead - 1) >= 0x80 && byte(lead - 1) < 0xC0) --lead;
+    if (lead == 0 || byte(lead - 1) < 0xC0) return at;
+    const unsigned char first = byte(lead - 1);
+    const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+    return at - (lead - 1) < length ? lead - 1 : at;
+}
+
+// A problem and the byte it is reported at.
+struct Problem {
+    std::string_view text;
+    std::size_t offset;
+};
+
+// The problem behind one of nlohmann's parse errors, in this library's words,
+// and its place: the start of the offending token, or for an error inside a
+// string or number the byte that breaks it (the start of a broken UTF-8
+// sequence, of a \u escape's digits, the end of a \u escape that is a lone
+// surrogate). Its texts read "... syntax error while parsing <context> -
+// <what>[; last read: '<input>'][; expected <token>]": the context and the
+// start of <what> (an unexpected token, or one of the lexer's fixed
+// messages) come before anything quoted from the input, and the expected
+// token is a fixed suffix, so a hostile text cannot pass for another kind of
+// error. The input it quotes is never repeated.
+Problem problem_of(std::string_view text, const SyntaxError& error) {
+    // The byte nlohmann stopped at, or the end of the text.
+    const std::size_t at = std::min(error.position == 0 ? 0 : error.position - 1, text.size());
+    constexpr int kNumberOverflow = 406;
+    if (error.id == kNumberOverflow) return {"number out of range", std::min(at + 1, text.size())};
+    const std::string_view what = error.what;
+    constexpr std::string_view kWhile = "while parsing ";
+    const auto context_at = what.find(kWhile);
+    const auto dash = what.find(" - ", context_at);
+    if (context_at == std::string_view::npos || dash == std::string_view::npos) return {"invalid value", at};
+    const std::string_view context = what.substr(context_at + kWhile.size(), dash - context_at - kWhile.size());
+    const std::string_view rest = what.substr(dash + 3);
+    const std::size_t start = token_start(text, at, rest);
+    const bool at_end = rest.starts_with("unexpected end of input");
+    const bool lexer = !rest.starts_with("unexpected ");
+    if (rest.starts_with("invalid BOM")) return {"invalid value", 0};
+    if (context == "value" && rest.ends_with("; expected end of input")) {
+        return {"trailing characters after the JSON value", start};
+    }
+    if (context == "object separator") return {"expected ':'", start};
+    if (context == "array") return {at_end ? "unexpected end of input" : "expected ',' or ']'", start};
+    if (context == "object") return {at_end ? "unexpected end of input" : "expected ',' or '}'", start};
+    if (lexer && rest.starts_with("invalid string: ")) {
+        const std::string_view problem = rest.substr(16);
+        if (problem.starts_with("missing closing quote")) return {"unterminated string", at};
+        if (problem.starts_with("control character")) return {"control character in string", at};
+        if (problem.starts_with("ill-formed UTF-8")) return {"invalid UTF-8 in string", utf8_sequence_start(text, at)};
+        if (problem.starts_with("forbidden character")) {
+            return {at == text.size() ? "unterminated string" : "invalid escape in string", at};
+        }
+        // The rest are about the last \u escape that begins before the place.
+        const auto escape = at < 2 ? std::string_view::npos : text.rfind("\\u", at - 2);
+        if (escape == std::string_view::npos) return {"invalid \\u escape", at};
+        if (problem.starts_with("surrogate U+D800")) {
+            return {"high surrogate not followed by a low one", std::min(escape + 6, text.size())};
+        }
+        if (problem.starts_with("surrogate U+DC00")) {
+            return {"lone low surrogate in \\u escape", std::min(escape + 6, text.size())};
+        }
+        // "'\u' must be followed by 4 hex digits"
+        return {text.size() - escape - 2 < 4 ? "truncated \\u escape" : "invalid \\u escape", escape + 2};
+    }
+    if (context == "object key") return {"expected a member name", start};
+    if (at_end) return {"unexpected end of input", at};
+    if (rest.starts_with("invalid number; expected digit after '-'")) return {"invalid value", at};
+    if (rest.starts_with("invalid number")) return {"invalid number", at};
+    if (rest.starts_with("invalid literal") && start < at) return {"invalid literal", start};
+    if (rest.starts_with("invalid literal") && (text[at] == 't' || text[at] == 'f' || text[at] == 'n')) {
+        return {"invalid literal", at};
+    }
+    return {"invalid value", start};
+}
+
+// "<problem> at line L column C", the column counted in bytes.
+std::string located_problem(std::string_view text, const SyntaxError& error) {
+    const auto [problem, offset] = problem_of(text, error);
     const std::string_view before = text.substr(0, offset);
     const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
     const std::size_t line_start = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
-    return utf8_lossy(problem + " at line " + std::to_string(line) + " column " +
-                      std::to_string(offset - line_start + 1) + expected);
+    return std::string(problem) + " at line " + std::to_string(line) + " column " +
+           std::to_string(offset - line_start + 1);
 }
 
 std::string locate_syntax_error(std::string_view text, simdjson::error_code error) {
+    // nlohmann skips a byte order mark, which JSON does not allow.
+    if (text.starts_with("\xEF\xBB\xBF")) return "invalid value at line 1 column 1";
     ErrorFinder finder;
     nlohmann::json::sax_parse(text.begin(), text.end(), &finder);
-    // What simdjson alone refuses (a byte order mark) has no place to point at.
-    if (!finder.found) return simdjson::error_message(error);
-    return located_problem(text, finder.position, finder.id, finder.what);
+    if (!finder.error) return simdjson::error_message(error);
+    return located_problem(text, *finder.error);
 }
 
 // Builds a generic value from nlohmann's parser, keeping the text of the
@@ -212,15 +353,12 @@ public:
     bool start_array(std::size_t) override { return open(nlohmann::json::array()); }
     bool end_array() override { return close(); }
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
-        syntax_ = true;
-        position_ = position;
-        id_ = e.id;
-        what_ = e.what();
+        syntax_ = SyntaxError{position, e.id, e.what()};
         return false;
     }
 
     [[nodiscard]] std::expected<nlohmann::json, std::string> result(std::string_view text, bool ok) {
-        if (syntax_) return std::unexpected(located_problem(text, position_, id_, what_));
+        if (syntax_) return std::unexpected(located_problem(text, *syntax_));
         if (!ok) return std::unexpected(error_);
         return std::move(root_);
     }
@@ -257,10 +395,7 @@ private:
     nlohmann::json root_;
     std::vector<nlohmann::json*> open_;
     nlohmann::json* slot_ = nullptr;
-    bool syntax_ = false;
-    std::size_t position_ = 0;
-    int id_ = 0;
-    std::string what_;
+    std::optional<SyntaxError> syntax_;
     std::string error_;
 };
 

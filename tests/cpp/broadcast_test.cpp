@@ -93,7 +93,7 @@ TEST(ExtractJsonField, Replies) {
         {R"({"result":null})", R"(broadcast failed: no 'result' in response: {"result":null})"},
         {R"({"result":5} )", R"(broadcast failed: no 'result' in response: {"result":5} )"},
         {R"(["result"])", R"(broadcast failed: no 'result' in response: ["result"])"},
-        {"<html>502</html>", "JSON error: invalid literal at line 1 column 1"},
+        {"<html>502</html>", "JSON error: invalid value at line 1 column 1"},
     };
     for (const auto& [reply, expected] : cases) {
         auto r = ops::extract_json_field(reply, "result");
