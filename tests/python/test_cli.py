@@ -177,12 +177,11 @@ def test_ctrl_c_ends_a_waiting_send(shared: Path, tmp_path: Path) -> None:
 
 def test_list_show_rename_delete(scratch: Path) -> None:
     wallets = qel.list_wallets(str(scratch))
-    assert json.loads(qel_run("list", "--json", vault=scratch)[1]) == wallets
     lines = qel_run("--vault", str(scratch), "list")[1].splitlines()  # common options also go first
     assert [line.split()[:2] for line in lines] == [["NAME", "ID"]] + [[w["name"], w["id"][:8]] for w in wallets]
     vec = qel.get_wallet("vec", str(scratch))
-    assert json.loads(qel_run("show", vec["id"][:8], "--json", vault=scratch)[1]) == vec
-    assert re.search(rf"^eip155:1 +- +{VECTOR['from_address']}$", qel_run("show", vec["id"], vault=scratch)[1], re.M)
+    shown = qel_run("show", vec["id"][:8], vault=scratch)[1]  # an ID prefix; a key's accounts have no path
+    assert re.search(rf"^eip155:1 +- +{VECTOR['from_address']}$", shown, re.M)
     assert qel_run("show", vec["id"][:7], vault=scratch)[::2] == (1, f"qel: error: wallet not found: '{vec['id'][:7]}'\n")
     assert qel_run("rename", "vec", "key", vault=scratch)[1] == f"renamed 'vec' ({vec['id'][:8]}) to 'key'\n"
     assert json.loads(qel_run("delete", "key", "--yes", "--json", vault=scratch)[1]) == {**vec, "name": "key"}
