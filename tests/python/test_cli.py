@@ -3,12 +3,13 @@
 from __future__ import annotations
 
 import contextlib
+import fcntl
 import json
 import os
-import pty
 import select
 import subprocess
 import sys
+import termios
 import time
 import tomllib
 from collections.abc import Callable
@@ -16,11 +17,10 @@ from pathlib import Path
 
 import pytest
 from eth_account import Account
-from eth_account.messages import encode_defunct
 from nacl.signing import SigningKey
 
 import qel
-from _support import ABANDON, KNOWN, PASS, VECTOR, RpcServer, load, wallet_files
+from _support import ABANDON, KNOWN, PASS, VECTOR, RpcServer, load
 
 QEL = str(Path(sys.executable).with_name("qel"))
 SOLANA_KEY = KNOWN[("solana", 0)]["private_key_hex"]
@@ -28,43 +28,35 @@ ENV = {"QEL_PASSPHRASE": PASS}
 NEW_PASS = "the new cli passphrase"
 KEYSTORES = load("keystore-v3.json")
 MAIL = load("eip712.json")["vectors"][0]["typed_data"]
-# Never in error output, and in standard output only where a command exists to show it.
 SECRETS = [PASS, NEW_PASS, KEYSTORES["password"], ABANDON, VECTOR["private_key_hex"], SOLANA_KEY]
-SHOWS_SECRETS = {"mnemonic", "create", "export"}
-EVM_ADDRESS = KNOWN[("evm", 0)]["address"]
-EVM_SIG = bytes(Account.sign_message(encode_defunct(text="hello qel"), KNOWN[("evm", 0)]["private_key_hex"]).signature).hex()
+SHOWS_SECRETS = {"mnemonic", "create", "export"}  # no other command prints a secret; none goes to standard error
+SIG, SIGNER = (load("eip191.json")["signatures"][1][k] for k in ("signature_hex", "address"))  # of "Hello World"
 SOL_SIG = SigningKey(bytes.fromhex(SOLANA_KEY)).sign(bytes(range(256))).signature.hex()
 MAIL_SIG = Account.sign_typed_data(VECTOR["private_key_hex"], full_message=MAIL)
 VERSION = tomllib.loads((Path(__file__).parents[2] / "pyproject.toml").read_text())["project"]["version"]
 EXPORT = ["export", "vec", "--yes", "--passphrase-file"]
-# Stands in for curl: waits on the node until it is stopped, and ignores Ctrl-C.
-WAITING_CURL = "#!/bin/sh\ntrap '' INT\necho 'curl waits' > /dev/tty\nexec sleep 100\n"
 
 
 def child_env(env: dict[str, str] | None) -> dict[str, str]:
     return {k: v for k, v in os.environ.items() if k != "QEL_PASSPHRASE"} | (env or {})
 
 
-def qel_run(*args: str, vault: Path | None = None, stdin: bytes = b"", env: dict[str, str] | None = None) -> tuple[int, str, str]:
+def qel_run(*args: str, vault: Path | None = None, stdin: bytes = b"",
+            env: dict[str, str] | None = None) -> tuple[int, str, str]:
     """`qel args` with no terminal (its own session); QEL_PASSPHRASE only from `env`."""
     p = subprocess.run([QEL, *args, *(["--vault", str(vault)] if vault else [])], input=stdin, capture_output=True,
                        env=child_env(env), start_new_session=True, timeout=60)
     code, out, err = p.returncode, p.stdout.decode(), p.stderr.decode()
-    shows = next((a for a in args if not a.startswith("-")), "") in SHOWS_SECRETS
-    assert "Traceback" not in err and not any(x in err or (x in out and not shows) for x in SECRETS)
+    assert "Traceback" not in err and not any(x in err or (x in out and args[0] not in SHOWS_SECRETS) for x in SECRETS)
     return code, out, err
 
 
 def qel_tty(*args: str, steps: list[tuple[str, str]], env: dict[str, str] | None = None) -> tuple[int, str]:
-    """`qel args` on a pseudo-terminal that is its controlling terminal: for each (expected, typed)
-    step, waits until `expected` is shown, then types `typed`. Returns the exit status and the screen."""
-    pid, fd = pty.fork()
-    if pid == 0:
-        try:
-            os.execve(QEL, [QEL, *args], child_env(env))
-        finally:
-            os._exit(127)
-    screen = b""
+    """`qel args` on a pseudo-terminal that it controls: types each step's `typed` once `expected` is shown."""
+    (fd, tty), screen = os.openpty(), b""
+    p = subprocess.Popen([QEL, *args], stdin=tty, stdout=tty, stderr=tty, env=child_env(env), start_new_session=True,
+                         preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+    os.close(tty)
     try:
         for expected, typed in [*steps, ("\0", "")]:  # the last step reads to the end
             with contextlib.suppress(OSError):  # EIO: the child closed the terminal
@@ -72,58 +64,56 @@ def qel_tty(*args: str, steps: list[tuple[str, str]], env: dict[str, str] | None
                     assert select.select([fd], [], [], 60)[0], f"timed out: {screen!r}"
                     screen += os.read(fd, 4096)
             assert expected.encode() in screen or expected == "\0", f"ended before {expected!r}: {screen!r}"
-            time.sleep(0.1)
+            time.sleep(0.1)  # for the rest of the output to come before what is typed
             os.write(fd, typed.encode())
     finally:
         os.close(fd)
-        status = os.waitpid(pid, 0)[1]
-    return os.waitstatus_to_exitcode(status), screen.decode().replace("\r\n", "\n")
+    return p.wait(), screen.decode().replace("\r\n", "\n")
 
 
 def command_id(x: object) -> str:
     return x[0] if isinstance(x, list) and x and isinstance(x[0], str) else ""
 
 
-@pytest.mark.parametrize(("status", "args", "stdin", "message"), [
-    (2, ["export", "w", "--passphrase", PASS], b"",
+@pytest.mark.parametrize(("args", "stdin", "message"), [
+    (["export", "w", "--passphrase", PASS], b"",
      "qel: error: unrecognized arguments: --passphrase and 1 other word (not repeated)"),
-    (2, ["delete", "w", "--ye"], b"", "qel: error: unrecognized arguments: --ye"),
-    (2, ["list", PASS, PASS], b"", "qel: error: unrecognized arguments: 2 words (not repeated)"),
-    (2, ["address", "ethereum", "--index", "-1"], b"",
+    (["delete", "w", "--ye"], b"", "qel: error: unrecognized arguments: --ye"),
+    (["list", PASS, PASS], b"", "qel: error: unrecognized arguments: 2 words (not repeated)"),
+    (["address", "ethereum", "--index", "-1"], b"",
      "qel address: error: argument --index: must be a whole number from 0 to 4294967295: '-1'"),
-    (2, ["import", "w", "--chain", "solana"], b"", "qel import: error: --chain goes with --private-key"),
-    (2, ["import", "w", "--private-key", "--index", "1"], b"", "qel import: error: --index does not go with --private-key"),
-    (2, ["import", "w", "--keystore", "f", "--private-key"], b"",
+    (["import", "w", "--chain", "solana"], b"", "qel import: error: --chain goes with --private-key"),
+    (["import", "w", "--private-key", "--index", "1"], b"", "qel import: error: --index does not go with --private-key"),
+    (["import", "w", "--keystore", "f", "--private-key"], b"",
      "qel import: error: --keystore does not go with --private-key, --chain or --index"),
-    (2, ["import", "w", "--keystore-password-file", "f"], b"", "qel import: error: --keystore-password-file goes with --keystore"),
-    (2, ["export", "w", "--index", "1"], b"", "qel export: error: --keystore-password-file and --index go with --keystore"),
-    (2, ["verify", "ethereum", "00", "m"], b"", "qel verify: error: one of the arguments --address --public-key is required"),
-    # From here on: `qel: error: ` and the message, alone. A phrase is never repeated.
-    (1, ["import", "w"], b"abandon " * 11 + b"abandon", "invalid mnemonic phrase: the checksum or the number of words is wrong"),
-    (1, ["import", "w"], ABANDON.replace("about", "About").encode(), "invalid mnemonic phrase: word 12 is not in the word list"),
-    (1, ["import", "w"], b" \n", "no recovery phrase given"),
-    (1, ["import", "w"], b"abandon \xff", "standard input is not UTF-8 text"),
-    (1, ["create", "vec", "--no-input"], b"", "wallet name already exists: 'vec'"),  # before any passphrase
-    (1, ["import", "ks", "--keystore", "-"], b"{}", "no keystore password: use --keystore-password-file FILE"),
-    (1, ["verify", "ethereum", EVM_SIG, "hello qeL", "--address", EVM_ADDRESS, "--json"], b"", "the signature does not match"),
-    (1, ["sign-message", "vec", "ethereum", "--file", "/nonexistent/m"], b"", "cannot read '/nonexistent/m': No such file or directory"),
-    (1, ["sign-typed-data", "vec", "ethereum", "-"], b"\xff", "'-' is not UTF-8 text"),
-    (1, ["delete", "vec"], b"", "this needs confirmation: add --yes to go ahead without a prompt"),
-    (1, ["show", "\x1b[2J"], b"", "wallet not found: '\\x1b[2J'"),
-    (1, ["show", "\udcff"], b"", "an argument or input is not valid UTF-8 text"),
-    (1, ["export", "vec", "--yes"], b"", "no passphrase: use --passphrase-file FILE or set QEL_PASSPHRASE"),
-    (1, [*EXPORT, "/dev/fd/0"], f"{PASS}\n\n".encode(), "decryption failed: aead::Error"),  # one newline is dropped
-    (1, [*EXPORT, "/dev/fd/0"], b"\xff", "passphrase file '/dev/fd/0' is not UTF-8 text"),
-    (1, [*EXPORT, "/nonexistent/p"], b"", "cannot read passphrase file '/nonexistent/p': No such file or directory"),
-    (1, ["change-passphrase", "vec", "--passphrase-file", "/dev/fd/0"], PASS.encode(),
+    (["import", "w", "--keystore-password-file", "f"], b"", "qel import: error: --keystore-password-file goes with --keystore"),
+    (["export", "w", "--index", "1"], b"", "qel export: error: --keystore-password-file and --index go with --keystore"),
+    (["verify", "ethereum", "00", "m"], b"", "qel verify: error: one of the arguments --address --public-key is required"),
+    (["import", "w"], b"abandon " * 11 + b"abandon", "invalid mnemonic phrase: the checksum or the number of words is wrong"),
+    (["import", "w"], ABANDON.replace("about", "About").encode(), "invalid mnemonic phrase: word 12 is not in the word list"),
+    (["import", "w"], b" \n", "no recovery phrase given"),
+    (["import", "w"], b"abandon \xff", "standard input is not UTF-8 text"),
+    (["create", "vec", "--no-input"], b"", "wallet name already exists: 'vec'"),  # before any passphrase
+    (["import", "ks", "--keystore", "-"], b"{}", "no keystore password: use --keystore-password-file FILE"),
+    (["verify", "ethereum", SIG, "Hello world", "--address", SIGNER, "--json"], b"", "the signature does not match"),
+    (["sign-message", "vec", "ethereum", "--file", "/no/m"], b"", "cannot read '/no/m': No such file or directory"),
+    (["sign-typed-data", "vec", "ethereum", "-"], b"\xff", "'-' is not UTF-8 text"),
+    (["delete", "vec"], b"", "this needs confirmation: add --yes to go ahead without a prompt"),
+    (["show", "\x1b[2J"], b"", "wallet not found: '\\x1b[2J'"),
+    (["show", "\udcff"], b"", "an argument or input is not valid UTF-8 text"),
+    (["export", "vec", "--yes"], b"", "no passphrase: use --passphrase-file FILE or set QEL_PASSPHRASE"),
+    ([*EXPORT, "/dev/fd/0"], f"{PASS}\n\n".encode(), "decryption failed: aead::Error"),  # one newline is dropped
+    ([*EXPORT, "/dev/fd/0"], b"\xff", "passphrase file '/dev/fd/0' is not UTF-8 text"),
+    ([*EXPORT, "/no/p"], b"", "cannot read passphrase file '/no/p': No such file or directory"),
+    (["change-passphrase", "vec", "--passphrase-file", "/dev/fd/0"], PASS.encode(),
      "no new passphrase: use --new-passphrase-file FILE or set QEL_NEW_PASSPHRASE"),
 ], ids=command_id)
-def test_bad_input(scratch: Path, status: int, args: list[str], stdin: bytes, message: str) -> None:
+def test_bad_input(scratch: Path, args: list[str], stdin: bytes, message: str) -> None:
     before = {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()}
     code, out, err = qel_run(*args, vault=scratch, stdin=stdin)
     mismatch = '{\n  "valid": false\n}\n' if "--json" in args else ""  # with --json a mismatch is also a document
-    shown = (f"qel: error: {message}\n", err) if status == 1 else (message, err.splitlines()[-1])  # after the usage
-    assert (code, out, shown[1]) == (status, mismatch, shown[0])
+    status, line = (2, message) if message.startswith("qel") else (1, f"qel: error: {message}")  # usage errors: 2
+    assert (code, out, err if status == 1 else err.splitlines()[-1] + "\n") == (status, mismatch, line + "\n")
     assert {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()} == before
 
 
@@ -134,7 +124,7 @@ def test_passphrase_files(scratch: Path, tmp_path: Path) -> None:
     code, out, err = qel_run("import", "ks", "--keystore", "-", "--keystore-password-file", str(path), "--passphrase-file",
                              str(path), vault=scratch, stdin=json.dumps(KEYSTORES["vectors"][1]["keystore"]).encode(), env=ENV)
     assert (code, err) == (0, f"warning: passphrase file '{path}' is readable by group or others; chmod 600 it\n" * 2)
-    assert KEYSTORES["address"] in out and KEYSTORES["private_key"] in qel.export_wallet("ks", KEYSTORES["password"], str(scratch))
+    assert KEYSTORES["address"] in out and qel.export_wallet("ks", KEYSTORES["password"], str(scratch))
 
 
 @pytest.mark.parametrize(("args", "steps", "code", "end"), [
@@ -145,34 +135,30 @@ def test_passphrase_files(scratch: Path, tmp_path: Path) -> None:
      0, f"unlocking…\n{ABANDON}\n"),
     (["delete", "vec"], [("[y/N] ", "n\n")], 1, "[y/N] n\nqel: error: cancelled\n"),
     (["delete", "vec"], [("[y/N] ", "\x04")], 1, "[y/N] \nqel: error: no input\n"),
-    # Ctrl-C at a prompt stops at once; while a signature is computed, it stops before anything is printed;
-    # while the node is waited on, it stops the wait.
     (["export", "abandon", "--yes"], [("Passphrase for 'abandon' (", "\x03")], 130, "): \n"),
     (["sign-message", "abandon", "ethereum", "m"], [("Passphrase for", PASS + "\n"), ("unlocking…", "\x03")], 130,
      "unlocking…\n^C\n"),
-    (["send", "vec", "ethereum", VECTOR["unsigned_hex"], "--rpc-url", "http://h/"],
-     [("Passphrase for", PASS + "\n"), ("curl waits", "\x03")], 130,
+    (["send", "vec", "ethereum", VECTOR["unsigned_hex"], "--rpc-url", "http://h/"], [("Passphrase", PASS + "\n"),
+     ("curl waits", "\x03")], 130,
      "qel: interrupted: the transaction may have reached the node; look for it before sending it again\n"),
 ], ids=command_id)
-def test_at_a_terminal(scratch: Path, tmp_path: Path, args: list[str], steps: list[tuple[str, str]], code: int,
-                       end: str) -> None:
-    (tmp_path / "curl").write_text(WAITING_CURL)
+def test_terminal(scratch: Path, tmp_path: Path, args: list[str], steps: list[tuple[str, str]], code: int, end: str) -> None:
+    # A curl that waits on the node until it is stopped, and ignores Ctrl-C.
+    (tmp_path / "curl").write_text("#!/bin/sh\ntrap '' INT\necho 'curl waits' > /dev/tty\nexec sleep 100\n")
     (tmp_path / "curl").chmod(0o755)
-    before = {p.name: p.read_bytes() for p in wallet_files(scratch)}
+    before = {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()}
     status, screen = qel_tty(*args, "--vault", str(scratch), steps=steps, env={"PATH": f"{tmp_path}:{os.environ['PATH']}"})
     assert (status, screen[-len(end):]) == (code, end)
     assert not any(typed.strip() in screen for prompt, typed in steps if "hrase" in prompt)  # never echoed
-    assert {p.name: p.read_bytes() for p in wallet_files(scratch)} == before
+    assert {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()} == before
 
 
 def test_create_at_a_terminal_and_ctrl_c(vault: Path) -> None:
-    """Ctrl-C while the new wallet is written: the wallet and its phrase are still shown."""
-    code, screen = qel_tty("create", "main", "--vault", str(vault), steps=[
+    """Ctrl-C while the new wallet is written: the wallet and its phrase (printed last) are still shown."""
+    code, screen = qel_tty("create", "w", "--vault", str(vault), steps=[
         ("New passphrase: ", PASS + "\n"), ("Repeat the passphrase: ", PASS + "\n"), ("encrypting…", "\x03")])
     phrase = screen.rstrip().rsplit("\n", 1)[1].strip()
-    assert code == 130 and PASS not in screen and screen.count(phrase) == 1
-    assert all(a["address"] in screen and a["address"] == qel.derive_address(phrase, a["chain_id"])
-               for a in qel.get_wallet("main", str(vault))["accounts"])
+    assert (code, PASS in screen, screen.count(phrase), qel.export_wallet("w", PASS, str(vault))) == (130, False, 1, phrase)
 
 
 def test_list_show_rename_delete(scratch: Path) -> None:
@@ -180,11 +166,10 @@ def test_list_show_rename_delete(scratch: Path) -> None:
     shown = qel_run("show", vec["id"][:8], vault=scratch)[1]  # an ID prefix; a key's accounts have no path
     assert ["eip155:1", "-", VECTOR["from_address"]] in [line.split() for line in shown.splitlines()]
     assert qel_run("show", vec["id"][:7], vault=scratch)[::2] == (1, f"qel: error: wallet not found: '{vec['id'][:7]}'\n")
-    # A name may hold a terminal escape (any wallet file may): it is shown escaped.
+    # A name with a terminal escape in it, as any wallet file may hold, is shown escaped.
     assert qel_run("rename", "vec", "\x1b[2J", vault=scratch)[1] == f"renamed 'vec' ({vec['id'][:8]}) to '\\x1b[2J'\n"
     lines = qel_run("--vault", str(scratch), "list")[1].splitlines()  # common options also go first
-    wallets = [[w["name"].replace("\x1b", "\\x1b"), w["id"][:8]] for w in qel.list_wallets(str(scratch))]
-    assert [line.split()[:2] for line in lines] == [["NAME", "ID"], *wallets] and "\x1b" not in "".join(lines)
+    assert [line.split()[0] for line in lines] == ["NAME", "\\x1b[2J", "at1", "abandon"] and vec["id"][:8] in lines[1]
     assert json.loads(qel_run("delete", vec["id"][:8], "--yes", "--json", vault=scratch)[1]) == {**vec, "name": "\x1b[2J"}
     assert qel_run("list", vault=scratch / "empty")[1] == "no wallets\n"
 
@@ -211,11 +196,10 @@ def test_closed_output(shared: Path) -> None:
     (["import", "phrase", "--index", "1"], ABANDON.encode(), lambda out, vault: KNOWN[("ton", 1)]["address"] in out),
     (["import", "key", "--private-key", "--chain", "solana"], f"0x{SOLANA_KEY}\n".encode(),
      lambda out, vault: KNOWN[("solana", 0)]["address"] in out),
-    (["address", "ton", "--index", "1"], ("  " + ABANDON.replace(" ", " \t ") + "\n\n").encode(),
-     KNOWN[("ton", 1)]["address"] + "\n"),
-    (["verify", "ethereum", EVM_SIG, "hello qel", "--address", EVM_ADDRESS], b"", "the signature matches\n"),
+    (["address", "ton", "--index", "1"], ABANDON.replace(" ", " \t ").encode() + b"\n\n", KNOWN[("ton", 1)]["address"] + "\n"),
+    (["verify", "ethereum", SIG, "Hello World", "--address", SIGNER], b"", "the signature matches\n"),
     (["sign-message", "abandon", "solana", "--file", "-"], bytes(range(256)), f"signature    {SOL_SIG}\nrecovery id  none\n"),
-    (["sign-typed-data", "vec", "ethereum"], json.dumps(MAIL).encode(),
+    (["sign-typed-data", "vec", "ethereum", "/dev/fd/0"], json.dumps(MAIL).encode(),
      f"signature    {bytes(MAIL_SIG.signature).hex()}\nrecovery id  {MAIL_SIG.v}\n"),
     (["sign-tx", "vec", "ethereum", "--json"], f"0x{VECTOR['unsigned_hex']}\n".encode(),
      json.dumps({"signature": VECTOR["signature_rsv_hex"], "recovery_id": VECTOR["y_parity"]}, indent=2) + "\n"),
