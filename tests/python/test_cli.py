@@ -88,11 +88,13 @@ def command_id(x: object) -> str:
      "qel import: error: --keystore does not go with --private-key, --chain or --index"),
     (["import", "w", "--keystore-password-file", "f"], b"", "qel import: error: --keystore-password-file goes with --keystore"),
     (["export", "w", "--index", "1"], b"", "qel export: error: --keystore-password-file and --index go with --keystore"),
+    (["sign-message", "w", "ethereum"], b"", "qel sign-message: error: one of the arguments MESSAGE --file is required"),
     (["verify", "ethereum", "00", "m"], b"", "qel verify: error: one of the arguments --address --public-key is required"),
     (["import", "w"], b"abandon " * 11 + b"abandon", "invalid mnemonic phrase: the checksum or the number of words is wrong"),
     (["import", "w"], ABANDON.replace("about", "About").encode(), "invalid mnemonic phrase: word 12 is not in the word list"),
     (["import", "w"], b" \n", "no recovery phrase given"),
     (["import", "w"], b"abandon \xff", "standard input is not UTF-8 text"),
+    (["import", "w", "--private-key"], b"", "no private key given"),
     (["create", "vec", "--no-input"], b"", "wallet name already exists: 'vec'"),  # before any passphrase
     (["import", "ks", "--keystore", "-"], b"{}", "no keystore password: use --keystore-password-file FILE"),
     (["verify", "ethereum", SIG, "Hello world", "--address", SIGNER, "--json"], b"", "the signature does not match"),
@@ -112,7 +114,7 @@ def test_bad_input(scratch: Path, args: list[str], stdin: bytes, message: str) -
     before = {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()}
     code, out, err = qel_run(*args, vault=scratch, stdin=stdin)
     mismatch = '{\n  "valid": false\n}\n' if "--json" in args else ""  # with --json a mismatch is also a document
-    status, line = (2, message) if message.startswith("qel") else (1, f"qel: error: {message}")  # usage errors: 2
+    status, line = (2, message) if message.startswith("qel") else (1, "qel: error: " + message)  # "qel…": usage errors
     assert (code, out, err if status == 1 else err.splitlines()[-1] + "\n") == (status, mismatch, line + "\n")
     assert {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()} == before
 
@@ -131,8 +133,7 @@ def test_passphrase_files(scratch: Path, tmp_path: Path) -> None:
     (["import", "w"], [("Recovery phrase: ", ABANDON + "\n"), ("New passphrase: ", "first\n"),
                        ("Repeat the passphrase: ", "second\n")], 1, "\nqel: error: the passphrases do not match\n"),
     (["import", "w", "--no-input"], [], 1, "qel: error: no recovery phrase: pipe it to standard input\n"),
-    (["export", "abandon"], [("Print the secret of wallet 'abandon' (", "y\n"), ("Passphrase for 'abandon' (", PASS + "\n")],
-     0, f"unlocking…\n{ABANDON}\n"),
+    (["export", "abandon"], [("Print the secret", "y\n"), ("Passphrase", PASS + "\n")], 0, f"unlocking…\n{ABANDON}\n"),
     (["delete", "vec"], [("[y/N] ", "n\n")], 1, "[y/N] n\nqel: error: cancelled\n"),
     (["delete", "vec"], [("[y/N] ", "\x04")], 1, "[y/N] \nqel: error: no input\n"),
     (["export", "abandon", "--yes"], [("Passphrase for 'abandon' (", "\x03")], 130, "): \n"),
@@ -143,8 +144,7 @@ def test_passphrase_files(scratch: Path, tmp_path: Path) -> None:
      "qel: interrupted: the transaction may have reached the node; look for it before sending it again\n"),
 ], ids=command_id)
 def test_terminal(scratch: Path, tmp_path: Path, args: list[str], steps: list[tuple[str, str]], code: int, end: str) -> None:
-    # A curl that waits on the node until it is stopped, and ignores Ctrl-C.
-    (tmp_path / "curl").write_text("#!/bin/sh\ntrap '' INT\necho 'curl waits' > /dev/tty\nexec sleep 100\n")
+    (tmp_path / "curl").write_text("#!/bin/sh\ntrap '' INT\necho 'curl waits' > /dev/tty\nexec sleep 100\n")  # deaf to Ctrl-C
     (tmp_path / "curl").chmod(0o755)
     before = {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()}
     status, screen = qel_tty(*args, "--vault", str(scratch), steps=steps, env={"PATH": f"{tmp_path}:{os.environ['PATH']}"})
