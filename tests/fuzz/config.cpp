@@ -1,6 +1,5 @@
-// The configuration file, read from disk as the library reads it: whatever
-// the file holds, the result is a whole configuration that keeps every
-// built-in endpoint (a file may replace an endpoint, never remove one).
+// The configuration file, read from disk: whatever it holds, every built-in
+// endpoint is kept (a file may replace one, never remove it).
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,7 +18,6 @@ void remove_file() { ::unlink(g_path.c_str()); }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Memory-backed when possible: rewriting a file on disk each run is slow.
     const std::filesystem::path dir = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
                                                                                 : std::filesystem::temp_directory_path();
     std::string name = (dir / "qel-fuzz-config-XXXXXX").string();

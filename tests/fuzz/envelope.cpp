@@ -1,8 +1,6 @@
-// The envelope as a wallet's "crypto" member reaches it: read as JSON, held
-// as a generic value, read by member name, then opened. Stored scrypt costs
-// are never paid here: the real minimums refuse an envelope before any key
-// stretching when its N is low, and the cipher is reached with tiny costs
-// only, through the test hook that lowers the minimums.
+// The envelope as a wallet's "crypto" member reaches it: read back to the
+// same value, refused before any key stretching when N is below the minimum,
+// and opened (tiny costs only) through the hook that lowers the minimums.
 #include "fuzz.hpp"
 #include "qel_core/json.hpp"
 #include "qel_signer/envelope.hpp"

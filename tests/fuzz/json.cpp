@@ -1,6 +1,5 @@
-// The JSON reader: what it accepts, nlohmann's parser accepts too and reads
-// to the same value, with no name repeated in any object; what it refuses,
-// it explains in valid UTF-8.
+// The JSON reader: what it accepts, nlohmann reads to the same value, with no
+// name repeated in any object; what it refuses, it explains in valid UTF-8.
 #include "fuzz.hpp"
 #include "qel_core/json.hpp"
 #include "qel_core/utf8.hpp"

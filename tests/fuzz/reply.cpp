@@ -1,7 +1,6 @@
-// The broadcast reply, as curl's output reaches it (ill-formed UTF-8 already
-// replaced): the hash it returns is the "result" string that nlohmann reads
-// there, an "RPC error" carries the reply's "error" member, and every message
-// is valid UTF-8.
+// The broadcast reply as curl's output reaches it (UTF-8 repaired): the hash
+// is nlohmann's "result", an "RPC error" carries the reply's "error", and
+// every message is valid UTF-8.
 #include "fuzz.hpp"
 #include "qel_core/utf8.hpp"
 #include "qel_lib/ops.hpp"

@@ -1,7 +1,6 @@
 // The Solana message reader and transaction check: a message read from the
-// front of the input reads the same alone; a transaction that passes the
-// check gives its message to be signed and takes the signature into slot 0,
-// every other byte kept.
+// front reads the same alone; a transaction that passes gives its message to
+// be signed and takes the signature into slot 0, every other byte kept.
 #include <algorithm>
 
 #include "fuzz.hpp"

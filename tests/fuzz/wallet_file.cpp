@@ -16,7 +16,6 @@ bool same(const qel_core::EncryptedWallet& a, const qel_core::EncryptedWallet& b
 FUZZ_TARGET {
     const std::string_view text = fuzz::text(data, size);
     auto wallet = qel_core::EncryptedWallet::from_file_text(text);
-    // A listing's reader, one buffer and parser for both reads.
     qel_core::WalletFileReader reader;
     reader.buffer().assign(text);
     auto view = reader.read_public();
