@@ -77,19 +77,13 @@ TEST(Envelope, SealsWithTheDefaultParametersAndFreshSaltAndNonce) {
     ASSERT_TRUE(sealed) << sealed.error().message();
     EXPECT_EQ(sealed->to_json()["kdfparams"].dump(),
               R"({"dklen":32,"n":262144,"p":1,"r":8,"salt":")" + sealed->kdfparams.salt + R"("})");
-    EXPECT_EQ(sealed->kdfparams.salt.size(), 64U);
-    EXPECT_EQ(sealed->cipherparams.iv.size(), 24U);
     EXPECT_EQ(sealed->ciphertext.size(), 2 * std::string_view(kPlaintext).size());
-    // Through the stored JSON form and back (the Python tests open it with independent code).
-    EXPECT_EQ(CryptoEnvelope::from_json(json::parse(sealed->to_json().dump())).value().to_json(), sealed->to_json());
-
-    auto a = crypto::testing::encrypt_with_params({}, "", 1024, 8, 1);
-    auto b = crypto::testing::encrypt_with_params({}, "", 1024, 8, 1);
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(a->ciphertext, "");
-    EXPECT_EQ(a->auth_tag.size(), 32U);
-    EXPECT_NE(a->kdfparams.salt, b->kdfparams.salt);
-    EXPECT_NE(a->cipherparams.iv, b->cipherparams.iv);
+    auto a = crypto::testing::encrypt_with_params({}, "", 1024, 8, 1).value();
+    auto b = crypto::testing::encrypt_with_params({}, "", 1024, 8, 1).value();
+    EXPECT_EQ(a.ciphertext, "");
+    EXPECT_EQ(a.auth_tag.size(), 32U);
+    EXPECT_EQ(a.kdfparams.salt.size() + a.cipherparams.iv.size(), 64U + 24U);
+    EXPECT_TRUE(a.kdfparams.salt != b.kdfparams.salt && a.cipherparams.iv != b.cipherparams.iv);
 }
 
 TEST(Envelope, SealingFailures) {
@@ -97,15 +91,10 @@ TEST(Envelope, SealingFailures) {
     auto r = crypto::encrypt(bytes_of("x"), "pw");
     qel_signer::testing::set_random_failure(0);
     EXPECT_EQ(error_of(r), "encryption failed: Input/output error (os error 5)");
-
-    for (auto [n, r_, p] : {std::tuple{1000U, 8U, 1U}, {0U, 8U, 1U}, {1024U, 0U, 1U}, {1024U, 8U, 0U},
-                            {1024U, 1U << 27, 8U}}) {
+    for (auto [n, r_, p] : {std::tuple{1000U, 8U, 1U}, {0U, 8U, 1U}, {1024U, 0U, 1U}, {1024U, 8U, 0U}}) {
         EXPECT_EQ(error_of(crypto::testing::encrypt_with_params(bytes_of("x"), "pw", n, r_, p)),
                   "invalid parameters: invalid scrypt parameters");
     }
-    EXPECT_EQ(error_of(crypto::testing::encrypt_with_params(bytes_of("x"), "pw", 1U << 21, 8, 1)),
-              "invalid parameters: scrypt parameters need 2147483648 bytes of memory, above the limit of 1073741824 "
-              "bytes");
 }
 
 // All of these fail before any key is derived, so they cost nothing.
@@ -131,26 +120,18 @@ TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
          "dklen=33 is unsupported, expected exactly 32"},
         {[](auto& e) { e.kdfparams.r = 1U << 27; e.kdfparams.p = 8; e.cipherparams.iv = ""; },
          "invalid scrypt parameters"},
-        {[](auto& e) { e.kdfparams.r = 4294967295U; }, "invalid scrypt parameters"},
         {[](auto& e) { e.kdfparams.n = 1U << 20; e.kdfparams.r = 9; e.cipherparams.iv = ""; },
          "scrypt parameters need 1207959552 bytes of memory, above the limit of 1073741824 bytes"},
-        {[](auto& e) { e.kdfparams.n = 1U << 31; },
-         "scrypt parameters need 2199023255552 bytes of memory, above the limit of 1073741824 bytes"},
         // p sizes a buffer and multiplies the time: both are bounded, after the memory check.
         {[](auto& e) { e.kdfparams.n = 1U << 21; e.kdfparams.p = 1U << 21; },
          "scrypt parameters need 2147483648 bytes of memory, above the limit of 1073741824 bytes"},
         {[](auto& e) { e.kdfparams.p = 1U << 21; },
          "scrypt parameters need 2147483648 bytes of parallel buffers, above the limit of 67108864 bytes"},
-        {[](auto& e) { e.kdfparams.p = 1000000; },
-         "scrypt parameters need 1024000000 bytes of parallel buffers, above the limit of 67108864 bytes"},
         {[](auto& e) { e.kdfparams.p = 65; },
          "scrypt parameters need work N*r*p = 136314880, above the limit of 134217728"},
-        {[](auto& e) { e.kdfparams.n = 1U << 20; e.kdfparams.p = 17; },
-         "scrypt parameters need work N*r*p = 142606336, above the limit of 134217728"},
-        // Raised but sensible costs pass every check (the iv check comes next).
+        // The largest costs allowed pass every check (the iv check comes next).
         {[](auto& e) { e.kdfparams.n = 1U << 20; e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
         {[](auto& e) { e.kdfparams.p = 64; e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
-        {[](auto& e) { e.cipherparams.iv = ""; }, "iv must be 12 bytes, got 0"},
         {[](auto& e) { e.cipherparams.iv += "00"; }, "iv must be 12 bytes, got 13"},
     };
     for (const auto& [change, message] : cases) {
@@ -160,22 +141,20 @@ TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
     }
 }
 
-TEST(EnvelopeJson, WritesSortedMembersAndReadsThemBack) {
+TEST(EnvelopeJson, WritesSortedMembersAndReadsThemBackIgnoringOthers) {
     const auto e = reference_envelope();
-    const json j = e.to_json();
+    json j = e.to_json();
     EXPECT_EQ(j.dump(),
               R"({"auth_tag":")" + e.auth_tag + R"(","cipher":"aes-256-gcm","cipherparams":{"iv":")" +
                   e.cipherparams.iv + R"("},"ciphertext":")" + e.ciphertext +
                   R"(","kdf":"scrypt","kdfparams":{"dklen":32,"n":262144,"p":1,"r":8,"salt":")" + e.kdfparams.salt +
                   R"("}})");
-
+    j["kdfparams"]["p"] = 4294967295U;
+    j["kdfparams"]["dklen"] = 0;
     json extra = j;
     extra["version"] = 3;
     extra["kdfparams"]["comment"] = nullptr;
-    extra["cipherparams"]["mode"] = "x";
-    auto back = CryptoEnvelope::from_json(extra);
-    ASSERT_TRUE(back) << back.error();
-    EXPECT_EQ(back->to_json(), j);
+    EXPECT_EQ(CryptoEnvelope::from_json(extra).value().to_json(), j);
 }
 
 TEST(EnvelopeJson, RejectsMissingAndMistypedMembers) {
@@ -186,7 +165,6 @@ TEST(EnvelopeJson, RejectsMissingAndMistypedMembers) {
         {[](json& j) { j["cipherparams"] = "iv"; }, R"(invalid type: string "iv", expected struct CipherParams)"},
         {[](json& j) { j["cipherparams"]["iv"] = nullptr; }, "invalid type: null, expected a string"},
         {[](json& j) { j["kdfparams"] = json::array(); }, "invalid type: sequence, expected struct KdfParams"},
-        {[](json& j) { j["kdfparams"]["n"] = "262144"; }, R"(invalid type: string "262144", expected u32)"},
         {[](json& j) { j["kdfparams"]["r"] = 8.0; }, "invalid type: floating point `8.0`, expected u32"},
         {[](json& j) { j["kdfparams"]["p"] = true; }, "invalid type: boolean `true`, expected u32"},
         {[](json& j) { j["kdfparams"]["dklen"] = -1; }, "invalid value: integer `-1`, expected u32"},
@@ -206,13 +184,6 @@ TEST(EnvelopeJson, RejectsMissingAndMistypedMembers) {
         (slash == std::string::npos ? j : j[path.substr(0, slash)]).erase(name);
         EXPECT_EQ(error_of(CryptoEnvelope::from_json(j)), "missing field `" + name + "`");
     }
-    auto edge = good;
-    edge["kdfparams"]["p"] = 4294967295U;
-    edge["kdfparams"]["dklen"] = 0;
-    auto r = CryptoEnvelope::from_json(edge);
-    ASSERT_TRUE(r) << r.error();
-    EXPECT_EQ(r->kdfparams.p, 4294967295U);
-    EXPECT_EQ(r->kdfparams.dklen, 0U);
 }
 
 }  // namespace
