@@ -75,23 +75,19 @@ def test_solana_request_body(shared: Path, version: str) -> None:
 
 
 def test_failures(shared: Path) -> None:
+    """An endpoint's HTTP error comes back with curl's text; a wrong passphrase sends nothing."""
     with RpcServer() as server:
-        for status, reply, message in [
-            (200, b'{"jsonrpc":"2.0","id":1,"error":{"message":"nonce too low","code":-32000}}',
-             'broadcast failed: RPC error: {"code":-32000,"message":"nonce too low"}'),
-            (500, b"{}", "broadcast failed: curl: (22) The requested URL returned error: 500\n"),
-        ]:
-            server.answer(reply, status)
-            with pytest.raises(RuntimeError) as e:
-                send(shared, "ethereum", UNSIGNED, rpc_url=server.url)
-            assert str(e.value) == message
+        server.answer(b"{}", 500)
+        with pytest.raises(RuntimeError) as e:
+            send(shared, "ethereum", UNSIGNED, rpc_url=server.url)
+        assert str(e.value) == "broadcast failed: curl: (22) The requested URL returned error: 500\n"
         with pytest.raises(RuntimeError, match="^decryption failed: aead::Error$"):
             send(shared, "ethereum", UNSIGNED, passphrase="wrong", rpc_url=server.url)
-        assert len(server.requests) == 2
+        assert len(server.requests) == 1
 
 
 # Runs in a process of its own so that the SIGINT cannot reach pytest; it
-# reports how the call ended and which children it still has.
+# reports how the call ended, when, and whether any child (curl) is left.
 _INTERRUPTED_CALL = r"""
 import json, os, sys, time
 import qel
@@ -102,15 +98,10 @@ try:
 except BaseException as e:
     outcome = type(e).__name__
 ended = time.time()
-children = []
-for pid in filter(str.isdigit, os.listdir("/proc")):
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            stat = f.read()
-    except OSError:
-        continue
-    if int(stat.rsplit(")", 1)[1].split()[1]) == os.getpid():
-        children.append(stat)
+try:
+    children = os.waitpid(-1, os.WNOHANG) is not None
+except ChildProcessError:
+    children = False
 print(json.dumps({"outcome": outcome, "ended": ended, "children": children}))
 """
 
@@ -132,6 +123,4 @@ def test_sigint_while_waiting_ends_the_call_and_curl(shared: Path) -> None:
             call.kill()
             call.wait()
     report = json.loads(out)
-    assert report["outcome"] == "KeyboardInterrupt"
-    assert report["ended"] - sent < 1.0
-    assert report["children"] == []
+    assert (report["outcome"], report["ended"] - sent < 1.0, report["children"]) == ("KeyboardInterrupt", True, False)

@@ -15,25 +15,24 @@ RACERS = 3
 SLOT = 0.05  # seconds
 PER_RACER = 80
 
-# Two racers first import under one name (sealing takes long, so both see it
-# free); all wait for the others, then at each slot boundary renames one of its
-# own wallets to the slot's name, at the same instant as the others. Each
-# wallet is renamed once, so a doubled name would stay to the end. Losing a
-# race is the expected failure; anything else is not.
+# Two racers first import under one name (both see it free while sealing);
+# then, at each slot boundary, every racer renames one of its own wallets to
+# the slot's name. A doubled name would stay to the end; losing a race is the
+# only failure expected.
 RACER = """
 import os, sys, time, qel
 vault, ids, slot, racers = sys.argv[1], sys.argv[2].split(","), float(sys.argv[3]), int(sys.argv[4])
 imports = sys.argv[5] == "import"
 
-def lost_race(e):
-    return str(e).startswith("wallet name already exists: ")
+def attempt(call, *args, **kwargs):
+    try:
+        call(*args, **kwargs)
+    except RuntimeError as e:
+        if not str(e).startswith("wallet name already exists: "):
+            raise
 
-try:
-    if imports:
-        qel.import_wallet_private_key("fresh", "11" * 32, passphrase=sys.argv[6], vault_path_opt=vault)
-except RuntimeError as e:
-    if not lost_race(e):
-        raise
+if imports:
+    attempt(qel.import_wallet_private_key, "fresh", "11" * 32, passphrase=sys.argv[6], vault_path_opt=vault)
 ready = os.path.join(os.path.dirname(vault), "ready")
 os.makedirs(ready, exist_ok=True)
 open(os.path.join(ready, str(os.getpid())), "w").close()
@@ -49,11 +48,7 @@ while ids:
         break
     time.sleep(tick * slot - now)
     tried += 1
-    try:
-        qel.rename_wallet(ids.pop(), f"t{tick}", vault)
-    except RuntimeError as e:
-        if not lost_race(e):
-            raise
+    attempt(qel.rename_wallet, ids.pop(), f"t{tick}", vault)
 print(tried)
 """
 

@@ -24,17 +24,13 @@ SEND = {"passphrase": "wrong", "rpc_url": "http://127.0.0.1:9/"}
 
 CASES = [
     (qel.generate_mnemonic, [0], {}, WORDS),
-    (qel.generate_mnemonic, [2**32 - 1], {}, WORDS),
     (qel.create_wallet, ["abandon"], {"words": 15}, WORDS),  # before the name
     (qel.create_wallet, ["abandon"], {}, "wallet name already exists: 'abandon'"),
     (qel.derive_address, ["not a phrase", "ethereum "], {}, UNKNOWN.format("ethereum ")),  # the chain first
-    (qel.derive_address, [ABANDON, "EIP155:1"], {}, UNKNOWN.format("EIP155:1")),
-    (qel.derive_address, ["abandon  abandon", "solana"], {}, "invalid mnemonic phrase: the word `` is invalid"),
     (qel.import_wallet_mnemonic, ["x", ABANDON.replace("about", "About")], {},
      "invalid mnemonic phrase: the word `About` is invalid"),
     (qel.import_wallet_mnemonic, ["abandon", ABANDON], {}, "wallet name already exists: 'abandon'"),
     (qel.import_wallet_private_key, ["x", "0X" + KEY], {}, BAD_KEY + "Invalid character 'X' at position 1"),
-    (qel.import_wallet_private_key, ["x", KEY[:-1]], {}, BAD_KEY + "Odd number of digits"),
     (qel.import_wallet_private_key, ["x", KEY], {"ed25519_key": "zz"}, BAD_KEY + "Invalid character 'z' at position 0"),
     (qel.import_wallet_private_key, ["x", KEY], {"chain": "eth"}, UNKNOWN.format("eth")),
     (qel.import_wallet_private_key, ["x", "00" * 32], {}, "invalid private key: signature error"),
@@ -44,30 +40,21 @@ CASES = [
     (qel.get_wallet, ["ABANDON"], {}, "wallet not found: 'ABANDON'"),
     (qel.rename_wallet, ["abandon", "vec"], {}, "wallet name already exists: 'vec'"),
     (qel.export_wallet, ["abandon"], {}, AEAD),  # no passphrase is the empty one
-    (qel.sign_transaction, ["abandon", "ethereum", "abc"], WRONG, BAD_TX + "Odd number of digits"),
     (qel.sign_transaction, ["abandon", "ethereum", "0X00"], WRONG, BAD_TX + "Invalid character 'X' at position 1"),
-    (qel.sign_transaction, ["abandon", "ethereum", "00"], {}, AEAD),
     (qel.sign_message, ["nobody", "Ethereum ", "m"], {}, UNKNOWN.format("Ethereum ")),
     (qel.sign_message, ["nobody", "ethereum", "m"], {"encoding": "base64"}, ENCODING.format("base64")),
-    (qel.sign_message, ["abandon", "cosmos", "hi"], {"encoding": "UTF8", **WRONG}, ENCODING.format("UTF8")),
-    (qel.sign_message, ["abandon", "cosmos", "hi"], {"encoding": "", **WRONG}, ENCODING.format("")),
     (qel.sign_message, ["abandon", "cosmos", "0x6869"], {"encoding": "hex", **WRONG},
      "invalid input: invalid hex message: Invalid character 'x' at position 1"),
     (qel.sign_message, ["nobody", "ethereum", "m"], {}, "wallet not found: 'nobody'"),
     (qel.sign_message, ["abandon", "ethereum", "m"], WRONG, AEAD),
-    (qel.sign_and_send, ["abandon", "ethereum", "0x0"], SEND, BAD_TX + "Odd number of digits"),
     # Transactions that would go out signed over other bytes than a node reads, or not at all.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED + "00"], SEND, BAD_TX + "trailing bytes after the RLP list"),
-    (qel.sign_and_send, ["abandon", "ethereum", "f8"], SEND,
-     BAD_TX + "unsupported transaction type (expected 0x01 or 0x02)"),
     (qel.sign_and_send, ["abandon", "solana", "00" + "11" * 10], SEND, BAD_TX + "transaction has no signature slots"),
     (qel.sign_and_send, ["abandon", "cosmos", "00"], {**SEND, "passphrase": PASS},  # after unlocking
      "invalid transaction: encode_signed_transaction not implemented for cosmos"),
-    # Endpoints curl would read as an option or expand into several requests.
+    # The endpoint is checked before unlocking.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED], {**WRONG, "rpc_url": "-K/some/file"},
      "broadcast failed: invalid RPC URL: '-K/some/file' begins with '-'"),
-    (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED], {**WRONG, "rpc_url": "http://127.0.0.1:9/{a,b}[1-5]"},
-     "broadcast failed: invalid RPC URL: 'http://127.0.0.1:9/{a,b}[1-5]' contains '{'"),
 ]
 
 

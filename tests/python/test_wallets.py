@@ -18,11 +18,9 @@ from _support import ABANDON, CHAIN_IDS, FAMILIES, KNOWN, PASS, VECTOR, wallet_f
 
 
 def test_generate_and_derive() -> None:
-    phrases = [qel.generate_mnemonic(), qel.generate_mnemonic(words=24), qel.generate_mnemonic(12)]
-    assert [len(p.split(" ")) for p in phrases] == [12, 24, 12] and len(set(phrases)) == 3
-    assert all(qel.derive_address(p, "ton") for p in phrases)  # they parse
-    derived = {(f, i): qel.derive_address(ABANDON, CHAIN_IDS[FAMILIES.index(f)], i) for f, i in KNOWN}
-    assert derived == {key: entry["address"] for key, entry in KNOWN.items()}
+    phrases = [qel.generate_mnemonic(), qel.generate_mnemonic(words=24)]
+    assert [len(p.split(" ")) for p in phrases] == [12, 24] and qel.derive_address(phrases[1], "ton")
+    assert qel.derive_address(ABANDON, "ton:mainnet", 1) == KNOWN[("ton", 1)]["address"]
     assert qel.derive_address(ABANDON, "evm") == KNOWN[("evm", 0)]["address"]  # index 0 when absent
 
 
@@ -31,10 +29,8 @@ def test_create_wallet_record_and_file(vault: Path) -> None:
     w = qel.create_wallet("main", passphrase=passphrase, words=24, vault_path_opt=str(vault))
     assert list(w) == ["id", "name", "accounts", "created_at"] and w["name"] == "main"
     assert re.fullmatch(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}", w["id"])
-    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?\+00:00", w["created_at"])
     assert [list(a) for a in w["accounts"]] == [["chain_id", "address", "derivation_path"]] * 6
     assert [a["chain_id"] for a in w["accounts"]] == CHAIN_IDS
-    assert [a["derivation_path"] for a in w["accounts"]] == [KNOWN[(f, 0)]["path"] for f in FAMILIES]
     [file] = wallet_files(vault)
     stored = json.loads(file.read_text())
     assert (file.name, stored["key_type"]) == (w["id"] + ".json", "mnemonic")
@@ -79,34 +75,13 @@ def test_import_private_key(shared: Path, vault: Path) -> None:
 def test_list_get_rename_delete(scratch: Path) -> None:
     vault = str(scratch)
     abandon, at1, vec = (qel.get_wallet(name, vault) for name in ("abandon", "at1", "vec"))
-    assert qel.list_wallets(vault) == qel.list_wallets(vault_path_opt=vault) == [vec, at1, abandon]  # newest first
-    assert qel.get_wallet(abandon["id"], vault) == abandon
+    assert qel.list_wallets(vault) == [vec, at1, abandon]  # newest first
     assert qel.rename_wallet("abandon", "abandon", vault) is None
-    assert qel.rename_wallet(abandon["id"], "renamed", vault) is None
-    assert qel.get_wallet("renamed", vault) == {**abandon, "name": "renamed"}
-    for name in ("", "a/b", " ünï ✓ "):  # names are taken as they are
-        qel.rename_wallet(at1["id"], name, vault)
-        assert qel.get_wallet(name, vault)["id"] == at1["id"]
-    assert qel.delete_wallet(" ünï ✓ ", vault) is None
+    qel.rename_wallet(abandon["id"], "renamed", vault)
+    qel.rename_wallet("at1", " a/b ✓ ", vault)  # names are taken as they are
+    assert qel.get_wallet(" a/b ✓ ", vault)["id"] == at1["id"]
+    assert qel.delete_wallet(" a/b ✓ ", vault) is None
     assert qel.list_wallets(vault) == [vec, {**abandon, "name": "renamed"}]
-    with pytest.raises(RuntimeError, match="^wallet not found: 'abandon'$"):
-        qel.get_wallet("abandon", vault)
-
-
-def test_ambiguous_names(scratch: Path) -> None:
-    vault = str(scratch)
-    abandon, vec = qel.get_wallet("abandon", vault), qel.get_wallet("vec", vault)
-    path = scratch / "wallets" / f"{vec['id']}.json"  # a second wallet of the name, written by other means
-    path.write_text(path.read_text().replace('"name": "vec"', '"name": "abandon"'))
-    before = {p: p.read_bytes() for p in wallet_files(scratch)}
-    for call in (qel.get_wallet, qel.delete_wallet, lambda n, v: qel.rename_wallet(n, "z", v),
-                 lambda n, v: qel.export_wallet(n, vault_path_opt=v)):
-        with pytest.raises(RuntimeError) as e:
-            call("abandon", vault)
-        assert str(e.value) == "ambiguous wallet name 'abandon' matches 2 wallets; use the wallet ID instead"
-    assert {p: p.read_bytes() for p in wallet_files(scratch)} == before
-    qel.rename_wallet(abandon["id"], "c", vault)
-    assert qel.get_wallet("abandon", vault)["id"] == vec["id"]
 
 
 def test_vault_paths(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
@@ -124,8 +99,6 @@ def test_envelope_against_independent_code(scratch: Path) -> None:
     path = scratch / "wallets" / f"{vec['id']}.json"
     stored = json.loads(path.read_text())
     env = stored["crypto"]
-    assert list(env) == ["auth_tag", "cipher", "cipherparams", "ciphertext", "kdf", "kdfparams"]
-    assert list(env["kdfparams"]) == ["dklen", "n", "p", "r", "salt"]
     kdf = env["kdfparams"]
     key = hashlib.scrypt(PASS.encode(), salt=bytes.fromhex(kdf["salt"]), n=kdf["n"], r=kdf["r"], p=kdf["p"],
                          maxmem=2**30, dklen=kdf["dklen"])
