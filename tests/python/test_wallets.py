@@ -82,6 +82,14 @@ def test_list_get_rename_delete(scratch: Path) -> None:
     assert qel.get_wallet(" a/b ✓ ", vault)["id"] == at1["id"]
     assert qel.delete_wallet(" a/b ✓ ", vault) is None
     assert qel.list_wallets(vault) == [vec, {**abandon, "name": "renamed"}]
+    path = scratch / "wallets" / f"{vec['id']}.json"  # a second 'renamed', written by other means
+    path.write_text(path.read_text().replace('"name": "vec"', '"name": "renamed"'))
+    before = {p: p.read_bytes() for p in wallet_files(scratch)}
+    for call in (qel.delete_wallet, lambda n, v: qel.rename_wallet(n, "z", v)):
+        with pytest.raises(RuntimeError) as e:
+            call("renamed", vault)
+        assert str(e.value) == "ambiguous wallet name 'renamed' matches 2 wallets; use the wallet ID instead"
+    assert {p: p.read_bytes() for p in wallet_files(scratch)} == before
 
 
 def test_vault_paths(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
