@@ -1,8 +1,10 @@
-"""The call boundary of qel._native and qel._extras: signatures, module surface, argument binding and
-conversions, and the mapping of failures to exceptions. Binding fails before any operation runs."""
+"""The call boundary of qel._native and qel._extras: signatures and docstrings as the package's stubs
+declare them, module surface, argument binding and conversions, and the mapping of failures to
+exceptions. Binding fails before any operation runs."""
 
 from __future__ import annotations
 
+import ast
 import importlib
 import inspect
 import pathlib
@@ -14,45 +16,22 @@ import qel
 import qel._extras as extras
 import qel._native as native
 
-# name, text signature, description
-TABLE = [
-    ("generate_mnemonic", "(words=12)", "Generate a new BIP-39 mnemonic phrase."),
-    ("derive_address", "(mnemonic, chain, index=None)", "Derive an address from a mnemonic for the given chain."),
-    ("create_wallet", "(name, passphrase=None, words=None, vault_path_opt=None)",
-     "Create a new universal wallet (derives addresses for all chains)."),
-    ("import_wallet_mnemonic", "(name, mnemonic, passphrase=None, index=None, vault_path_opt=None)",
-     "Import a wallet from a mnemonic phrase (derives addresses for all chains)."),
-    ("import_wallet_private_key", "(name, private_key_hex, chain=None, passphrase=None, vault_path_opt=None, "
-     "secp256k1_key=None, ed25519_key=None)",
-     "Import a wallet from a hex-encoded private key (derives addresses for all chains).\n"
-     "Optionally specify explicit keys per curve via `secp256k1_key` and `ed25519_key`."),
-    ("list_wallets", "(vault_path_opt=None)", "List all wallets in the vault."),
-    ("get_wallet", "(name_or_id, vault_path_opt=None)", "Get a single wallet by name or ID."),
-    ("delete_wallet", "(name_or_id, vault_path_opt=None)", "Delete a wallet from the vault."),
-    ("export_wallet", "(name_or_id, passphrase=None, vault_path_opt=None)",
-     "Export a wallet's secret (mnemonic or private key)."),
-    ("rename_wallet", "(name_or_id, new_name, vault_path_opt=None)", "Rename a wallet."),
-    ("sign_transaction", "(wallet, chain, tx_hex, passphrase=None, index=None, vault_path_opt=None)",
-     "Sign a transaction."),
-    ("sign_message", "(wallet, chain, message, passphrase=None, encoding=None, index=None, vault_path_opt=None)",
-     "Sign a message."),
-    ("sign_and_send", "(wallet, chain, tx_hex, passphrase=None, index=None, rpc_url=None, vault_path_opt=None)",
-     "Sign and broadcast a transaction."),
-]
+STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "qel"
+
+
+def declared(module) -> tuple[str | None, list[tuple[str, str, str | None]]]:
+    """The module docstring and (name, text signature, docstring) of each function its stub declares."""
+    tree = ast.parse((STUBS / (module.__name__.split(".")[1] + ".pyi")).read_text())
+    rows = []
+    for f in (f for f in tree.body if isinstance(f, ast.FunctionDef)):
+        defaults = [None] * (len(f.args.args) - len(f.args.defaults)) + f.args.defaults
+        params = [p.arg + ("" if d is None else "=" + ast.unparse(d)) for p, d in zip(f.args.args, defaults)]
+        rows.append((f.name, f"({', '.join(params)})", ast.get_docstring(f)))
+    return ast.get_docstring(tree), rows
+
+
+TABLE, EXTRAS = declared(native)[1], declared(extras)[1]  # qel._extras is on the same binder
 NAMES = [row[0] for row in TABLE]
-EXTRAS = [  # qel._extras, on the same binder
-    ("change_passphrase", "(name_or_id, old_passphrase, new_passphrase, vault_path_opt=None)",
-     "Re-encrypt a wallet's secret under a new passphrase (same wallet, same addresses)."),
-    ("verify_message", "(chain, message, signature_hex, address=None, public_key_hex=None, encoding=None)",
-     "Check a signature made by sign_message against an address or public key; True or False."),
-    ("sign_typed_data", "(wallet, chain, typed_data_json, passphrase=None, index=None, vault_path_opt=None)",
-     "Sign EIP-712 typed data (JSON text) with the wallet's EVM key."),
-    ("import_wallet_keystore", "(name, keystore_json, keystore_password, passphrase=None, vault_path_opt=None)",
-     "Import the key of an encrypted Ethereum keystore (version 3) as a private-key wallet."),
-    ("export_wallet_keystore", "(name_or_id, passphrase=None, keystore_password=None, index=None, vault_path_opt=None)",
-     "Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).\n"
-     "The keystore password defaults to the wallet passphrase."),
-]
 EXTRA_NAMES = [row[0] for row in EXTRAS]
 PARAMS = {name: [p.split("=")[0] for p in sig[1:-1].split(", ")] for name, sig, _ in TABLE + EXTRAS}
 REQUIRED = {name: sum("=" not in p for p in sig[1:-1].split(", ")) for name, sig, _ in TABLE + EXTRAS}
@@ -123,8 +102,8 @@ def test_signature_and_docstring(module, name, signature, description):
 
 
 def test_module_surface():
-    assert (native.__name__, native.__doc__) == ("qel._native", "Python module definition.")
-    assert [k for k in vars(native) if not k.startswith("__")] == NAMES
+    assert (native.__name__, native.__doc__) == ("qel._native", declared(native)[0])
+    assert [k for k in vars(native) if not k.startswith("__")] == NAMES and len(NAMES) == 13
     assert (extras.__name__, [k for k in vars(extras) if not k.startswith("__")]) == ("qel._extras", EXTRA_NAMES)
     assert sorted(qel.__all__) == sorted(NAMES + EXTRA_NAMES + ["PanicException"])
     assert all(getattr(qel, name) is getattr(native, name) for name in NAMES)
