@@ -1,6 +1,5 @@
 #include "qel_lib/vault.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <signal.h>
@@ -173,11 +172,9 @@ TEST_F(VaultTest, ListingIsNewestFirstAndStableForEqualTimes) {
     save(wallet("new", "n", "2025-01-31T08:15:02.250113+00:00"));
     for (int i = 0; i < 8; ++i) save(wallet("eq" + std::to_string(i), "e", "2025-01-31T08:15:02.250+00:00"));
     Names expected{"new"};
-    DIR* d = ::opendir(wallets().c_str());
-    while (const dirent* e = ::readdir(d)) {
-        if (std::string name = e->d_name; name.starts_with("eq")) expected.push_back(name.substr(0, name.size() - 5));
+    for (const auto& e : fs::directory_iterator(wallets())) {
+        if (std::string id = e.path().stem(); id.starts_with("eq")) expected.push_back(id);
     }
-    ::closedir(d);
     expected.insert(expected.end(), {"whole", "old"});
     EXPECT_EQ(list().first, expected);
 }
@@ -305,11 +302,10 @@ TEST_F(VaultTest, WriteLockExcludesWritersOnly) {
 // A process killed at any moment while saving must leave the old or the new
 // file, never a torn one.
 TEST_F(VaultTest, SaveSurvivesBeingKilledAtAnyMoment) {
-    // A real (cheaply sealed) envelope, so that the file is of realistic size.
-    auto sealed = qel_signer::crypto::testing::encrypt_with_params(qel_test::to_bytes("secret"), "pass", 1024, 8, 1);
-    ASSERT_TRUE(sealed.has_value()) << sealed.error().message();
     EncryptedWallet original = wallet("7d444840-9dc0-11d1-b245-5ffdce74fad2", "crash");
-    original.crypto = sealed->to_json();
+    // A real (cheaply sealed) envelope, so that the file is of realistic size.
+    original.crypto =
+        qel_signer::crypto::testing::encrypt_with_params(qel_test::to_bytes("secret"), "pass", 1024, 8, 1)->to_json();
     save(original);
 
     std::mt19937 rng(std::random_device{}());

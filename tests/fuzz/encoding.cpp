@@ -18,9 +18,11 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+// True when decoded; a refusal's text must be valid UTF-8.
 template <typename T>
-void check_error(const std::expected<T, std::string>& result) {
+bool explained(const std::expected<T, std::string>& result) {
     if (!result) FUZZ_CHECK(qel_core::is_valid_utf8(result.error()));
+    return result.has_value();
 }
 
 }  // namespace
@@ -29,38 +31,25 @@ FUZZ_TARGET {
     if (size == 0) return 0;
     const std::string_view text = fuzz::text(data + 1, size - 1);
     switch (data[0] % 6) {
-        case 0: {
-            const auto bytes = hex_decode(text);
-            check_error(bytes);
-            if (bytes) FUZZ_CHECK(hex_encode(*bytes) == lower(text));
+        case 0:
+            if (const auto b = hex_decode(text); explained(b)) FUZZ_CHECK(hex_encode(*b) == lower(text));
             break;
-        }
-        case 1: {
-            const auto bytes = base58_decode(text);
-            check_error(bytes);
-            if (bytes) FUZZ_CHECK(base58_encode(*bytes) == text);
+        case 1:
+            if (const auto b = base58_decode(text); explained(b)) FUZZ_CHECK(base58_encode(*b) == text);
             break;
-        }
-        case 2: {
-            const auto bytes = base58check_decode(text);
-            if (bytes) FUZZ_CHECK(base58check_encode(*bytes) == text);
+        case 2:
+            if (const auto b = base58check_decode(text)) FUZZ_CHECK(base58check_encode(*b) == text);
             break;
-        }
-        case 3: {
-            const auto bytes = base64url_decode(text);
-            if (bytes) FUZZ_CHECK(base64url_encode(*bytes) == text);
+        case 3:
+            if (const auto b = base64url_decode(text)) FUZZ_CHECK(base64url_encode(*b) == text);
             break;
-        }
-        case 4: {
-            const auto decoded = bech32_decode(text);
-            if (decoded) FUZZ_CHECK(bech32_encode(decoded->hrp, decoded->data5) == lower(text));
+        case 4:
+            if (const auto d = bech32_decode(text)) FUZZ_CHECK(bech32_encode(d->hrp, d->data5) == lower(text));
             break;
-        }
-        default: {
-            const auto decoded = segwit_decode("bc", text);
-            if (decoded && decoded->version == 0) FUZZ_CHECK(segwit_v0_encode("bc", decoded->program) == lower(text));
-            break;
-        }
+        default:
+            if (const auto d = segwit_decode("bc", text); d && d->version == 0) {
+                FUZZ_CHECK(segwit_v0_encode("bc", d->program) == lower(text));
+            }
     }
     return 0;
 }
