@@ -30,7 +30,7 @@ def send(vault: Path, chain: str, tx: str, **kw: object) -> dict:
     return qel.sign_and_send("abandon", chain, tx, **{"passphrase": PASS, "vault_path_opt": str(vault), **kw})
 
 
-def test_evm_endpoints_and_request_body(shared: Path) -> None:
+def test_evm_endpoints_request_body_and_failures(shared: Path) -> None:
     with RpcServer() as configured, RpcServer() as given:
         config = Path(os.environ["HOME"]) / ".qel" / "config.json"
         config.parent.mkdir()
@@ -44,7 +44,14 @@ def test_evm_endpoints_and_request_body(shared: Path) -> None:
         with pytest.raises(RuntimeError) as e:
             send(shared, "polygon", UNSIGNED)
         assert str(e.value) == "broadcast failed: invalid RPC URL: '-K/etc/passwd' begins with '-'"
-    assert configured.requests == given.requests
+        # An endpoint's HTTP error comes back with curl's text; a wrong passphrase sends nothing.
+        given.answer(b"{}", 500)
+        with pytest.raises(RuntimeError) as e:
+            send(shared, "ethereum", UNSIGNED, rpc_url=given.url)
+        assert str(e.value) == "broadcast failed: curl: (22) The requested URL returned error: 500\n"
+        with pytest.raises(RuntimeError, match="^decryption failed: aead::Error$"):
+            send(shared, "ethereum", UNSIGNED, passphrase="wrong", rpc_url=given.url)
+    assert configured.requests == given.requests[:1] and len(given.requests) == 2
     raw = json.loads(given.requests[0])["params"][0]
     assert given.requests[0].decode() == \
         '{"id":1,"jsonrpc":"2.0","method":"eth_sendRawTransaction","params":["%s"]}' % raw
@@ -72,18 +79,6 @@ def test_solana_request_body(shared: Path, version: str) -> None:
     assert body == '{"id":1,"jsonrpc":"2.0","method":"sendTransaction","params":["%s",{"encoding":"base64"}]}' % encoded
     signed = VersionedTransaction.from_bytes(base64.b64decode(encoded, validate=True))
     assert to_bytes_versioned(signed.message) == message and signed.verify_with_results() == [True]
-
-
-def test_failures(shared: Path) -> None:
-    """An endpoint's HTTP error comes back with curl's text; a wrong passphrase sends nothing."""
-    with RpcServer() as server:
-        server.answer(b"{}", 500)
-        with pytest.raises(RuntimeError) as e:
-            send(shared, "ethereum", UNSIGNED, rpc_url=server.url)
-        assert str(e.value) == "broadcast failed: curl: (22) The requested URL returned error: 500\n"
-        with pytest.raises(RuntimeError, match="^decryption failed: aead::Error$"):
-            send(shared, "ethereum", UNSIGNED, passphrase="wrong", rpc_url=server.url)
-        assert len(server.requests) == 1
 
 
 # Runs in a process of its own so that the SIGINT cannot reach pytest; it
