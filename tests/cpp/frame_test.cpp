@@ -51,10 +51,8 @@ TEST_F(FrameTest, EscapingFaultsBecomePanicExceptionWithTheirText) {
         EXPECT_EQ(take_error(), "qel._native.PanicException: " + text);
     }
     PyObject* panic = qel_py::panic_exception_type();
-    EXPECT_TRUE(PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(panic),
-                                 reinterpret_cast<PyTypeObject*>(PyExc_BaseException)));
-    EXPECT_FALSE(PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(panic),
-                                  reinterpret_cast<PyTypeObject*>(PyExc_Exception)));
+    EXPECT_EQ(PyObject_IsSubclass(panic, PyExc_BaseException), 1);
+    EXPECT_EQ(PyObject_IsSubclass(panic, PyExc_Exception), 0);
     // A pending Python error is replaced.
     PyErr_SetString(PyExc_ValueError, "pending");
     EXPECT_EQ(qel_py::guarded([]() -> PyObject* { throw std::runtime_error("fault"); }), nullptr);
