@@ -120,6 +120,7 @@ TEST(WalletFile, ReadingRejectsBadFilesWithTheReadersText) {
         {"qel_version", "-1", "invalid value: integer `-1`, expected u32"},
         {"qel_version", "4294967296", "invalid value: integer `4294967296`, expected u32"},
         {"qel_version", "2.0", "invalid type: floating point `2.0`, expected u32"},
+        {"qel_version", "true", "invalid type: boolean `true`, expected u32"},
         {"qel_version", "18446744073709551616", "invalid type: floating point `1.8446744073709552e+19`, expected u32"},
         {"name", "null", "invalid type: null, expected a string"},
         {"id", "[]", "invalid type: sequence, expected a string"},
