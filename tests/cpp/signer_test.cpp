@@ -1,5 +1,6 @@
 #include "qel_signer/signer.hpp"
 
+#include "qel_signer/hd.hpp"
 #include "secp256k1_check.hpp"
 
 namespace {
@@ -12,8 +13,7 @@ using qel_test::unhex;
 
 const ChainType kSecpFamilies[] = {ChainType::Evm, ChainType::Cosmos, ChainType::Bitcoin, ChainType::Tron};
 
-// Registered coin types; paths at index 0 are checked against published
-// accounts, the largest index shows where each family puts it.
+// Where each family puts the account index: the largest one still derives a usable key.
 TEST(Registry, CurvesCoinsAndLargestIndexPaths) {
     using enum qel_signer::Curve;
     const std::tuple<ChainType, qel_signer::Curve, std::uint32_t, std::string> rows[] = {
@@ -30,6 +30,9 @@ TEST(Registry, CurvesCoinsAndLargestIndexPaths) {
         EXPECT_EQ(signer->curve(), curve);
         EXPECT_EQ(signer->coin_type(), coin);
         EXPECT_EQ(signer->default_derivation_path(4294967295u), path);
+        auto key = qel_signer::HdDeriver::derive(Bytes(16, 1), path, curve);
+        ASSERT_TRUE(key.has_value()) << path;
+        EXPECT_TRUE(signer->derive_address(key->as_slice()).has_value()) << path;
     }
 }
 
