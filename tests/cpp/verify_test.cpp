@@ -2,15 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
+#include <algorithm>
 #include <string>
-#include <vector>
 
-#include "qel_signer/chains/ton.hpp"
-#include "qel_signer/ed25519.hpp"
-#include "qel_signer/encoding.hpp"
-#include "qel_signer/secp256k1.hpp"
 #include "qel_signer/signer.hpp"
 #include "secp256k1_check.hpp"
 
@@ -20,36 +14,20 @@ using qel_core::ChainType;
 using qel_signer::ByteSpan;
 using qel_signer::Bytes;
 using qel_signer::verify::verify_message;
+using std::nullopt;
 
 struct Account {
     Bytes key;
     std::string address;
     Bytes public_key;  // compressed SEC1 or Ed25519
+    nlohmann::json vector;
 };
 
-// The "abandon ... about" accounts at index 0 and 1 of every family.
-std::map<std::pair<std::string, int>, Account> accounts() {
-    std::map<std::pair<std::string, int>, Account> out;
-    for (const auto& v : qel_test::load_vectors("known-addresses.json", "/addresses")) {
-        const std::string family = v["family"];
-        // The account index: the third step for Solana and TON, the last one elsewhere.
-        std::vector<std::string> steps;
-        std::stringstream path(v["path"].get<std::string>());
-        for (std::string step; std::getline(path, step, '/');) steps.push_back(step);
-        const std::string& at = family == "solana" || family == "ton" ? steps.at(3) : steps.back();
-        const int index = std::stoi(at);
-        const Bytes key = qel_test::unhex(v["private_key_hex"]);
-        Bytes pub;
-        if (family == "solana" || family == "ton") {
-            auto p = qel_signer::ed25519::public_key(key);
-            pub.assign(p->begin(), p->end());
-        } else {
-            auto p = qel_signer::secp256k1::compressed_public_key(key);
-            pub.assign(p->begin(), p->end());
-        }
-        out[{family, index}] = Account{key, v["address"], pub};
-    }
-    return out;
+// The "abandon ... about" account at index 0 or 1 of a family.
+Account account(std::string_view family, int index) {
+    const auto v = qel_test::known_accounts(std::string(family)).at(index);
+    const std::string pub = v.contains("public_key_hex") ? v["public_key_hex"] : v["public_key_hex_compressed"];
+    return {qel_test::unhex(v["private_key_hex"]), v["address"], qel_test::unhex(pub), v};
 }
 
 Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
@@ -58,109 +36,85 @@ Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
     return out ? out->signature : Bytes{};
 }
 
-std::optional<std::string_view> none_address() { return std::nullopt; }
+const Bytes kMessage = qel_test::to_bytes("m");
 
-TEST(VerifyMessage, RecoveryByteAndHighS) {
-    const auto all = accounts();
-    const Account& a = all.at({"evm", 0});
-    const Bytes message = qel_test::to_bytes("m");
-    Bytes sig = sign(ChainType::Evm, a.key, message);  // v is 27 or 28
-    ASSERT_TRUE(sig[64] == 27 || sig[64] == 28);
-    Bytes raw = sig;
-    raw[64] -= 27;
-    EXPECT_EQ(verify_message(ChainType::Evm, message, raw, a.address, std::nullopt), true);
-    for (std::uint8_t v : {static_cast<std::uint8_t>(sig[64] ^ 1), std::uint8_t{4}, std::uint8_t{26}, std::uint8_t{31}}) {
-        Bytes changed = sig;
-        changed[64] = v;
-        EXPECT_EQ(verify_message(ChainType::Evm, message, changed, a.address, std::nullopt), false) << int(v);
+// Each family accepts what it signed, by address or by key, and nothing over
+// another message or claimed for another account.
+TEST(VerifyMessage, InverseOfSignMessage) {
+    for (auto family : qel_core::UNIVERSAL_ORDER) {
+        const auto name = qel_core::to_string(family);
+        const Account a = account(name, 0);
+        const Account b = account(name, 1);
+        const Bytes sig = sign(family, a.key, kMessage);
+        const auto verify = [&](const Bytes& m, std::optional<std::string_view> address, const Bytes* key) {
+            return verify_message(family, m, sig, address, key ? std::optional<ByteSpan>(*key) : nullopt).value();
+        };
+        EXPECT_TRUE(verify(kMessage, a.address, &a.public_key)) << name;
+        EXPECT_TRUE(verify(kMessage, nullopt, &a.public_key)) << name;
+        EXPECT_TRUE(family == ChainType::Ton || verify(kMessage, a.address, nullptr)) << name;  // TON needs the key
+        EXPECT_FALSE(verify(qel_test::to_bytes("n"), a.address, &a.public_key)) << name;
+        EXPECT_FALSE(verify(kMessage, b.address, &a.public_key)) << name;
+        EXPECT_FALSE(verify(kMessage, nullopt, &b.public_key)) << name;
     }
-    // (r, n - s) with the other parity is the same signature in high-S form.
-    const Bytes n = qel_test::unhex("fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141");
-    Bytes high = sig;
-    int borrow = 0;
-    for (int i = 31; i >= 0; --i) {
-        const int d = n[i] - sig[32 + i] - borrow;
-        high[32 + i] = static_cast<std::uint8_t>(d & 0xFF);
-        borrow = d < 0 ? 1 : 0;
-    }
-    high[64] = static_cast<std::uint8_t>(sig[64] ^ 1);
-    EXPECT_EQ(verify_message(ChainType::Evm, message, high, a.address, std::nullopt), false);
+}
+
+TEST(VerifyMessage, RecoveryByteAndScalarRange) {
+    const Account a = account("evm", 0);
+    const Bytes sig = sign(ChainType::Evm, a.key, kMessage);  // v is 27 or 28
+    const auto with = [&](std::size_t at, const Bytes& part) {
+        Bytes out = sig;
+        std::copy(part.begin(), part.end(), out.begin() + static_cast<long>(at));
+        return verify_message(ChainType::Evm, kMessage, out, a.address, nullopt).value();
+    };
+    EXPECT_TRUE(with(64, {static_cast<std::uint8_t>(sig[64] - 27)}));
+    for (int v : {sig[64] ^ 1, 4, 26, 31}) EXPECT_FALSE(with(64, {static_cast<std::uint8_t>(v)})) << v;
     // r = 0 and r = n are not signatures at all.
-    for (const Bytes& r : {Bytes(32, 0), n}) {
-        Bytes bad = sig;
-        std::copy(r.begin(), r.end(), bad.begin());
-        EXPECT_EQ(verify_message(ChainType::Evm, message, bad, a.address, std::nullopt), false);
-    }
+    EXPECT_FALSE(with(0, Bytes(32, 0)));
+    EXPECT_FALSE(with(0, qel_test::unhex("fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141")));
 }
 
 TEST(VerifyMessage, TonAddressesInEveryForm) {
-    const auto all = accounts();
-    const Account& a = all.at({"ton", 0});
-    const Bytes message = qel_test::to_bytes("m");
-    const Bytes sig = sign(ChainType::Ton, a.key, message);
-    auto account = qel_signer::chains::ton::parse_address(a.address);
-    ASSERT_TRUE(account.has_value());
-    Bytes bounceable = *qel_signer::base64url_decode(a.address);
-    bounceable[0] = 0x11;
-    const std::uint16_t crc = qel_signer::crc16_xmodem(ByteSpan(bounceable).first(34));
-    bounceable[34] = static_cast<std::uint8_t>(crc >> 8);
-    bounceable[35] = static_cast<std::uint8_t>(crc & 0xFF);
-    std::string standard = qel_signer::base64_encode(bounceable);  // '+' and '/' where URL-safe has '-' and '_'
-    for (const std::string& form : {a.address, qel_signer::base64url_encode(bounceable), standard,
-                                    "0:" + qel_signer::hex_encode(account->account_id)}) {
-        EXPECT_EQ(verify_message(ChainType::Ton, message, sig, form, ByteSpan(a.public_key)), true) << form;
+    const Account a = account("ton", 0);
+    const Bytes sig = sign(ChainType::Ton, a.key, kMessage);
+    std::string bounceable = a.vector["ton_bounceable_address"], standard = bounceable;
+    std::ranges::replace(standard, '-', '+');
+    std::ranges::replace(standard, '_', '/');
+    const std::string id = a.vector["ton_account_id_hex"];
+    for (const std::string& form : {a.address, bounceable, standard, "0:" + id}) {
+        EXPECT_TRUE(verify_message(ChainType::Ton, kMessage, sig, form, ByteSpan(a.public_key)).value()) << form;
     }
-    EXPECT_EQ(verify_message(ChainType::Ton, message, sig, "-1:" + qel_signer::hex_encode(account->account_id),
-                             ByteSpan(a.public_key)),
-              false);
+    EXPECT_FALSE(verify_message(ChainType::Ton, kMessage, sig, "-1:" + id, ByteSpan(a.public_key)).value());
 }
 
 TEST(VerifyMessage, MalformedInputSaysWhat) {
-    const auto all = accounts();
-    const Bytes m = qel_test::to_bytes("m");
-    const Bytes secp_sig(65, 1);
-    const Bytes ed_sig(64, 1);
-    const Bytes ed_key(32, 1);
-    struct Case {
-        ChainType family;
-        Bytes signature;
-        std::optional<std::string> address;
-        std::optional<Bytes> public_key;
-        std::string error;
-    };
-    const Case cases[] = {
-        {ChainType::Evm, secp_sig, std::nullopt, std::nullopt, "an address or a public key is needed to verify"},
-        {ChainType::Ton, ed_sig, all.at({"ton", 0}).address, std::nullopt,
-         "a TON address does not reveal its key: a public key is needed"},
-        {ChainType::Cosmos, Bytes(64, 1), all.at({"cosmos", 0}).address, std::nullopt,
-         "expected a 65-byte signature (r || s || v), got 64 bytes"},
-        {ChainType::Solana, Bytes(65, 1), all.at({"solana", 0}).address, std::nullopt,
-         "expected a 64-byte signature, got 65 bytes"},
-        {ChainType::Tron, secp_sig, std::nullopt, Bytes(33, 5),
-         "invalid public key: not a 33- or 65-byte SEC1 point of secp256k1"},
-        {ChainType::Ton, ed_sig, std::nullopt, Bytes(31, 1), "invalid public key: expected 32 bytes, got 31"},
-        {ChainType::Evm, secp_sig, "0x1234", std::nullopt, "invalid address: expected \"0x\" and 40 hex digits"},
-        {ChainType::Evm, secp_sig, "0x" + std::string(39, '0') + "g", std::nullopt,
+    const Bytes secp(65, 1), ed(64, 1);
+    const std::optional<std::string> none;
+    const std::tuple<ChainType, Bytes, std::optional<std::string>, std::optional<Bytes>, std::string> cases[] = {
+        {ChainType::Evm, secp, none, nullopt, "an address or a public key is needed to verify"},
+        {ChainType::Ton, ed, "x", nullopt, "a TON address does not reveal its key: a public key is needed"},
+        {ChainType::Cosmos, ed, "x", nullopt, "expected a 65-byte signature (r || s || v), got 64 bytes"},
+        {ChainType::Solana, secp, "x", nullopt, "expected a 64-byte signature, got 65 bytes"},
+        {ChainType::Tron, secp, none, Bytes(33, 5), "invalid public key: not a 33- or 65-byte SEC1 point of secp256k1"},
+        {ChainType::Ton, ed, none, Bytes(31, 1), "invalid public key: expected 32 bytes, got 31"},
+        {ChainType::Evm, secp, "0x1234", nullopt, "invalid address: expected \"0x\" and 40 hex digits"},
+        {ChainType::Evm, secp, "0x" + std::string(39, '0') + "g", nullopt,
          "invalid address: Invalid character 'g' at position 39"},
-        {ChainType::Evm, secp_sig, "0x9858efFD232B4033E47d90003D41EC34EcaEda94", std::nullopt,
+        {ChainType::Evm, secp, "0x9858efFD232B4033E47d90003D41EC34EcaEda94", nullopt,
          "invalid address: EIP-55 checksum mismatch"},
-        {ChainType::Bitcoin, secp_sig, "1BvBMSEYstWetqTFn5Au4m4GFg7xJaNVN2", std::nullopt,
-         "invalid address: mixed case"},
-        {ChainType::Cosmos, secp_sig, "cosmos1qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq", std::nullopt,
+        {ChainType::Bitcoin, secp, "1BvBMSEYstWetqTFn5Au4m4GFg7xJaNVN2", nullopt, "invalid address: mixed case"},
+        {ChainType::Cosmos, secp, "cosmos1qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq", nullopt,
          "invalid address: invalid checksum"},
-        {ChainType::Tron, secp_sig, "TUEZSdKsoDHQMeZwihtdoBiN46zxhGWYdJ", std::nullopt,
+        {ChainType::Tron, secp, "TUEZSdKsoDHQMeZwihtdoBiN46zxhGWYdJ", nullopt,
          "invalid address: invalid base58check checksum"},
-        {ChainType::Solana, ed_sig, "0OIl", std::nullopt, "invalid address: invalid base58 character at position 0"},
-        {ChainType::Solana, ed_sig, "11111111", std::nullopt, "invalid address: expected 32 bytes, got 8"},
-        {ChainType::Ton, ed_sig, "UQ", ed_key, "invalid address: expected 48 characters"},
+        {ChainType::Solana, ed, "0OIl", nullopt, "invalid address: invalid base58 character at position 0"},
+        {ChainType::Solana, ed, "11111111", nullopt, "invalid address: expected 32 bytes, got 8"},
+        {ChainType::Ton, ed, "UQ", Bytes(32, 1), "invalid address: expected 48 characters"},
     };
-    for (const auto& c : cases) {
-        const std::optional<std::string_view> address =
-            c.address ? std::optional<std::string_view>(*c.address) : none_address();
-        const std::optional<ByteSpan> key = c.public_key ? std::optional<ByteSpan>(*c.public_key) : std::nullopt;
-        auto r = verify_message(c.family, m, c.signature, address, key);
-        ASSERT_FALSE(r.has_value()) << c.error;
-        EXPECT_EQ(r.error(), c.error);
+    for (const auto& [family, signature, address, key, error] : cases) {
+        const auto claimed = address ? std::optional<std::string_view>(*address) : nullopt;
+        EXPECT_EQ(qel_test::error_of(verify_message(family, kMessage, signature, claimed,
+                                                    key ? std::optional<ByteSpan>(*key) : nullopt)),
+                  error);
     }
 }
 
