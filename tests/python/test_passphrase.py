@@ -47,15 +47,13 @@ def test_reseals_the_same_wallet_with_todays_parameters(vault: Path) -> None:
     assert str(e.value) == "decryption failed: aead::Error"
 
 
-def test_failures_leave_the_file_untouched(vault: Path) -> None:
+def test_a_wrong_passphrase_leaves_the_file_untouched(vault: Path) -> None:
     vault = str(vault)
     wallet = qel.import_wallet_private_key("k", "11" * 32, vault_path_opt=vault)
     before = wallet_file(vault, wallet["id"]).read_bytes()
-    for args, message in [(("k", "wrong", "new"), "decryption failed: aead::Error"),
-                          (("nobody", "", "new"), "wallet not found: 'nobody'")]:
-        with pytest.raises(RuntimeError) as e:
-            qel.change_passphrase(*args, vault_path_opt=vault)
-        assert str(e.value) == message
+    with pytest.raises(RuntimeError) as e:
+        qel.change_passphrase("k", "wrong", "new", vault_path_opt=vault)
+    assert str(e.value) == "decryption failed: aead::Error"
     assert wallet_file(vault, wallet["id"]).read_bytes() == before
 
 

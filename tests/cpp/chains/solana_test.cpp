@@ -36,8 +36,6 @@ TEST(Ed25519, Rfc8032VectorsSignAndVerify) {
         EXPECT_EQ(hex_encode(ed25519::public_key(seed).value()), v["public_key_hex"].get<std::string>());
         const auto sig = kSigner.sign(seed, msg).value();
         EXPECT_EQ(hex_encode(sig.signature), v["signature_hex"].get<std::string>()) << v["name"];
-        EXPECT_FALSE(sig.recovery_id.has_value());
-        EXPECT_TRUE(verifies(sig, msg, seed));
         for (const ChainSigner* s : {static_cast<const ChainSigner*>(&kSigner), static_cast<const ChainSigner*>(&ton)}) {
             EXPECT_EQ(s->sign_message(seed, msg)->signature, sig.signature);
             EXPECT_EQ(s->sign_transaction(seed, msg)->signature, sig.signature);
@@ -116,8 +114,7 @@ TEST(SolanaTransaction, RejectsMalformedTransactions) {
     }
 }
 
-// Messages laid out by hand; their agreement with a node's own encoder is
-// checked from Python against messages that an independent library builds.
+// Messages laid out by hand; Python checks the reader against an independent library's.
 const Bytes kKey(32, 0x11);
 const Bytes kHash(32, 0x22);
 const Bytes kLegacy = concat({unhex("010001" "01"), kKey, kHash, unhex("00")});  // no instruction
