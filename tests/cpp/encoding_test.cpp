@@ -22,8 +22,7 @@ TEST(Hex, EncodesLowerAndDecodesEitherCase) {
     EXPECT_TRUE(hex_decode("").value().empty());
 }
 
-// The offending byte is shown escaped, and bytes above 0x7f as the Latin-1
-// character of that value.
+// The offending byte is shown escaped, and bytes above 0x7f as that Latin-1 character.
 TEST(Hex, RejectsWithExactTexts) {
     const auto at = [](const std::string& shown, int pos) {
         return "Invalid character '" + shown + "' at position " + std::to_string(pos);

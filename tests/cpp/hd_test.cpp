@@ -22,13 +22,10 @@ std::string derive(qel_signer::ByteSpan seed, const std::string& path, Curve cur
 TEST(PathGrammar, RejectedPathsForBothCurves) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "path must start with 'm/', got ''"},
-        {"x/0", "path must start with 'm/', got 'x/0'"},
         {"m0", "path must start with 'm/', got 'm0'"},
-        {"m/", "empty component in path 'm/'"},
         {"m/0//1", "empty component in path 'm/0//1'"},
         {"m/''", "empty component in path 'm/'''"},
         {"m/44h/0", "invalid index '44h' in path 'm/44h/0'"},
-        {"m/-1", "invalid index '-1' in path 'm/-1'"},
         {"m/+", "invalid index '+' in path 'm/+'"},
         {"m/4294967296'", "invalid index '4294967296'' in path 'm/4294967296''"},
         {"m/99999999999999999999", "invalid index '99999999999999999999' in path 'm/99999999999999999999'"},
@@ -61,16 +58,10 @@ TEST(Bip32, PublishedVectorsAndIndexForms) {
 }
 
 TEST(Bip32, Failures) {
-    const std::tuple<std::size_t, std::string, std::string> cases[] = {  // seed size, path, error
-        {16, "m/0''", "invalid derivation path: Malformatted index during derivation: m/0''"},
-        {16, "m/1/44'''/0", "invalid derivation path: Malformatted index during derivation: m/1/44'''/0"},
-        {15, "m", "derivation failed: Master key seed generation received <16 bytes"},
-        {15, "m/0", "derivation failed: Master key seed generation received <16 bytes"},
-    };
-    for (const auto& [size, path, text] : cases) {
-        EXPECT_EQ(derive(qel_signer::Bytes(size, 1), path, Curve::Secp256k1), "error: " + text);
-    }
-    EXPECT_EQ(derive(qel_signer::Bytes(16, 1), "m", Curve::Secp256k1).size(), 64u);
+    EXPECT_EQ(derive(kSeed, "m/0''", Curve::Secp256k1),
+              "error: invalid derivation path: Malformatted index during derivation: m/0''");
+    EXPECT_EQ(derive(qel_signer::Bytes(15, 1), "m/0", Curve::Secp256k1),
+              "error: derivation failed: Master key seed generation received <16 bytes");
 }
 
 TEST(Slip10, PublishedVectorsHardenedOnlyAndIndexWrap) {
@@ -84,7 +75,7 @@ TEST(Slip10, PublishedVectorsHardenedOnlyAndIndexWrap) {
         }
     }
     EXPECT_GE(checked, 12);
-    for (std::string path : {"m/0", "m/44'/501'/0'/0", "m/0/1'"}) {
+    for (std::string path : {"m/0", "m/0/1'"}) {
         EXPECT_EQ(derive(kSeed, path, Curve::Ed25519), "error: ed25519 requires hardened-only derivation");
     }
     EXPECT_EQ(derive(kSeed, "m/0''", Curve::Ed25519), derive(kSeed, "m/0'", Curve::Ed25519));

@@ -51,14 +51,9 @@ TEST(Keystore, PublishedVectorsDecrypt) {
               "decryption failed: keystore password is wrong or the file is corrupted");
 }
 
-TEST(Keystore, WhatWeWriteReadsBack) {
-    const auto key = qel_test::unhex(kKey);
-    auto text = keystore::testing::encrypt_with_n(key, "pw", 1024);
-    ASSERT_TRUE(text.has_value()) << text.error().message();
-    EXPECT_EQ(decrypt_hex(*text, "pw"), kKey);
-
-    // A shorter key is one whose leading zero bytes were dropped: padded back.
-    auto short_key = keystore::testing::encrypt_with_n(qel_signer::ByteSpan(key).subspan(1), "pw", 1024);
+// A shorter key is one whose leading zero bytes were dropped: padded back.
+TEST(Keystore, ShortKeysArePaddedAndZeroIsRefused) {
+    auto short_key = keystore::testing::encrypt_with_n(qel_test::unhex(kKey.substr(2)), "pw", 1024);
     ASSERT_TRUE(short_key.has_value());
     EXPECT_EQ(decrypt_hex(*short_key, "pw"), "00" + kKey.substr(2));
     EXPECT_EQ(qel_test::error_of(keystore::testing::encrypt_with_n(Bytes(32, 0), "pw", 1024)),

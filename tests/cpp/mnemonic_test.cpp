@@ -40,8 +40,7 @@ TEST(Mnemonic, PublishedVectors) {
     EXPECT_EQ(checked, 35);
 }
 
-// 15- and 21-word phrases are never generated but must import. Expected
-// values from the reference Python implementation (PyPI "mnemonic" 0.21).
+// Never generated but imported; seeds from the reference Python implementation (PyPI "mnemonic" 0.21).
 TEST(Mnemonic, AcceptsFifteenAndTwentyOneWords) {
     const std::pair<const char*, const char*> cases[] = {
         {"avoid mass luggage choice fabric argue gather cash brand thought elegant dinner acoustic much mimic",

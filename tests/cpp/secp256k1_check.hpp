@@ -1,5 +1,5 @@
 #pragma once
-// Test-side checks of secp256k1 signatures, done with the library's own
+// Test-side check of secp256k1 signatures, done with the library's own
 // recovery module rather than with the code under test.
 
 #include <secp256k1.h>
@@ -13,40 +13,30 @@
 
 namespace qel_test {
 
-// Compressed public key recovered from r || s and the recovery id, or empty.
-inline qel_signer::Bytes recover_pubkey(const qel_signer::SignOutput& out, qel_signer::ByteSpan digest,
-                                        int recid_offset) {
-    static secp256k1_context* ctx = secp256k1_context_create(SECP256K1_CONTEXT_VERIFY);
-    secp256k1_ecdsa_recoverable_signature sig;
-    secp256k1_pubkey pub;
-    qel_signer::Bytes ser(33);
-    std::size_t len = ser.size();
-    if (out.signature.size() != 65 || digest.size() != 32 ||
-        !secp256k1_ecdsa_recoverable_signature_parse_compact(ctx, &sig, out.signature.data(),
-                                                             out.signature[64] - recid_offset) ||
-        !secp256k1_ecdsa_recover(ctx, &pub, &sig, digest.data()) ||
-        !secp256k1_ec_pubkey_serialize(ctx, ser.data(), &len, &pub, SECP256K1_EC_COMPRESSED)) {
-        return {};
-    }
-    return ser;
-}
-
-inline qel_signer::Bytes pubkey_of(const qel_signer::Bytes& key) {
-    auto pub = qel_signer::secp256k1::compressed_public_key(key);
-    return pub ? qel_signer::Bytes(pub->begin(), pub->end()) : qel_signer::Bytes{};
-}
-
-// A secp256k1 signature by `key` over `digest`: 65 bytes, recovery id
-// mirrored in the last byte, s no greater than n / 2, recovering to the key.
+// A signature by `key` over `digest`: 65 bytes, the recovery id (plus
+// `recid_offset`) mirrored in the last byte, s no greater than n / 2, and
+// recovering to the key's public key.
 inline void expect_valid_signature(const qel_signer::SignOutput& out, qel_signer::ByteSpan digest,
                                    const qel_signer::Bytes& key, int recid_offset = 0) {
+    static secp256k1_context* ctx = secp256k1_context_create(SECP256K1_CONTEXT_VERIFY);
     static const auto half_n = unhex("7fffffffffffffffffffffffffffffff5d576e7357a4501ddfe92f46681b20a0");
     ASSERT_EQ(out.signature.size(), 65u);
+    ASSERT_EQ(digest.size(), 32u);
     ASSERT_TRUE(out.recovery_id.has_value());
     EXPECT_EQ(*out.recovery_id, out.signature[64]);
     EXPECT_FALSE(std::lexicographical_compare(half_n.begin(), half_n.end(), out.signature.begin() + 32,
                                               out.signature.begin() + 64));  // low s
-    EXPECT_EQ(recover_pubkey(out, digest, recid_offset), pubkey_of(key));
+    secp256k1_ecdsa_recoverable_signature sig;
+    secp256k1_pubkey pub;
+    qel_signer::Bytes recovered(33);
+    std::size_t len = recovered.size();
+    ASSERT_TRUE(
+        secp256k1_ecdsa_recoverable_signature_parse_compact(ctx, &sig, out.signature.data(),
+                                                            out.signature[64] - recid_offset) &&
+        secp256k1_ecdsa_recover(ctx, &pub, &sig, digest.data()) &&
+        secp256k1_ec_pubkey_serialize(ctx, recovered.data(), &len, &pub, SECP256K1_EC_COMPRESSED));
+    const auto expected = qel_signer::secp256k1::compressed_public_key(key).value();
+    EXPECT_EQ(recovered, qel_signer::Bytes(expected.begin(), expected.end()));
 }
 
 }  // namespace qel_test

@@ -38,8 +38,7 @@ Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
 
 const Bytes kMessage = qel_test::to_bytes("m");
 
-// Each family accepts what it signed, by address or by key, and nothing over
-// another message or claimed for another account.
+// Each family accepts what it signed, by address or key, and nothing else.
 TEST(VerifyMessage, InverseOfSignMessage) {
     for (auto family : qel_core::UNIVERSAL_ORDER) {
         const auto name = qel_core::to_string(family);

@@ -96,17 +96,14 @@ def test_ed25519_verdicts_agree_with_pynacl(family: str) -> None:
     for _ in range(25):
         key = SigningKey(rng.randbytes(32))
         message = rng.randbytes(rng.randrange(1, 300))
-        sig = key.sign(message).signature
         public = bytes(key.verify_key)
-        for msg, candidate in damaged(rng, message, sig):
+        by_address = family == "solana" and rng.random() < 0.5
+        claimed = {"address": b58encode(public)} if by_address else {"public_key_hex": public.hex()}
+        for msg, candidate in damaged(rng, message, key.sign(message).signature):
             try:
-                VerifyKey(public).verify(msg, candidate)
-                expected = True
+                expected = VerifyKey(public).verify(msg, candidate) == msg
             except BadSignatureError:
                 expected = False
-            claimed = {"public_key_hex": public.hex()}
-            if family == "solana":
-                claimed = {"address": b58encode(public)} if rng.random() < 0.5 else claimed
             got = qel.verify_message(FAMILY_CHAINS[family], msg.hex(), candidate.hex(), encoding="hex", **claimed)
             assert got is expected
 

@@ -21,14 +21,10 @@ TEST(CosmosAddress, KnownAccountsAndHrpFailures) {
 }
 
 TEST(CosmosSign, MessagesAndTransactionsAreSha256OfTheBytes) {
-    for (const Bytes& bytes : {Bytes{}, Bytes(32, 0xab), unhex("0a0b0c")}) {
-        auto m = kSigner.sign_message(kKey, bytes);
-        auto t = kSigner.sign_transaction(kKey, bytes);
-        ASSERT_TRUE(m.has_value() && t.has_value());
-        EXPECT_EQ(m->signature, t->signature);
-        // A 32-byte input is hashed again, never signed as a digest.
-        qel_test::expect_valid_signature(*m, qel_signer::sha256(bytes), kKey);
-    }
+    const Bytes bytes(32, 0xab);  // hashed again, never signed as a digest
+    const auto m = kSigner.sign_message(kKey, bytes).value();
+    EXPECT_EQ(kSigner.sign_transaction(kKey, bytes).value().signature, m.signature);
+    qel_test::expect_valid_signature(m, qel_signer::sha256(bytes), kKey);
 }
 
 }  // namespace

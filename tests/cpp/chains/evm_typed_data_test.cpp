@@ -36,8 +36,7 @@ TEST(TypedData, MailExample) {
 TEST(TypedData, IntegerFormsAgree) {
     const std::string u = R"({"name":"a","type":"uint256"},{"name":"b","type":"int8"})";
     const std::string expected = digest_of(doc(u, R"({"a":255,"b":-128})"));
-    for (const char* message : {R"({"a":"255","b":"-128"})", R"({"a":"0xff","b":-128})", R"({"a":"0x00FF","b":"-128"})",
-                                R"({"a":"000255","b":-128, "ignored": [1]})"}) {
+    for (const char* message : {R"({"a":"0x00FF","b":"-128"})", R"({"a":"000255","b":-128,"ignored":[1]})"}) {
         EXPECT_EQ(digest_of(doc(u, message)), expected) << message;
     }
     // A JSON number beyond 64 bits is read to the last digit.
@@ -47,12 +46,9 @@ TEST(TypedData, IntegerFormsAgree) {
 }
 
 TEST(TypedData, DomainChainIdIsReported) {
-    auto with = hash_typed_data(R"({"types":{"M":[]},"domain":{"chainId":"0x89"},"message":{}})");
-    ASSERT_TRUE(with.has_value()) << with.error();
-    EXPECT_EQ(with->chain_id, "137");
-    auto without = hash_typed_data(R"({"types":{"M":[]},"domain":{"name":"x"},"message":{}})");
-    ASSERT_TRUE(without.has_value()) << without.error();
-    EXPECT_EQ(without->chain_id, std::nullopt);
+    EXPECT_EQ(hash_typed_data(R"({"types":{"M":[]},"domain":{"chainId":"0x89"},"message":{}})").value().chain_id,
+              "137");
+    EXPECT_EQ(hash_typed_data(R"({"types":{"M":[]},"domain":{},"message":{}})").value().chain_id, std::nullopt);
 }
 
 TEST(TypedData, NestingIsBounded) {
@@ -118,7 +114,8 @@ TEST(TypedData, MalformedDocumentsNameThePlace) {
         {one("int8", "128"), "message.a: 128 is out of range for int8"},
         {one("int8", R"("-129")"), "message.a: \"-129\" is out of range for int8"},
         {one("uint8", R"("0x100")"), "message.a: \"0x100\" is out of range for uint8"},
-        {one("uint256", "1" + std::string(78, '0')), "message.a: 1" + std::string(78, '0') + " is out of range for uint256"},
+        {one("uint256", "1" + std::string(78, '0')),
+         "message.a: 1" + std::string(78, '0') + " is out of range for uint256"},
         {one("bool[]", "{}"), "message.a: expected an array"},
         {one("bool[2]", "[true,false,true]"), "message.a: expected 2 elements, got 3"},
         {one("bool[2][]", "[[true,false],[true]]"), "message.a[1]: expected 2 elements, got 1"},
