@@ -40,24 +40,16 @@ TEST(Mnemonic, PublishedVectors) {
     EXPECT_EQ(checked, 35);
 }
 
-// Never generated but imported; seeds from the reference Python implementation (PyPI "mnemonic" 0.21).
-TEST(Mnemonic, AcceptsFifteenAndTwentyOneWords) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"avoid mass luggage choice fabric argue gather cash brand thought elegant dinner acoustic much mimic",
-         "3aa85bee556681129a8acc020f752b681493418b280b0e32865ab877c71feca480d2768504c6f1a6c1638dbb6834fdb6f854194b13"
-         "271a58a8fb23bf53529031"},
-        {"pass artist pottery enable foil fatigue pencil crystal produce grace hill garage arch sun solution note "
-         "repeat saddle common install remind",
-         "c49a00e2061bd91b773759dbe7110e91c89d929df5d23e1af59bd6c68044f8ee0a30da53d860b781c7c4a3f79ec81064beac78649e6"
-         "892d2e944f1f4ec7e6e0a"},
-    };
-    for (const auto& [phrase, seed] : cases) {
-        EXPECT_EQ(qel_signer::hex_encode(Mnemonic::from_phrase(phrase).value().to_seed("").as_slice()), seed);
-    }
+// Never generated but imported; the seed from the reference Python implementation (PyPI "mnemonic" 0.21).
+TEST(Mnemonic, AcceptsFifteenWords) {
+    const auto m = Mnemonic::from_phrase(
+        "avoid mass luggage choice fabric argue gather cash brand thought elegant dinner acoustic much mimic");
+    EXPECT_EQ(qel_signer::hex_encode(m.value().to_seed("").as_slice()),
+              "3aa85bee556681129a8acc020f752b681493418b280b0e32865ab877c71feca480d2768504c6f1a6c1638dbb6834fdb6f854194b13"
+              "271a58a8fb23bf53529031");
 }
 
 TEST(Mnemonic, ParseFailuresCarryExactMessages) {
-    const std::string about = repeat("abandon", 11, "about");
     const std::string bad_checksum = qel_test::load_vectors("bip39.json")["invalid"][0]["mnemonic"];
     const auto word = [](const std::string& w) { return "the word `" + w + "` is invalid"; };
     const auto length = [](int n) { return "the mnemonic's entropy length `" + std::to_string(n) + "` is invalid"; };

@@ -10,13 +10,7 @@ import pytest
 from eth_account import Account
 
 import qel
-from _support import ABANDON, CHAIN_IDS, KNOWN
-
-
-
-def wallet_files(vault: str) -> list[str]:
-    wallets = Path(vault) / "wallets"
-    return sorted(p.name for p in wallets.iterdir()) if wallets.exists() else []
+from _support import CHAIN_IDS, KNOWN, PASS
 
 
 @pytest.mark.parametrize("kdf", ["scrypt", "pbkdf2"])
@@ -31,25 +25,23 @@ def test_imports_what_eth_account_writes(kdf: str, vault: Path) -> None:
     assert json.loads(qel.export_wallet("k", passphrase="pw", vault_path_opt=str(vault)))["secp256k1"] == key.hex()
 
 
-def test_export_decrypts_with_eth_account(vault: Path) -> None:
-    vault = str(vault)
-    qel.import_wallet_mnemonic("m", ABANDON, passphrase="pw", vault_path_opt=vault)
-    default = json.loads(qel.export_wallet_keystore("m", passphrase="pw", vault_path_opt=vault))
-    assert Account.decrypt(default, "pw").hex() == KNOWN[("evm", 0)]["private_key_hex"]
+def test_export_decrypts_with_eth_account(shared: Path) -> None:
+    default = json.loads(qel.export_wallet_keystore("abandon", passphrase=PASS, vault_path_opt=str(shared)))
+    assert Account.decrypt(default, PASS).hex() == KNOWN[("evm", 0)]["private_key_hex"]
     assert default["address"] == KNOWN[("evm", 0)]["address"][2:].lower()
     assert default["version"] == 3 and uuid.UUID(default["id"]).version == 4
     params = default["crypto"]["kdfparams"]
     assert (default["crypto"]["kdf"], params["n"], params["r"], params["p"], params["dklen"]) == ("scrypt", 262144,
                                                                                                     8, 1, 32)
-    other = qel.export_wallet_keystore("m", passphrase="pw", keystore_password="other", index=1, vault_path_opt=vault)
+    other = qel.export_wallet_keystore("abandon", passphrase=PASS, keystore_password="other", index=1,
+                                       vault_path_opt=str(shared))
     assert Account.decrypt(other, "other").hex() == KNOWN[("evm", 1)]["private_key_hex"]
 
 
 def test_failures_write_nothing(vault: Path) -> None:
-    vault = str(vault)
     good = json.dumps(Account.encrypt(bytes(range(1, 33)), "kspw", kdf="pbkdf2", iterations=4096))
-    qel.import_wallet_keystore("taken", good, "kspw", vault_path_opt=vault)
-    before = wallet_files(vault)
+    qel.import_wallet_keystore("taken", good, "kspw", vault_path_opt=str(vault))
+    before = sorted((vault / "wallets").iterdir())  # temporary files included
     cases = [
         (("taken", good, "kspw"), "wallet name already exists: 'taken'"),
         (("new", good, "wrong"), "decryption failed: keystore password is wrong or the file is corrupted"),
@@ -57,6 +49,6 @@ def test_failures_write_nothing(vault: Path) -> None:
     ]
     for args, message in cases:
         with pytest.raises(RuntimeError) as e:
-            qel.import_wallet_keystore(*args, vault_path_opt=vault)
+            qel.import_wallet_keystore(*args, vault_path_opt=str(vault))
         assert str(e.value) == message
-    assert wallet_files(vault) == before
+    assert sorted((vault / "wallets").iterdir()) == before
