@@ -41,48 +41,36 @@ TEST(PathGrammar, RejectedPathsForBothCurves) {
     }
 }
 
-TEST(Bip32, PublishedVectorsAndIndexForms) {
-    int checked = 0;
-    for (const auto& vector : qel_test::load_vectors("bip32.json", "/vectors")) {
-        for (const auto& chain : vector["chains"]) {
-            EXPECT_EQ(derive(unhex(vector["seed_hex"]), chain["path"], Curve::Secp256k1), chain["private_key_hex"])
-                << chain["path"];
-            ++checked;
+TEST(HdDeriver, PublishedVectors) {
+    const std::pair<const char*, Curve> files[] = {{"bip32.json", Curve::Secp256k1}, {"slip10-ed25519.json", Curve::Ed25519}};
+    for (const auto& [file, curve] : files) {
+        for (const auto& vector : qel_test::load_vectors(file, "/vectors")) {
+            for (const auto& chain : vector["chains"]) {
+                EXPECT_EQ(derive(unhex(vector["seed_hex"]), chain["path"], curve), chain["private_key_hex"]) << chain;
+            }
         }
     }
-    EXPECT_GE(checked, 17);
+}
+
+TEST(Bip32, IndexFormsAndFailures) {
     // An unmarked index of 2^31 or more is already a hardened step.
     EXPECT_EQ(derive(kSeed, "m/4294967295", Curve::Secp256k1), derive(kSeed, "m/2147483647'", Curve::Secp256k1));
     EXPECT_EQ(derive(kSeed, "m/+7'", Curve::Secp256k1), derive(kSeed, "m/7'", Curve::Secp256k1));
     EXPECT_EQ(derive(kSeed, "m/007/1", Curve::Secp256k1), derive(kSeed, "m/7/1", Curve::Secp256k1));
-}
-
-TEST(Bip32, Failures) {
     EXPECT_EQ(derive(kSeed, "m/0''", Curve::Secp256k1),
               "error: invalid derivation path: Malformatted index during derivation: m/0''");
     EXPECT_EQ(derive(qel_signer::Bytes(15, 1), "m/0", Curve::Secp256k1),
               "error: derivation failed: Master key seed generation received <16 bytes");
 }
 
-TEST(Slip10, PublishedVectorsHardenedOnlyAndIndexWrap) {
-    const auto data = qel_test::load_vectors("slip10-ed25519.json");
-    int checked = 0;
-    for (const auto& vector : data["vectors"]) {
-        for (const auto& chain : vector["chains"]) {
-            EXPECT_EQ(derive(unhex(vector["seed_hex"]), chain["path"], Curve::Ed25519), chain["private_key_hex"])
-                << chain["path"];
-            ++checked;
-        }
-    }
-    EXPECT_GE(checked, 12);
+TEST(Slip10, HardenedOnlyAndIndexWrap) {
     for (std::string path : {"m/0", "m/0/1'"}) {
         EXPECT_EQ(derive(kSeed, path, Curve::Ed25519), "error: ed25519 requires hardened-only derivation");
     }
     EXPECT_EQ(derive(kSeed, "m/0''", Curve::Ed25519), derive(kSeed, "m/0'", Curve::Ed25519));
     EXPECT_EQ(derive(kSeed, "m/+7'", Curve::Ed25519), derive(kSeed, "m/007'", Curve::Ed25519));
-
     // 2^31 + 2^31 wraps to index 0, which goes into the HMAC unhardened.
-    const auto& master = data["vectors"][0]["chains"][0];
+    const auto master = qel_test::load_vectors("slip10-ed25519.json", "/vectors/0/chains/0");
     ASSERT_EQ(master["path"], "m");
     qel_signer::Bytes block = unhex("00" + master["private_key_hex"].get<std::string>() + "00000000");
     std::uint8_t out[64];
@@ -99,11 +87,9 @@ TEST(FromMnemonic, KnownAccountsOfAllSixFamilies) {
         const auto signer = qel_signer::signer_for_chain(qel_core::chain_type_from_json(entry["family"]).value());
         const std::string path = entry["path"];
         EXPECT_EQ(signer->default_derivation_path(index++ % 2), path);
-        auto key = HdDeriver::derive_from_mnemonic(*mnemonic, "", path, signer->curve());
-        ASSERT_TRUE(key.has_value()) << path;
-        EXPECT_EQ(qel_signer::hex_encode(key->as_slice()), entry["private_key_hex"].get<std::string>()) << path;
+        const auto key = HdDeriver::derive_from_mnemonic(*mnemonic, "", path, signer->curve()).value();
+        EXPECT_EQ(qel_signer::hex_encode(key.as_slice()), entry["private_key_hex"].get<std::string>()) << path;
     }
-    EXPECT_EQ(data["addresses"].size(), 12u);
 }
 
 // Every released SecretBytes must come back zeroed, on the failure path too.

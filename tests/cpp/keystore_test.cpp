@@ -1,13 +1,6 @@
 #include "qel_signer/keystore.hpp"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include <nlohmann/json.hpp>
-
-#include "qel_signer/encoding.hpp"
-#include "secp256k1_check.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -21,16 +14,14 @@ json published(const std::string& kdf) {
     for (const auto& v : qel_test::load_vectors("keystore-v3.json", "/vectors")) {
         if (v["kdf"] == kdf) return v["keystore"];
     }
-    ADD_FAILURE() << "no " << kdf << " vector";
-    return {};
+    throw std::runtime_error("no " + kdf + " vector");
 }
 
 std::string decrypt_hex(const std::string& text, const std::string& password) {
     auto parsed = keystore::parse(text);
     if (!parsed) return "parse: " + parsed.error();
     auto key = keystore::decrypt(*parsed, password);
-    if (!key) return key.error().message();
-    return qel_signer::hex_encode(key->as_slice());
+    return key ? qel_signer::hex_encode(key->as_slice()) : key.error().message();
 }
 
 // The document with one member set or removed, as text.
@@ -53,9 +44,8 @@ TEST(Keystore, PublishedVectorsDecrypt) {
 
 // A shorter key is one whose leading zero bytes were dropped: padded back.
 TEST(Keystore, ShortKeysArePaddedAndZeroIsRefused) {
-    auto short_key = keystore::testing::encrypt_with_n(qel_test::unhex(kKey.substr(2)), "pw", 1024);
-    ASSERT_TRUE(short_key.has_value());
-    EXPECT_EQ(decrypt_hex(*short_key, "pw"), "00" + kKey.substr(2));
+    const auto short_key = keystore::testing::encrypt_with_n(qel_test::unhex(kKey.substr(2)), "pw", 1024).value();
+    EXPECT_EQ(decrypt_hex(short_key, "pw"), "00" + kKey.substr(2));
     EXPECT_EQ(qel_test::error_of(keystore::testing::encrypt_with_n(Bytes(32, 0), "pw", 1024)),
               "invalid parameters: not a valid secp256k1 key");
 }

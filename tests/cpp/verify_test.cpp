@@ -1,9 +1,6 @@
 #include "qel_signer/verify.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
 
 #include "qel_signer/signer.hpp"
 #include "secp256k1_check.hpp"

@@ -31,8 +31,8 @@ def sign(vault: str, chain: str, document: dict | str, passphrase: str = PASS) -
 
 
 def test_mail_example(vault: str) -> None:
-    sig = sign(vault, "ethereum", MAIL["typed_data"])
-    assert sig == {"signature": MAIL["r"] + MAIL["s"] + f"{MAIL['v']:02x}", "recovery_id": MAIL["v"]}
+    assert sign(vault, "ethereum", MAIL["typed_data"]) == {"signature": MAIL["r"] + MAIL["s"] + f"{MAIL['v']:02x}",
+                                                          "recovery_id": MAIL["v"]}
 
 
 def corpus(rng: random.Random, chain_id: int) -> dict:
@@ -100,15 +100,14 @@ def test_random_documents_sign_as_eth_account_signs(vault: str, seed: int) -> No
 
 
 def test_checks_come_before_the_wallet_is_opened(vault: str) -> None:
-    """Malformed data, the wrong family or a foreign chain id fail without trying the passphrase."""
-    mail = MAIL["typed_data"]
+    """The wrong family or a foreign chain id fail without trying the passphrase."""
     cases = [
-        ("solana", mail, "invalid input: typed data (EIP-712) is signed on EVM chains only, not solana"),
-        ("polygon", mail, "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
-        ("ethereum", mail, "decryption failed: aead::Error"),  # the checks pass: now the passphrase is tried
+        ("solana", "invalid input: typed data (EIP-712) is signed on EVM chains only, not solana"),
+        ("polygon", "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
+        ("ethereum", "decryption failed: aead::Error"),  # the checks pass: now the passphrase is tried
     ]
-    for chain, document, message in cases:
+    for chain, message in cases:
         with pytest.raises(RuntimeError) as e:
-            sign(vault, chain, document, passphrase="wrong")
+            sign(vault, chain, MAIL["typed_data"], passphrase="wrong")
         assert str(e.value) == message
     assert len(list((Path(vault) / "wallets").glob("*.json"))) == 1

@@ -28,33 +28,29 @@ TEST(EvmTransaction, Eip1559SignEncodeAndHash) {
         const auto key = unhex(v["private_key_hex"]);
         const auto unsigned_tx = unhex(v["unsigned_hex"]);
         EXPECT_EQ(kSigner.derive_address(key), v["from_address"].get<std::string>());
-        auto out = kSigner.sign_transaction(key, unsigned_tx);
-        ASSERT_TRUE(out.has_value());
-        EXPECT_EQ(qel_signer::hex_encode(out->signature), v["signature_rsv_hex"].get<std::string>());
-        EXPECT_EQ(out->recovery_id, v["y_parity"].get<int>());
-        auto signed_tx = kSigner.encode_signed_transaction(unsigned_tx, *out);
-        ASSERT_TRUE(signed_tx.has_value());
-        EXPECT_EQ(qel_signer::hex_encode(*signed_tx), v["signed_hex"].get<std::string>());
-        EXPECT_EQ(qel_signer::hex_encode(qel_signer::keccak256(*signed_tx)), v["tx_hash_hex"].get<std::string>());
+        const auto out = kSigner.sign_transaction(key, unsigned_tx).value();
+        EXPECT_EQ(qel_signer::hex_encode(out.signature), v["signature_rsv_hex"].get<std::string>());
+        EXPECT_EQ(out.recovery_id, v["y_parity"].get<int>());
+        const auto signed_tx = kSigner.encode_signed_transaction(unsigned_tx, out).value();
+        EXPECT_EQ(qel_signer::hex_encode(signed_tx), v["signed_hex"].get<std::string>());
+        EXPECT_EQ(qel_signer::hex_encode(qel_signer::keccak256(signed_tx)), v["tx_hash_hex"].get<std::string>());
     }
 }
 
 TEST(EvmMessage, Eip191PublishedSignatures) {
     for (const auto& v : load_vectors("eip191.json", "/signatures")) {
         const auto key = unhex(v["private_key_hex"]);
-        auto out = kSigner.sign_message(key, unhex(v["message_hex"]));
-        ASSERT_TRUE(out.has_value());
-        EXPECT_EQ(qel_signer::hex_encode(out->signature), v["signature_hex"].get<std::string>());
-        EXPECT_EQ(out->recovery_id, v["v"].get<int>());
+        const auto out = kSigner.sign_message(key, unhex(v["message_hex"])).value();
+        EXPECT_EQ(qel_signer::hex_encode(out.signature), v["signature_hex"].get<std::string>());
+        EXPECT_EQ(out.recovery_id, v["v"].get<int>());
     }
 }
 
 TEST(EvmMessage, HashOnlyVectors) {
     const auto key = unhex("1ab42cc412b618bdea3a599e3c9bae199ebf030895b039e9db1e30dafb12b727");
     for (const auto& v : load_vectors("eip191.json", "/hash_only")) {
-        auto out = kSigner.sign_message(key, unhex(v["message_hex"]));
-        ASSERT_TRUE(out.has_value());
-        qel_test::expect_valid_signature(*out, unhex(v["message_hash_hex"]), key, 27);
+        qel_test::expect_valid_signature(kSigner.sign_message(key, unhex(v["message_hex"])).value(),
+                                         unhex(v["message_hash_hex"]), key, 27);
     }
 }
 

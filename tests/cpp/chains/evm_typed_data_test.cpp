@@ -1,12 +1,6 @@
 #include "qel_signer/chains/evm_typed_data.hpp"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "qel_signer/encoding.hpp"
-#include "../secp256k1_check.hpp"
+#include "../support.hpp"
 
 namespace {
 
@@ -26,10 +20,9 @@ std::string digest_of(const std::string& text) {
 
 TEST(TypedData, MailExample) {
     for (const auto& v : qel_test::load_vectors("eip712.json", "/vectors")) {
-        auto r = hash_typed_data(v["typed_data"].dump());
-        ASSERT_TRUE(r.has_value()) << r.error();
-        EXPECT_EQ(qel_signer::hex_encode(r->digest), v["signing_hash"].get<std::string>());
-        EXPECT_EQ(r->chain_id, "1");
+        const auto r = hash_typed_data(v["typed_data"].dump()).value();
+        EXPECT_EQ(qel_signer::hex_encode(r.digest), v["signing_hash"].get<std::string>());
+        EXPECT_EQ(r.chain_id, "1");
     }
 }
 
@@ -48,11 +41,9 @@ TEST(TypedData, NestingIsBounded) {
         return m;
     };
     EXPECT_TRUE(hash_typed_data(doc(types, nested(15))).has_value());
-    auto deep = hash_typed_data(doc(types, nested(16)));
-    ASSERT_FALSE(deep.has_value());
     std::string where = "message";
     for (int i = 0; i < 16; ++i) where += ".children[0]";
-    EXPECT_EQ(deep.error(), where + ": nesting deeper than 32 levels");
+    EXPECT_EQ(qel_test::error_of(hash_typed_data(doc(types, nested(16)))), where + ": nesting deeper than 32 levels");
 }
 
 TEST(TypedData, MalformedDocumentsNameThePlace) {
