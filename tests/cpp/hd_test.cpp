@@ -80,15 +80,15 @@ TEST(Slip10, HardenedOnlyAndIndexWrap) {
 
 TEST(FromMnemonic, KnownAccountsOfAllSixFamilies) {
     const auto data = qel_test::load_vectors("known-addresses.json");
-    auto mnemonic = qel_signer::Mnemonic::from_phrase(data["mnemonic"].get<std::string>());
-    ASSERT_TRUE(mnemonic.has_value());
+    const auto mnemonic = qel_signer::Mnemonic::from_phrase(data["mnemonic"].get<std::string>()).value();
     std::uint32_t index = 0;  // the accounts at index 0 and 1 of each family, in turn
     for (const auto& entry : data["addresses"]) {
         const auto signer = qel_signer::signer_for_chain(qel_core::chain_type_from_json(entry["family"]).value());
         const std::string path = entry["path"];
         EXPECT_EQ(signer->default_derivation_path(index++ % 2), path);
-        const auto key = HdDeriver::derive_from_mnemonic(*mnemonic, "", path, signer->curve()).value();
+        const auto key = HdDeriver::derive_from_mnemonic(mnemonic, "", path, signer->curve()).value();
         EXPECT_EQ(qel_signer::hex_encode(key.as_slice()), entry["private_key_hex"].get<std::string>()) << path;
+        EXPECT_EQ(signer->derive_address(key.as_slice()), entry["address"].get<std::string>()) << path;
     }
 }
 
