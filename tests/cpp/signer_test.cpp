@@ -1,7 +1,8 @@
 #include "qel_signer/signer.hpp"
 
 #include "qel_signer/hd.hpp"
-#include "secp256k1_check.hpp"
+#include "qel_signer/secp256k1.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST(Registry, CurvesCoinsAndLargestIndexPaths) {
     }
 }
 
-TEST(Secp256k1Key, RejectedValuesAndLengths) {
+TEST(Secp256k1Key, RejectedDigestsKeysAndLengths) {
     const std::string bad[] = {
         "", "00", std::string(46, 'a'),                                          // 23 bytes
         std::string(64, '0'), "00" + std::string(62, '0'),                       // zero, 31-byte zero
@@ -44,10 +45,15 @@ TEST(Secp256k1Key, RejectedValuesAndLengths) {
         std::string(64, 'f'), std::string(66, '1'),                              // above n, 33 bytes
     };
     const Bytes digest(32, 7);
-    for (const auto& key_hex : bad) {
-        const auto key = unhex(key_hex);
-        for (auto type : kSecpFamilies) {
-            auto signer = signer_for_chain(type);
+    for (auto type : kSecpFamilies) {
+        const auto signer = signer_for_chain(type);
+        const std::string word = type == ChainType::Evm ? "prehash" : "hash";
+        for (std::size_t len : {0u, 31u, 33u}) {  // with the zero key, which is not looked at
+            EXPECT_EQ(error_of(signer->sign(Bytes(32, 0), Bytes(len, 1))),
+                      "invalid message: expected 32-byte " + word + ", got " + std::to_string(len) + " bytes");
+        }
+        for (const auto& key_hex : bad) {
+            const auto key = unhex(key_hex);
             for (const auto& text : {error_of(signer->derive_address(key)), error_of(signer->sign(key, digest)),
                                      error_of(signer->sign_message(key, digest)),
                                      error_of(signer->sign_transaction(key, digest))}) {
@@ -64,16 +70,6 @@ TEST(Secp256k1Key, ShortKeysAreLeftPadded) {
     const auto full = unhex("0000000000000000" "1ab42cc412b618bdea3a599e3c9bae199ebf030895b039e9");
     const auto evm = signer_for_chain(ChainType::Evm);
     for (long len : {24, 31}) EXPECT_EQ(evm->derive_address(Bytes(full.end() - len, full.end())), evm->derive_address(full));
-}
-
-TEST(Secp256k1Sign, DigestLengthIsCheckedBeforeTheKey) {
-    for (auto type : kSecpFamilies) {
-        const std::string word = type == ChainType::Evm ? "prehash" : "hash";
-        for (std::size_t len : {0u, 31u, 33u}) {
-            EXPECT_EQ(error_of(signer_for_chain(type)->sign(Bytes(32, 0), Bytes(len, 1))),
-                      "invalid message: expected 32-byte " + word + ", got " + std::to_string(len) + " bytes");
-        }
-    }
 }
 
 }  // namespace

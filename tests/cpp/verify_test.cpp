@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "qel_signer/signer.hpp"
-#include "secp256k1_check.hpp"
+#include "support.hpp"
 
 namespace {
 

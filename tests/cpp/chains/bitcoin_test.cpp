@@ -1,7 +1,7 @@
 #include "qel_signer/chains/bitcoin.hpp"
 
 #include "qel_signer/hash.hpp"
-#include "../secp256k1_check.hpp"
+#include "../support.hpp"
 
 namespace {
 
@@ -24,11 +24,10 @@ TEST(BitcoinAddress, Bip84AndHrpFailure) {
 TEST(BitcoinSign, MessageFormAtEachCompactSize) {
     const std::pair<std::size_t, std::string> lengths[] = {
         {0, "\x00"s}, {252, "\xfc"}, {253, "\xfd\xfd\x00"s}, {70000, "\xfe\x70\x11\x01\x00"s}};
-    for (const auto& [len, compact_size] : lengths) {
-        auto out = kSigner.sign_message(kKey, Bytes(len, 'm'));
-        ASSERT_TRUE(out.has_value());
+    for (const auto& [len, compact_size] : lengths) {  // deterministic: the same signature, the same digest
         const auto form = qel_test::to_bytes("\x18" "Bitcoin Signed Message:\n" + compact_size + std::string(len, 'm'));
-        qel_test::expect_valid_signature(*out, qel_signer::double_sha256(form), kKey);
+        EXPECT_EQ(kSigner.sign_message(kKey, Bytes(len, 'm')).value().signature,
+                  kSigner.sign(kKey, qel_signer::double_sha256(form)).value().signature);
     }
 }
 

@@ -1,7 +1,7 @@
 #include "qel_signer/chains/tron.hpp"
 
 #include "qel_signer/chains/evm.hpp"
-#include "../secp256k1_check.hpp"
+#include "../support.hpp"
 
 namespace {
 
