@@ -28,9 +28,7 @@ Account account(std::string_view family, int index) {
 }
 
 Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
-    auto out = qel_signer::signer_for_chain(family)->sign_message(key, message);
-    EXPECT_TRUE(out.has_value());
-    return out ? out->signature : Bytes{};
+    return qel_signer::signer_for_chain(family)->sign_message(key, message).value().signature;
 }
 
 const Bytes kMessage = qel_test::to_bytes("m");
@@ -57,12 +55,11 @@ TEST(VerifyMessage, InverseOfSignMessage) {
 // r = 0 and r = n are not signatures at all; a recovery byte beyond 27 + 3 names no key.
 TEST(VerifyMessage, OutOfRangeValuesAreNoSignature) {
     const Account a = account("evm", 0);
-    const Bytes sig = sign(ChainType::Evm, a.key, kMessage);
-    Bytes v31 = sig, r0 = sig, rn = sig;
+    Bytes v31 = sign(ChainType::Evm, a.key, kMessage), r0 = v31, rn = v31;
     v31[64] = 31;
     std::fill_n(r0.begin(), 32, 0);
     const Bytes n = qel_test::unhex("fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141");
-    std::copy(n.begin(), n.end(), rn.begin());
+    std::ranges::copy(n, rn.begin());
     for (const Bytes& bad : {v31, r0, rn}) {
         EXPECT_FALSE(verify_message(ChainType::Evm, kMessage, bad, a.address, nullopt).value());
     }

@@ -76,7 +76,6 @@ TEST(SolanaTransaction, RejectsMalformedTransactions) {
         {{0x00}, shorter, "invalid transaction: transaction has no signature slots"},
         {concat({Bytes{0x01}, Bytes(63, 0)}), shorter, shorter},
         {concat({Bytes{0x01}, Bytes(64, 0)}), shorter, "<succeeded>"},
-        {concat({Bytes{0x02}, Bytes(64, 0), Bytes{9}}), shorter, shorter},
         {concat({Bytes{0xff}, Bytes(100, 0)}), shorter, shorter},
     };
     for (const auto& [tx, extract, encode] : cases) {
