@@ -13,15 +13,12 @@ using namespace std::string_literals;
 const BitcoinSigner kSigner("bc");
 const auto kKey = unhex("4604b4b710fe91f584fff084e1a9159fe4f8408fff380596a604948474ce4fa3");
 
-TEST(BitcoinAddress, Bip84AndHrpFailure) {
+TEST(Bitcoin, Bip84AddressesHrpFailureAndMessageFormAtEachCompactSize) {
     for (const auto& v : qel_test::load_vectors("bech32.json", "/bip84/addresses")) {
         EXPECT_EQ(kSigner.derive_address(unhex(v["private_key_hex"])), v["address"].get<std::string>());
     }
     EXPECT_EQ(qel_test::error_of(BitcoinSigner("Bc").derive_address(kKey)),
               "address derivation failed: mixed case in human-readable part");
-}
-
-TEST(BitcoinSign, MessageFormAtEachCompactSize) {
     const std::pair<std::size_t, std::string> lengths[] = {
         {0, "\x00"s}, {252, "\xfc"}, {253, "\xfd\xfd\x00"s}, {70000, "\xfe\x70\x11\x01\x00"s}};
     for (const auto& [len, compact_size] : lengths) {  // deterministic: the same signature, the same digest
