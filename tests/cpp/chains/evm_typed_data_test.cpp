@@ -12,25 +12,16 @@ std::string doc(const std::string& fields, const std::string& message, const std
            message + "}";
 }
 
-std::string digest_of(const std::string& text) {
-    auto r = hash_typed_data(text);
-    EXPECT_TRUE(r.has_value()) << text << ": " << (r ? "" : r.error());
-    return r ? qel_signer::hex_encode(r->digest) : "";
-}
-
-TEST(TypedData, MailExample) {
+TEST(TypedData, MailExampleAndIntegerForms) {
     for (const auto& v : qel_test::load_vectors("eip712.json", "/vectors")) {
         const auto r = hash_typed_data(v["typed_data"].dump()).value();
         EXPECT_EQ(qel_signer::hex_encode(r.digest), v["signing_hash"].get<std::string>());
         EXPECT_EQ(r.chain_id, "1");
     }
-}
-
-// Leading zeros, either hex case and members the type does not declare change nothing.
-TEST(TypedData, IntegerFormsAgree) {
+    // Leading zeros, either hex case and members the type does not declare change nothing.
     const std::string u = R"({"name":"a","type":"uint256"},{"name":"b","type":"int8"})";
-    EXPECT_EQ(digest_of(doc(u, R"({"a":"0x00FF","b":"-128"})")),
-              digest_of(doc(u, R"({"a":"000255","b":-128,"ignored":[1]})")));
+    EXPECT_EQ(hash_typed_data(doc(u, R"({"a":"0x00FF","b":"-128"})")).value().digest,
+              hash_typed_data(doc(u, R"({"a":"000255","b":-128,"ignored":[1]})")).value().digest);
 }
 
 TEST(TypedData, NestingIsBounded) {

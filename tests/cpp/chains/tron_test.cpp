@@ -11,7 +11,8 @@ using qel_test::unhex;
 
 const qel_signer::chains::TronSigner kSigner;
 
-TEST(TronAddress, PublishedAccounts) {
+// Messages are signed with the raw recovery id as the last byte.
+TEST(Tron, PublishedAddressesAndSignatures) {
     for (const auto& v : load_vectors("tron.json", "/addresses")) {
         const auto key = unhex(v["private_key_hex"]);
         const auto address = kSigner.derive_address(key).value();
@@ -21,9 +22,6 @@ TEST(TronAddress, PublishedAccounts) {
         // The EVM account of the same key carries the same 20 bytes.
         EXPECT_EQ(qel_signer::chains::EvmSigner().derive_address(key), v["evm_address_same_key"].get<std::string>());
     }
-}
-
-TEST(TronSign, PublishedMessageAndTransactionSignaturesWithRawRecoveryId) {
     for (const auto& v : load_vectors("tron.json", "/message_signatures")) {
         const auto key = unhex(v["private_key_hex"]);
         EXPECT_EQ(kSigner.derive_address(key), v["address"].get<std::string>());
