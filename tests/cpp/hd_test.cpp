@@ -42,7 +42,8 @@ TEST(PathGrammar, RejectedPathsForBothCurves) {
 }
 
 TEST(HdDeriver, PublishedVectors) {
-    const std::pair<const char*, Curve> files[] = {{"bip32.json", Curve::Secp256k1}, {"slip10-ed25519.json", Curve::Ed25519}};
+    const std::pair<const char*, Curve> files[] = {{"bip32.json", Curve::Secp256k1},
+                                                   {"slip10-ed25519.json", Curve::Ed25519}};
     for (const auto& [file, curve] : files) {
         for (const auto& vector : qel_test::load_vectors(file, "/vectors")) {
             for (const auto& chain : vector["chains"]) {
