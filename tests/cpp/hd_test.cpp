@@ -53,7 +53,7 @@ TEST(HdDeriver, PublishedVectors) {
     }
 }
 
-TEST(Bip32, IndexFormsAndFailures) {
+TEST(HdDeriver, IndexFormsFailuresHardenedOnlyAndIndexWrap) {
     // An unmarked index of 2^31 or more is already a hardened step.
     EXPECT_EQ(derive(kSeed, "m/4294967295", Curve::Secp256k1), derive(kSeed, "m/2147483647'", Curve::Secp256k1));
     EXPECT_EQ(derive(kSeed, "m/+7'", Curve::Secp256k1), derive(kSeed, "m/7'", Curve::Secp256k1));
@@ -62,9 +62,6 @@ TEST(Bip32, IndexFormsAndFailures) {
               "error: invalid derivation path: Malformatted index during derivation: m/0''");
     EXPECT_EQ(derive(qel_signer::Bytes(15, 1), "m/0", Curve::Secp256k1),
               "error: derivation failed: Master key seed generation received <16 bytes");
-}
-
-TEST(Slip10, HardenedOnlyAndIndexWrap) {
     for (std::string path : {"m/0", "m/0/1'"}) {
         EXPECT_EQ(derive(kSeed, path, Curve::Ed25519), "error: ed25519 requires hardened-only derivation");
     }

@@ -14,7 +14,6 @@ const qel_signer::chains::EvmSigner kSigner;
 TEST(EvmAddress, Eip55Checksums) {
     for (const auto& v : load_vectors("eip55.json", "/vectors")) {
         const auto account = unhex(v["lowercase"].get<std::string>().substr(2));
-        ASSERT_EQ(account.size(), 20u);
         EXPECT_EQ(qel_signer::chains::evm::checksum_address(std::span<const std::uint8_t, 20>(account.data(), 20)),
                   v["checksummed"].get<std::string>());
     }

@@ -24,7 +24,7 @@ TEST(TypedData, MailExampleAndIntegerForms) {
               hash_typed_data(doc(u, R"({"a":"000255","b":-128,"ignored":[1]})")).value().digest);
 }
 
-TEST(TypedData, NestingIsBounded) {
+TEST(TypedData, NestingIsBoundedAndMalformedDocumentsNameThePlace) {
     const std::string types = R"({"name":"children","type":"T[]"})";
     const auto nested = [](int levels) {
         std::string m = R"({"children":[]})";
@@ -35,9 +35,6 @@ TEST(TypedData, NestingIsBounded) {
     std::string where = "message";
     for (int i = 0; i < 16; ++i) where += ".children[0]";
     EXPECT_EQ(qel_test::error_of(hash_typed_data(doc(types, nested(16)))), where + ": nesting deeper than 32 levels");
-}
-
-TEST(TypedData, MalformedDocumentsNameThePlace) {
     const std::string a = R"({"name":"a","type":")";
     const auto one = [&](const std::string& type, const std::string& value) {
         return doc(a + type + R"("})", R"({"a":)" + value + "}");
