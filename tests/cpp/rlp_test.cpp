@@ -53,7 +53,7 @@ TEST(Rlp, SigningMinimalFieldsHeadersAsGivenAndMalformedInOrder) {
 }
 
 // What a node re-encodes after decoding must be the bytes that were hashed.
-TEST(RlpReader, TypedTransactionShapes) {
+TEST(RlpReader, TypedTransactionShapesItemLengthAndDeepNesting) {
     const std::pair<std::string, std::string> cases[] = {
         {"01c0", "<succeeded>"},
         {"02c28180", "<succeeded>"},    // a byte of 0x80 or above needs its string header
@@ -72,9 +72,6 @@ TEST(RlpReader, TypedTransactionShapes) {
         {"02c28105", "non-canonical single byte"},
     };
     for (const auto& [tx, text] : cases) EXPECT_EQ(error_of(rlp::check_unsigned_typed_tx(unhex(tx))), text) << tx;
-}
-
-TEST(RlpReader, ItemLengthAndDeepNesting) {
     EXPECT_EQ(rlp::read_item(unhex("c0ff")).value(), 1u);
     EXPECT_EQ(rlp::read_item(unhex("8180")).value(), 2u);
     EXPECT_EQ(rlp::read_item({}).error(), "empty input");

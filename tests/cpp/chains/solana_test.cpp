@@ -88,7 +88,7 @@ const Bytes kLegacy = concat({unhex("010001" "01"), kKey, kHash, unhex("00")}); 
 const Bytes kWithInstruction = concat({unhex("010001" "01"), kKey, kHash, unhex("01" "00" "0100" "02aabb")});
 const Bytes kV0 = concat({unhex("80"), kLegacy, unhex("01"), kKey, unhex("0100" "00")});  // one table lookup
 
-TEST(SolanaMessageReader, DecodesExactlyTheMessage) {
+TEST(SolanaMessageReader, DecodesExactlyTheMessageAndTransactionIsSlotsThenOneMessage) {
     for (const Bytes& m : {kLegacy, kWithInstruction, kV0}) {
         EXPECT_EQ(solana::read_message(m).value(), m.size());
         // Whatever follows is not part of the message.
@@ -107,12 +107,9 @@ TEST(SolanaMessageReader, DecodesExactlyTheMessage) {
         {"010001" "808080", "invalid compact-u16"},  // a fourth byte announced
     };
     for (const auto& [hex, text] : refused) EXPECT_EQ(solana::read_message(unhex(hex)).error(), text) << hex;
-}
-
-TEST(SolanaMessageReader, TransactionIsSlotsThenOneMessage) {
     EXPECT_TRUE(solana::check_transaction(concat({Bytes{1}, Bytes(64, 0), kLegacy})).has_value());
     EXPECT_TRUE(solana::check_transaction(concat({Bytes{2}, Bytes(128, 0), kV0})).has_value());
-    const std::pair<Bytes, std::string_view> refused[] = {
+    const std::pair<Bytes, std::string_view> refused_tx[] = {
         {{}, "empty transaction"},
         {concat({Bytes{0}, kLegacy}), "transaction has no signature slots"},
         {concat({Bytes{0x80}, Bytes(64 * 0x80, 0), kLegacy}), "more than 127 signature slots"},
@@ -120,7 +117,7 @@ TEST(SolanaMessageReader, TransactionIsSlotsThenOneMessage) {
         {concat({Bytes{1}, Bytes(64, 0), kLegacy, Bytes{0}}), "trailing bytes after the message"},
         {concat({Bytes{1}, Bytes(64, 0), unhex("81")}), "unsupported message version (expected legacy or 0)"},
     };
-    for (const auto& [tx, text] : refused) EXPECT_EQ(solana::check_transaction(tx).error(), text);
+    for (const auto& [tx, text] : refused_tx) EXPECT_EQ(solana::check_transaction(tx).error(), text);
 }
 
 }  // namespace
