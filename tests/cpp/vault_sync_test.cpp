@@ -1,6 +1,6 @@
-// The vault's save when the directory cannot be synced after the rename. The
-// test binary is linked with --wrap=fsync, so that the failure can be made to
-// happen on demand.
+// A directory sync that fails once the rename has put the wallet in place is
+// only a warning: a retry would find the name taken. The test binary is linked
+// with --wrap=fsync, so that the failure happens on demand.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -25,8 +25,6 @@ extern "C" int __wrap_fsync(int fd) {
 
 namespace {
 
-// Once the rename has put the wallet in place, a failed directory sync must
-// not report the save as failed: a retry would then find the name taken.
 using VaultSync = qel_test::TempDirTest;
 
 TEST_F(VaultSync, FailedDirectorySyncAfterRenameIsAWarning) {

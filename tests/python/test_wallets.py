@@ -8,6 +8,7 @@ import json
 import os
 import re
 import shutil
+import time
 from pathlib import Path
 
 import pytest
@@ -73,7 +74,7 @@ def test_import_private_key(shared: Path, vault: Path) -> None:
 
 
 def test_list_get_rename_delete(scratch: Path) -> None:
-    vault = str(scratch)
+    vault, wallets = str(scratch), scratch / "wallets"
     abandon, at1, vec = (qel.get_wallet(name, vault) for name in ("abandon", "at1", "vec"))
     assert qel.list_wallets(vault) == [vec, at1, abandon]  # newest first
     assert qel.rename_wallet("abandon", "abandon", vault) is None
@@ -82,14 +83,62 @@ def test_list_get_rename_delete(scratch: Path) -> None:
     assert qel.get_wallet(" a/b ✓ ", vault)["id"] == at1["id"]
     assert qel.delete_wallet(" a/b ✓ ", vault) is None
     assert qel.list_wallets(vault) == [vec, {**abandon, "name": "renamed"}]
-    path = scratch / "wallets" / f"{vec['id']}.json"  # a second 'renamed', written by other means
-    path.write_text(path.read_text().replace('"name": "vec"', '"name": "renamed"'))
+    qel.rename_wallet("vec", abandon["id"], vault)  # a name may be another wallet's id, and the id wins
+    assert qel.get_wallet(abandon["id"], vault)["name"] == "renamed"
+    # Written by other means: a second 'renamed', and files not named after their ids.
+    stored = json.loads((wallets / f"{vec['id']}.json").read_text())
+    for file, wallet_id, name in ((vec["id"], vec["id"], "renamed"), ("x", "inner", "x"), ("y", "../evil", "y")):
+        (wallets / f"{file}.json").write_text(json.dumps({**stored, "id": wallet_id, "name": name}))
     before = {p: p.read_bytes() for p in wallet_files(scratch)}
-    for call in (qel.delete_wallet, lambda n, v: qel.rename_wallet(n, "z", v)):
+    ambiguous = "ambiguous wallet name 'renamed' matches 2 wallets; use the wallet ID instead"
+    for call, message in [
+        (lambda: qel.delete_wallet("renamed", vault), ambiguous),
+        (lambda: qel.rename_wallet("renamed", "z", vault), ambiguous),
+        (lambda: qel.delete_wallet("inner", vault), "wallet not found: 'inner'"),  # removed only by its file name
+        (lambda: qel.delete_wallet("../evil", vault), "invalid input: unsafe wallet id: '../evil'"),
+    ]:
         with pytest.raises(RuntimeError) as e:
-            call("renamed", vault)
-        assert str(e.value) == "ambiguous wallet name 'renamed' matches 2 wallets; use the wallet ID instead"
+            call()
+        assert str(e.value) == message
     assert {p: p.read_bytes() for p in wallet_files(scratch)} == before
+
+
+def test_fresh_vault_is_private_or_fails_with_nothing_made(vault: Path) -> None:
+    assert qel.list_wallets(str(vault)) == []
+    assert [p.stat().st_mode & 0o7777 for p in (vault, vault / "wallets")] == [0o700, 0o700]
+    shutil.rmtree(vault)
+    vault.write_text("")
+    for call in (qel.list_wallets, lambda v: qel.delete_wallet("x", v)):
+        with pytest.raises(RuntimeError) as e:
+            call(str(vault))
+        assert str(e.value) == "I/O error: Not a directory (os error 20)"
+    assert [p.name for p in vault.parent.iterdir()] == ["vault"]
+
+
+def test_saving_is_private_whole_and_tidy(scratch: Path, tmp_path: Path) -> None:
+    vault, wallets = str(scratch), scratch / "wallets"
+    at1, vec = qel.get_wallet("at1", vault), qel.get_wallet("vec", vault)
+    victim, path = tmp_path / "victim", wallets / f"{vec['id']}.json"
+    path.rename(victim)
+    path.symlink_to(victim)  # a link in the wallet's place is replaced, never written through
+    for name, age in [("00112233445566aa", 660), ("00112233445566bb", 540), ("notours", 3600)]:
+        os.utime(shutil.copy(victim, wallets / f".qel-save-{name}.tmp"), (time.time() - age,) * 2)
+    old = os.umask(0)
+    try:
+        qel.rename_wallet("vec", "moved", vault)
+    finally:
+        os.umask(old)
+    assert json.loads(victim.read_text())["name"] == "vec" and not path.is_symlink()
+    assert path.stat().st_mode & 0o7777 == 0o600 and qel.get_wallet(vec["id"], vault)["name"] == "moved"
+    # A save that cannot put its file in place (a directory is there) leaves no temporary.
+    (wallets / f"{at1['id']}.json").rename(wallets / "at1.json")
+    (wallets / f"{at1['id']}.json").mkdir()
+    with pytest.raises(RuntimeError) as e:
+        qel.rename_wallet("at1", "z", vault)
+    assert str(e.value) == "I/O error: Is a directory (os error 21)"
+    # Only temporaries old enough that no save can still be writing them are removed.
+    assert sorted(p.name for p in wallets.glob(".qel-save-*")) == [".qel-save-00112233445566bb.tmp",
+                                                                     ".qel-save-notours.tmp"]
 
 
 def test_vault_paths(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
