@@ -141,6 +141,55 @@ def test_saving_is_private_whole_and_tidy(scratch: Path, tmp_path: Path) -> None
                                                                      ".qel-save-notours.tmp"]
 
 
+def test_listing_is_newest_first_and_skips_what_is_no_wallet(shared: Path, vault: Path, tmp_path: Path,
+                                                             capfd: pytest.CaptureFixture[str]) -> None:
+    wallets, stored = vault / "wallets", json.loads(wallet_files(shared)[0].read_text())
+    wallets.mkdir(parents=True)
+    times = {"new": "2025-01-31T08:15:02.250113+00:00", **{f"eq{i}": "2025-01-31T08:15:02.250+00:00" for i in range(8)},
+             "whole": "2025-01-31T08:15:02+00:00", "dotted": "2025-01-02T00:00:00+00:00", "linked": "2025-01-01T00:00:00+00:00",
+             "old": "2024-12-31T23:59:59.999999999+00:00"}  # newest first whatever the fraction's width
+    files = {"dotted": wallets / "x.y.json", "linked": tmp_path / "target"}
+    for name in [*times, "a.txt", "b.JSON", ".json", ".qel-save-0011223344556677.tmp"]:  # the last four are ignored
+        wallet = {**stored, "id": name, "name": name, "created_at": times.get(name, times["old"])}
+        files.get(name, wallets / (name + ".json" if name in times else name)).write_text(json.dumps(wallet))
+    (wallets / "link.json").symlink_to(tmp_path / "target")
+    (wallets / "dangling.json").symlink_to(tmp_path / "missing")
+    (wallets / "sub").mkdir()
+    (wallets / "dir.json").mkdir()
+    (wallets / "bad.json").write_text('{"id":')
+    os.mkfifo(wallets / "fifo.json")
+    equal = [e.name[:-5] for e in os.scandir(wallets) if e.name.startswith("eq")]  # kept in directory order
+    assert [w["id"] for w in qel.list_wallets(str(vault))] == ["new", *equal, "whole", "dotted", "linked", "old"]
+    skipped = f"warning: skipping {wallets}/"
+    assert sorted(capfd.readouterr().err.splitlines()) == [
+        skipped + "bad.json: unexpected end of input at line 1 column 7",
+        skipped + "dangling.json: No such file or directory (os error 2)",
+        skipped + "dir.json: Is a directory (os error 21)",
+        skipped + "fifo.json: not a regular file"]
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="needs root to give directories away")
+def test_an_existing_vault_is_tightened_only_when_it_is_ours(vault: Path, tmp_path: Path,
+                                                            capfd: pytest.CaptureFixture[str]) -> None:
+    refused, target = f"warning: failed to set permissions on {vault}: ", tmp_path / "target"
+    for mode, owner, linked, kept, warning in [
+        (0o755, 0, False, 0o700, ""),
+        (0o1777, 0, False, 0o1777, refused + "it is a shared directory (sticky bit set)\n"),
+        (0o755, 65534, False, 0o755, refused + "it belongs to another user (uid 65534)\n"),
+        (0o755, 65534, True, 0o755, refused + "it belongs to another user (uid 65534)\n"),
+    ]:
+        for p in (vault, target):
+            p.unlink() if p.is_symlink() else shutil.rmtree(p, ignore_errors=True)
+        directory = target if linked else vault
+        directory.mkdir()
+        if linked:
+            vault.symlink_to(target)
+        os.chmod(directory, mode)
+        os.chown(directory, owner, -1)
+        assert qel.list_wallets(str(vault)) == [] and capfd.readouterr().err == warning
+        assert [p.stat().st_mode & 0o7777 for p in (directory, vault / "wallets")] == [kept, 0o700]
+
+
 def test_vault_paths(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
     expected = qel.list_wallets(str(shared))
     shutil.copytree(shared, tmp_path / "relative")
