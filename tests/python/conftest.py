@@ -25,15 +25,6 @@ def vault(tmp_path: Path) -> Path:
     return tmp_path / "vault"
 
 
-@pytest.fixture
-def unusable_home(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> Path:
-    """HOME is a regular file, so any use of the default vault fails the same way every time."""
-    home = tmp_path / "home-file"
-    home.write_text("")
-    monkeypatch.setenv("HOME", str(home))
-    return home
-
-
 @pytest.fixture(scope="session")
 def shared(tmp_path_factory: pytest.TempPathFactory) -> Path:
     """Wallets sealed once under PASS, for tests that only read them: 'abandon' (the published
