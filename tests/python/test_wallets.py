@@ -3,11 +3,14 @@ exporting and deleting wallets."""
 
 from __future__ import annotations
 
+import contextlib
+import fcntl
 import hashlib
 import json
 import os
 import re
 import shutil
+import struct
 import time
 from pathlib import Path
 
@@ -186,6 +189,36 @@ def test_an_existing_vault_is_tightened_only_when_it_is_ours(vault: Path, tmp_pa
         os.chown(directory, owner, -1)
         assert qel.list_wallets(str(vault)) == [] and capfd.readouterr().err == warning
         assert [p.stat().st_mode & 0o7777 for p in (directory, vault / "wallets")] == [kept, 0o700]
+
+
+def set_immutable(path: Path, on: bool) -> None:
+    fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        flags = struct.unpack("i", fcntl.ioctl(fd, 0x80086601, bytes(8))[:4])[0]  # FS_IOC_GETFLAGS
+        fcntl.ioctl(fd, 0x40086602, struct.pack("iI", flags | 0x10 if on else flags & ~0x10, 0))  # SETFLAGS, IMMUTABLE
+    finally:
+        os.close(fd)
+
+
+def test_directories_that_cannot_be_tightened_are_warned_about_and_still_listed(
+        scratch: Path, capfd: pytest.CaptureFixture[str]) -> None:
+    wallets = scratch / "wallets"  # root may change any mode, but not an immutable directory's
+    for directory in (scratch, wallets):
+        directory.chmod(0o755)
+    try:
+        for directory in (wallets, scratch):
+            set_immutable(directory, True)
+        assert [w["name"] for w in qel.list_wallets(str(scratch))] == ["vec", "at1", "abandon"]
+    except OSError:
+        pytest.skip("needs root and a file system with the immutable flag")
+    finally:
+        for directory in (scratch, wallets):
+            with contextlib.suppress(OSError):
+                set_immutable(directory, False)
+    assert capfd.readouterr().err == "".join([
+        f"warning: failed to set permissions on {scratch}: Operation not permitted (os error 1)\n",
+        f"warning: failed to set permissions on {wallets}: Operation not permitted (os error 1)\n",
+        f"warning: {wallets} has permissions 0755, expected 0700\n"])
 
 
 def test_vault_paths(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
