@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import base64
-import binascii
 import json
 import subprocess
 import sys
@@ -11,7 +10,6 @@ import tempfile
 from pathlib import Path
 
 import base58
-import bech32
 
 DATA = Path(__file__).resolve().parents[1] / "data"
 ABANDON = "abandon " * 11 + "about"
@@ -36,34 +34,8 @@ def wallet_files(vault: Path) -> list[Path]:
     return sorted((vault / "wallets").glob("*.json"))
 
 
-# Address encodings by independent code, for tests that take addresses apart.
-b58decode = base58.b58decode
-bech32_encode = bech32.bech32_encode
-
-
 def b58encode(data: bytes) -> str:
     return base58.b58encode(data).decode()
-
-
-def b58check_encode(payload: bytes) -> str:
-    return base58.b58encode_check(payload).decode()
-
-
-def bech32_decode(text: str) -> tuple[str, list[int]]:
-    hrp, data5 = bech32.bech32_decode(text)
-    assert hrp is not None and data5 is not None, text
-    return hrp, data5
-
-
-def convert_bits(data: list[int] | bytes, frm: int, to: int, pad: bool) -> list[int]:
-    out = bech32.convertbits(data, frm, to, pad)
-    assert out is not None, data
-    return out
-
-
-def ton_address(flags: int, workchain: int, account_id: bytes) -> str:
-    raw = bytes([flags, workchain & 0xFF]) + account_id
-    return base64.urlsafe_b64encode(raw + binascii.crc_hqx(raw, 0).to_bytes(2, "big")).decode().rstrip("=")
 
 
 # The stand-in endpoint runs in its own process: the library holds the

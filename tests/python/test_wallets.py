@@ -1,5 +1,5 @@
 """Generating phrases, deriving addresses; creating, importing, listing, finding, renaming,
-exporting and deleting wallets."""
+exporting and deleting wallets; how the vault keeps its directories and files."""
 
 from __future__ import annotations
 
