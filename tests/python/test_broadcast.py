@@ -84,8 +84,9 @@ def test_solana_request_body(shared: Path, version: str) -> None:
 # Runs in a process of its own so that the SIGINT cannot reach pytest; it
 # reports how the call ended, when, and whether any child (curl) is left.
 _INTERRUPTED_CALL = r"""
-import json, os, sys, time
+import json, os, signal, sys, time
 import qel
+signal.signal(signal.SIGINT, signal.default_int_handler)  # even when started with SIGINT ignored
 vault, url, tx, passphrase = sys.argv[1:5]
 try:
     qel.sign_and_send("abandon", "ethereum", tx, passphrase=passphrase, rpc_url=url, vault_path_opt=vault)
