@@ -9,8 +9,6 @@ import sys
 import tempfile
 from pathlib import Path
 
-import base58
-
 DATA = Path(__file__).resolve().parents[1] / "data"
 ABANDON = "abandon " * 11 + "about"
 PASS = "test passphrase"
@@ -32,10 +30,6 @@ VECTOR = load("eip1559.json")["vectors"][0]
 
 def wallet_files(vault: Path) -> list[Path]:
     return sorted((vault / "wallets").glob("*.json"))
-
-
-def b58encode(data: bytes) -> str:
-    return base58.b58encode(data).decode()
 
 
 # The stand-in endpoint runs in its own process: the library holds the

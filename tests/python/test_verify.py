@@ -12,9 +12,10 @@ from eth_account import Account
 from eth_account.messages import encode_defunct
 from eth_hash.auto import keccak
 from nacl.signing import SigningKey, VerifyKey
+from solders.pubkey import Pubkey
 
 import qel
-from _support import FAMILIES, FAMILY_CHAINS, b58encode
+from _support import FAMILIES, FAMILY_CHAINS
 
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
 
@@ -74,7 +75,7 @@ def test_verdicts_agree_with_independent_libraries(family: str) -> None:
             signer = SigningKey(secret)
             public, sig = bytes(signer.verify_key), signer.sign(message).signature
             claims = [{"public_key_hex": public.hex()}]
-            claims += [{"address": b58encode(public)}] if family == "solana" else []
+            claims += [{"address": str(Pubkey(public))}] if family == "solana" else []
         else:
             key = coincurve.PrivateKey(secret)
             public = key.public_key.format()
