@@ -3,11 +3,14 @@
 from __future__ import annotations
 
 import base64
+import hashlib
 import json
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
+
+from eth_hash.auto import keccak
 
 DATA = Path(__file__).resolve().parents[1] / "data"
 ABANDON = "abandon " * 11 + "about"
@@ -26,6 +29,17 @@ def load(name: str) -> dict:
 KNOWN = {(e["family"], int(e["path"].replace("'", "").split("/")[3 if e["family"] in ("solana", "ton") else 5])): e
          for e in load("known-addresses.json")["addresses"]}
 VECTOR = load("eip1559.json")["vectors"][0]
+
+
+def secp_digest(family: str, message: bytes) -> bytes:
+    """The digest a secp256k1 family signs for a message."""
+    if family == "bitcoin":
+        size = bytes([len(message)]) if len(message) < 253 else b"\xfd" + len(message).to_bytes(2, "little")
+        return hashlib.sha256(hashlib.sha256(b"\x18Bitcoin Signed Message:\n" + size + message).digest()).digest()
+    if family == "cosmos":
+        return hashlib.sha256(message).digest()
+    prefix = b"\x19Ethereum Signed Message:\n" if family == "evm" else b"\x19TRON Signed Message:\n"
+    return keccak(prefix + str(len(message)).encode() + message)
 
 
 def wallet_files(vault: Path) -> list[Path]:

@@ -3,30 +3,19 @@ EVM, coincurve's public-key recovery for the other secp256k1 families, PyNaCl fo
 
 from __future__ import annotations
 
-import hashlib
 from pathlib import Path
 
 import coincurve
 import pytest
 from eth_account import Account
 from eth_account.messages import encode_defunct
-from eth_hash.auto import keccak
 from nacl.signing import VerifyKey
 from solders.pubkey import Pubkey
 
 import qel
-from _support import KNOWN, PASS, VECTOR
+from _support import KNOWN, PASS, VECTOR, secp_digest
 
 
-def double_sha256(b: bytes) -> bytes:
-    return hashlib.sha256(hashlib.sha256(b).digest()).digest()
-
-
-DIGESTS = {  # the message digest each secp256k1 family signs
-    "bitcoin": lambda m: double_sha256(b"\x18Bitcoin Signed Message:\n" + bytes([len(m)]) + m),
-    "cosmos": lambda m: hashlib.sha256(m).digest(),
-    "tron": lambda m: keccak(b"\x19TRON Signed Message:\n" + str(len(m)).encode() + m),
-}
 VEC_PUBLIC = coincurve.PrivateKey(bytes.fromhex(VECTOR["private_key_hex"])).public_key.format().hex()
 
 
@@ -56,9 +45,9 @@ def test_messages(shared: Path, wallet: str, chain: str, message: str, options: 
     if family == "evm":
         assert sig["recovery_id"] in (27, 28) and signature[-1] == sig["recovery_id"]
         assert Account.recover_message(encode_defunct(primitive=data), signature=signature) == signer
-    elif family in DIGESTS:
+    elif family in ("bitcoin", "cosmos", "tron"):
         assert len(signature) == 65 and signature[-1] == sig["recovery_id"] < 4
-        recovered = coincurve.PublicKey.from_signature_and_message(signature, DIGESTS[family](data), hasher=None)
+        recovered = coincurve.PublicKey.from_signature_and_message(signature, secp_digest(family, data), hasher=None)
         assert recovered.format().hex() == signer
     else:
         if signer == "listed":

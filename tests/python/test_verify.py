@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import hashlib
 import random
 
 import coincurve
@@ -10,12 +9,11 @@ import coincurve.ecdsa as ecdsa
 import pytest
 from eth_account import Account
 from eth_account.messages import encode_defunct
-from eth_hash.auto import keccak
 from nacl.signing import SigningKey, VerifyKey
 from solders.pubkey import Pubkey
 
 import qel
-from _support import FAMILIES, FAMILY_CHAINS
+from _support import FAMILIES, FAMILY_CHAINS, secp_digest
 
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
 
@@ -27,16 +25,6 @@ def flip(data: bytes, bit: int) -> bytes:
 
 
 # ---- agreement with independent libraries on random keys, messages and damage ----
-
-def secp_digest(family: str, message: bytes) -> bytes:
-    if family == "bitcoin":
-        size = bytes([len(message)]) if len(message) < 253 else b"\xfd" + len(message).to_bytes(2, "little")
-        return hashlib.sha256(hashlib.sha256(b"\x18Bitcoin Signed Message:\n" + size + message).digest()).digest()
-    if family == "cosmos":
-        return hashlib.sha256(message).digest()
-    prefix = b"\x19Ethereum Signed Message:\n" if family == "evm" else b"\x19TRON Signed Message:\n"
-    return keccak(prefix + str(len(message)).encode() + message)
-
 
 def oracle(family: str, public: bytes, message: bytes, sig: bytes) -> bool:
     """PyNaCl for Ed25519; for secp256k1 coincurve recovers the signer and libsecp256k1's own check
@@ -96,7 +84,7 @@ def test_verdicts_agree_with_independent_libraries(family: str) -> None:
 
 def test_text_messages_and_prefixed_hex() -> None:
     key = coincurve.PrivateKey(b"\x07" * 32)
-    sig = key.sign_recoverable(hashlib.sha256("sign in ✓".encode()).digest(), hasher=None).hex()
+    sig = key.sign_recoverable(secp_digest("cosmos", "sign in ✓".encode()), hasher=None).hex()
     public = key.public_key.format().hex()
     assert qel.verify_message("cosmos", "sign in ✓", "0x" + sig, public_key_hex="0x" + public) is True
 
