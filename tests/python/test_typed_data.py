@@ -1,4 +1,4 @@
-"""sign_typed_data against eth-account on the EIP-712 example and a random corpus."""
+"""sign_typed_data against eth-account on a random corpus."""
 
 from __future__ import annotations
 
@@ -25,14 +25,8 @@ def vault(tmp_path_factory: pytest.TempPathFactory) -> str:
     return root
 
 
-def sign(vault: str, chain: str, document: dict | str, passphrase: str = PASS) -> dict:
-    text = document if isinstance(document, str) else json.dumps(document)
+def sign(vault: str, chain: str, text: str, passphrase: str = PASS) -> dict:
     return qel.sign_typed_data("cow", chain, text, passphrase=passphrase, vault_path_opt=vault)
-
-
-def test_mail_example(vault: str) -> None:
-    assert sign(vault, "ethereum", MAIL["typed_data"]) == {"signature": MAIL["r"] + MAIL["s"] + f"{MAIL['v']:02x}",
-                                                          "recovery_id": MAIL["v"]}
 
 
 def corpus(rng: random.Random, chain_id: int) -> dict:
@@ -108,6 +102,6 @@ def test_checks_come_before_the_wallet_is_opened(vault: str) -> None:
     ]
     for chain, message in cases:
         with pytest.raises(RuntimeError) as e:
-            sign(vault, chain, MAIL["typed_data"], passphrase="wrong")
+            sign(vault, chain, json.dumps(MAIL["typed_data"]), passphrase="wrong")
         assert str(e.value) == message
     assert len(list((Path(vault) / "wallets").glob("*.json"))) == 1
