@@ -1,4 +1,4 @@
-"""Generating phrases, deriving addresses; creating, importing, listing, finding, renaming,
+"""Creating, importing, listing, finding, renaming,
 exporting and deleting wallets; how the vault keeps its directories and files."""
 
 from __future__ import annotations
@@ -18,14 +18,7 @@ import pytest
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 
 import qel
-from _support import ABANDON, CHAIN_IDS, FAMILIES, KNOWN, PASS, VECTOR, wallet_files
-
-
-def test_generate_and_derive() -> None:
-    phrases = [qel.generate_mnemonic(), qel.generate_mnemonic(words=24)]
-    assert [len(p.split(" ")) for p in phrases] == [12, 24] and qel.derive_address(phrases[1], "ton")
-    assert qel.derive_address(ABANDON, "ton:mainnet", 1) == KNOWN[("ton", 1)]["address"]
-    assert qel.derive_address(ABANDON, "evm") == KNOWN[("evm", 0)]["address"]  # index 0 when absent
+from _support import CHAIN_IDS, FAMILIES, KNOWN, PASS, VECTOR, wallet_files
 
 
 def test_create_wallet_record_and_file(vault: Path) -> None:
