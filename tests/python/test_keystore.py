@@ -13,15 +13,6 @@ import qel
 from _support import KNOWN, PASS
 
 
-def test_imports_what_eth_account_writes(vault: Path) -> None:
-    key = bytes(range(1, 33))
-    # Foreign files may be cheaper than ours; any cost within the limits is read.
-    keystore = Account.encrypt(key, "kspw", kdf="scrypt", iterations=1024)
-    wallet = qel.import_wallet_keystore("k", json.dumps(keystore), "kspw", passphrase="pw", vault_path_opt=str(vault))
-    assert wallet["accounts"][0]["address"] == Account.from_key(key).address
-    assert json.loads(qel.export_wallet("k", passphrase="pw", vault_path_opt=str(vault)))["secp256k1"] == key.hex()
-
-
 def test_export_decrypts_with_eth_account(shared: Path) -> None:
     exported = json.loads(qel.export_wallet_keystore("abandon", passphrase=PASS, keystore_password="other",
                                                      vault_path_opt=str(shared)))
@@ -33,9 +24,12 @@ def test_export_decrypts_with_eth_account(shared: Path) -> None:
         ("scrypt", 262144, 8, 1, 32)
 
 
-def test_failures_write_nothing(vault: Path) -> None:
-    good = json.dumps(Account.encrypt(bytes(range(1, 33)), "kspw", kdf="pbkdf2", iterations=4096))
-    qel.import_wallet_keystore("taken", good, "kspw", vault_path_opt=str(vault))
+def test_imports_what_eth_account_writes_and_failures_write_nothing(vault: Path) -> None:
+    key = bytes(range(1, 33))
+    # Foreign files may be cheaper than ours; any cost within the limits is read.
+    good = json.dumps(Account.encrypt(key, "kspw", kdf="pbkdf2", iterations=4096))
+    wallet = qel.import_wallet_keystore("taken", good, "kspw", vault_path_opt=str(vault))
+    assert wallet["accounts"][0]["address"] == Account.from_key(key).address
     before = sorted((vault / "wallets").iterdir())  # temporary files included
     cases = [
         (("taken", good, "kspw"), "wallet name already exists: 'taken'"),
