@@ -80,12 +80,12 @@ server.serve_forever()
 
 class RpcServer:
     """A JSON-RPC stand-in on 127.0.0.1, in a child process, that records request bodies and answers
-    as `answer` last said: with a status and body, or, when `silent`, never."""
+    as `answer` last said: with a status and body, or, when `silent`, never. Its directory, and with it
+    the record, goes with the object."""
 
     def __init__(self) -> None:
         self._dir = tempfile.TemporaryDirectory(prefix="qel-rpc-")
         self._state = Path(self._dir.name)
-        self._final: list[bytes] | None = None
         self.answer()
 
     def answer(self, body: bytes = b'{"jsonrpc":"2.0","id":1,"result":"0xhash"}', status: int = 200,
@@ -95,8 +95,6 @@ class RpcServer:
 
     @property
     def requests(self) -> list[bytes]:
-        if self._final is not None:
-            return self._final
         log = self._state / "requests"
         return [base64.b64decode(line) for line in log.read_text().splitlines()] if log.exists() else []
 
@@ -111,5 +109,3 @@ class RpcServer:
         self._proc.wait()
         assert self._proc.stdout is not None
         self._proc.stdout.close()
-        self._final = self.requests
-        self._dir.cleanup()
