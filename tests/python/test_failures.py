@@ -46,7 +46,7 @@ CASES = [
     (qel.sign_message, ["abandon", "cosmos", "0x6869"], {"encoding": "hex", **WRONG},
      "invalid input: invalid hex message: Invalid character 'x' at position 1"),
     (qel.sign_message, ["  wället ✓ ", "ethereum", "m"], {}, "wallet not found: '  wället ✓ '"),
-    (qel.sign_message, ["abandon", "ethereum", "m"], WRONG, AEAD),
+    (qel.change_passphrase, ["abandon", "wrong", "new"], {}, AEAD),
     # Transactions that would go out signed over other bytes than a node reads, or not at all.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED + "00"], SEND, BAD_TX + "trailing bytes after the RLP list"),
     (qel.sign_and_send, ["abandon", "solana", "00" + "11" * 10], SEND, BAD_TX + "transaction has no signature slots"),
