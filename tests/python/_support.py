@@ -50,7 +50,7 @@ def wallet_files(vault: Path) -> list[Path]:
 # interpreter lock while it waits for curl, so a server thread in the test's
 # own interpreter could never answer.
 _SERVER = r"""
-import base64, http.server, json, sys, time
+import base64, http.server, json, sys
 state = sys.argv[1]
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -60,8 +60,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.write(base64.b64encode(body).decode() + "\n")
         with open(state + "/reply.json") as f:
             cfg = json.load(f)
-        if cfg["silent"]:
-            time.sleep(3600)
         reply = base64.b64decode(cfg["body"])
         self.send_response(cfg["status"])
         self.send_header("Content-Type", "application/json")
@@ -80,7 +78,7 @@ server.serve_forever()
 
 class RpcServer:
     """A JSON-RPC stand-in on 127.0.0.1, in a child process, that records request bodies and answers
-    as `answer` last said: with a status and body, or, when `silent`, never. Its directory, and with it
+    as `answer` last said, with a status and body. Its directory, and with it
     the record, goes with the object."""
 
     def __init__(self) -> None:
@@ -88,9 +86,8 @@ class RpcServer:
         self._state = Path(self._dir.name)
         self.answer()
 
-    def answer(self, body: bytes = b'{"jsonrpc":"2.0","id":1,"result":"0xhash"}', status: int = 200,
-               silent: bool = False) -> None:
-        cfg = {"status": status, "body": base64.b64encode(body).decode(), "silent": silent}
+    def answer(self, body: bytes = b'{"jsonrpc":"2.0","id":1,"result":"0xhash"}', status: int = 200) -> None:
+        cfg = {"status": status, "body": base64.b64encode(body).decode()}
         (self._state / "reply.json").write_text(json.dumps(cfg))
 
     @property

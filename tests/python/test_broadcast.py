@@ -5,10 +5,6 @@ from __future__ import annotations
 import base64
 import json
 import os
-import signal
-import subprocess
-import sys
-import time
 from pathlib import Path
 
 import pytest
@@ -72,44 +68,3 @@ def test_solana_request_body(shared: Path) -> None:
     assert body == '{"id":1,"jsonrpc":"2.0","method":"sendTransaction","params":["%s",{"encoding":"base64"}]}' % encoded
     signed = VersionedTransaction.from_bytes(base64.b64decode(encoded, validate=True))
     assert to_bytes_versioned(signed.message) == message and signed.verify_with_results() == [True]
-
-
-# Runs in a process of its own so that the SIGINT cannot reach pytest; it
-# reports how the call ended, when, and whether any child (curl) is left.
-_INTERRUPTED_CALL = r"""
-import json, os, signal, sys, time
-import qel
-signal.signal(signal.SIGINT, signal.default_int_handler)  # even when started with SIGINT ignored
-vault, url, tx, passphrase = sys.argv[1:5]
-try:
-    qel.sign_and_send("abandon", "ethereum", tx, passphrase=passphrase, rpc_url=url, vault_path_opt=vault)
-    outcome = "returned"
-except BaseException as e:
-    outcome = type(e).__name__
-ended = time.time()
-try:
-    children = os.waitpid(-1, os.WNOHANG) is not None
-except ChildProcessError:
-    children = False
-print(json.dumps({"outcome": outcome, "ended": ended, "children": children}))
-"""
-
-
-def test_sigint_while_waiting_ends_the_call_and_curl(shared: Path) -> None:
-    with RpcServer() as server:
-        server.answer(silent=True)
-        call = subprocess.Popen([sys.executable, "-c", _INTERRUPTED_CALL, str(shared), server.url, UNSIGNED, PASS],
-                                stdout=subprocess.PIPE, text=True)
-        try:
-            deadline = time.monotonic() + 60
-            while not server.requests and time.monotonic() < deadline and call.poll() is None:
-                time.sleep(0.05)
-            assert server.requests, "the request never reached the endpoint"
-            sent = time.time()
-            call.send_signal(signal.SIGINT)
-            out, _ = call.communicate(timeout=30)
-        finally:
-            call.kill()
-            call.wait()
-    report = json.loads(out)
-    assert (report["outcome"], report["ended"] - sent < 1.0, report["children"]) == ("KeyboardInterrupt", True, False)
