@@ -56,9 +56,7 @@ def test_import_private_key(shared: Path, vault: Path) -> None:
     assert qel.export_wallet("a", vault_path_opt=v) == \
         '{"ed25519":"%s","secp256k1":"%s"}' % (ed25519, VECTOR["private_key_hex"])
 
-    sol, ton, evm = KNOWN[("solana", 0)], KNOWN[("ton", 0)], KNOWN[("evm", 0)]
-    s = qel.import_wallet_private_key("s", sol["private_key_hex"], chain="SOLANA", vault_path_opt=v)
-    assert s["accounts"][1]["address"] == sol["address"]
+    ton, evm = KNOWN[("ton", 0)], KNOWN[("evm", 0)]
     # Explicit keys for both curves: the key and chain arguments are not looked at.
     both = qel.import_wallet_private_key("both", "not hex", chain="nowhere", vault_path_opt=v,
                                          secp256k1_key=evm["private_key_hex"], ed25519_key="0x" + ton["private_key_hex"])
