@@ -4,15 +4,17 @@ Rows given the passphrase "wrong" fail before the wallet is unlocked."""
 from __future__ import annotations
 
 import inspect
+import json
 from pathlib import Path
 
 import pytest
 
 import qel
-from _support import ABANDON, PASS, VECTOR, wallet_files
+from _support import ABANDON, PASS, VECTOR, load, wallet_files
 
 KEY = VECTOR["private_key_hex"]
 UNSIGNED = VECTOR["unsigned_hex"]
+MAIL = json.dumps(load("eip712.json")["vectors"][0]["typed_data"])  # its domain's chainId is 1
 WORDS = "invalid input: words must be 12 or 24"
 UNKNOWN = "invalid input: unknown chain: '{}'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)"
 BAD_KEY = "invalid input: invalid hex private key: "
@@ -46,6 +48,10 @@ CASES = [
     (qel.sign_message, ["abandon", "cosmos", "0x6869"], {"encoding": "hex", **WRONG},
      "invalid input: invalid hex message: Invalid character 'x' at position 1"),
     (qel.sign_message, ["  wället ✓ ", "ethereum", "m"], {}, "wallet not found: '  wället ✓ '"),
+    (qel.sign_typed_data, ["abandon", "solana", MAIL], WRONG,
+     "invalid input: typed data (EIP-712) is signed on EVM chains only, not solana"),
+    (qel.sign_typed_data, ["abandon", "polygon", MAIL], WRONG,
+     "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
     (qel.change_passphrase, ["abandon", "wrong", "new"], {}, AEAD),
     # Transactions that would go out signed over other bytes than a node reads, or not at all.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED + "00"], SEND, BAD_TX + "trailing bytes after the RLP list"),
