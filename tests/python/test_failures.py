@@ -53,6 +53,11 @@ CASES = [
     (qel.sign_typed_data, ["abandon", "polygon", MAIL], WRONG,
      "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
     (qel.change_passphrase, ["abandon", "wrong", "new"], {}, AEAD),
+    (qel.verify_message, ["ethereum", "m", "abc"], {"address": "x"},
+     "invalid input: invalid hex signature: Odd number of digits"),
+    (qel.verify_message, ["ethereum", "m", "00" * 65], {"public_key_hex": "zz"},
+     "invalid input: invalid hex public key: Invalid character 'z' at position 0"),
+    (qel.verify_message, ["ethereum", "m", "00" * 65], {}, "invalid input: an address or a public key is needed to verify"),
     # Transactions that would go out signed over other bytes than a node reads, or not at all.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED + "00"], SEND, BAD_TX + "trailing bytes after the RLP list"),
     (qel.sign_and_send, ["abandon", "solana", "00" + "11" * 10], SEND, BAD_TX + "transaction has no signature slots"),
