@@ -81,18 +81,10 @@ TEST(JsonParser, BoundsNestingExactly) {
         for (std::size_t i = 0; i < depth; ++i) text += R"({"a":)";
         return text + "1" + std::string(depth, '}');
     };
-    const auto mixed = [](std::size_t depth) {
-        std::string open, close;
-        for (std::size_t i = 0; i < depth; ++i) {
-            open += i % 2 ? "[" : R"({"a":)";
-            close.insert(0, i % 2 ? "]" : "}");
-        }
-        return open + "1" + close;
-    };
     for (const std::size_t limit : {std::size_t{128}, qel_core::kMaxJsonDepth}) {
         JsonParser parser(limit);
         const std::string too_deep = "nesting deeper than " + std::to_string(limit) + " levels";
-        for (const auto& make : {+arrays, +objects, +mixed}) {
+        for (const auto& make : {+arrays, +objects}) {
             EXPECT_TRUE(parser.parse(make(limit)).has_value()) << make(limit);
             for (const std::size_t depth : {limit + 1, limit + 2, std::size_t{100'000}}) {
                 EXPECT_EQ(qel_test::error_of(parser.parse(make(depth))), too_deep) << depth;
