@@ -86,7 +86,6 @@ TEST_F(ConfigTest, AnyFaultInTheFileYieldsThePlainDefaults) {
              R"({"vault_path": "/v", "backup": {"path": "/b", "auto_backup": "yes"}})",
              R"({"vault_path": "/v", "backup": 3})",
              R"({"vault_path": "/v", "rpc": {"eip155:1": "https://a", "eip155:1": "https://b"}})",
-             R"({"vault_path": "/v"} trailing)",
              "[]",
          }) {
         EXPECT_EQ(load(text), defaults) << text;

@@ -97,7 +97,6 @@ TEST(Keystore, CostLimitsApplyBeforeAnyWorkAndMalformedFilesSayWhat) {
         {with(good, "/crypto/ciphertext", std::string(62, '0')), "`ciphertext` must be 32 bytes, got 31"},
         {with(good, "/crypto/kdf", "argon2"), "unsupported kdf `argon2` (expected scrypt or pbkdf2)"},
         {with(good, "/crypto/kdfparams/prf", "hmac-sha512"), "unsupported prf `hmac-sha512` (expected hmac-sha256)"},
-        {with(good, "/crypto/kdfparams/c", -1), "`c` must be an integer from 0 to 4294967295"},
         {with(good, "/crypto/kdfparams/c", 4294967296), "`c` must be an integer from 0 to 4294967295"},
         {with(good, "/crypto/kdfparams/dklen", 16), "dklen=16 is below 32"},
         {with(good, "/crypto/kdfparams/salt", 5), "`salt` must be a string"},

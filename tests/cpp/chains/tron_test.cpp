@@ -5,7 +5,6 @@
 
 namespace {
 
-using qel_signer::Bytes;
 using qel_test::load_vectors;
 using qel_test::unhex;
 
