@@ -1,6 +1,7 @@
 #pragma once
-// Helpers shared by the test files: vector files, hex, error texts, scratch
-// directories, the environment, and running a body in a forked child.
+// Helpers shared by the test files: vector files, hex, a wallet record, error
+// texts, scratch directories, the environment, and running a body in a
+// forked child.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "qel_core/wallet_file.hpp"
 #include "qel_signer/encoding.hpp"
 
 namespace fs = std::filesystem;
@@ -37,15 +39,6 @@ inline nlohmann::json load_vectors(const std::string& name, const std::string& p
         .at(nlohmann::json::json_pointer(pointer));
 }
 
-// The published accounts of the "abandon ... about" mnemonic in one family.
-inline nlohmann::json known_accounts(const std::string& family) {
-    nlohmann::json out = nlohmann::json::array();
-    for (const auto& a : load_vectors("known-addresses.json", "/addresses")) {
-        if (a["family"] == family) out.push_back(a);
-    }
-    return out;
-}
-
 inline qel_signer::Bytes unhex(const std::string& text) {
     auto bytes = qel_signer::hex_decode(text);
     EXPECT_TRUE(bytes.has_value()) << text;
@@ -53,6 +46,16 @@ inline qel_signer::Bytes unhex(const std::string& text) {
 }
 
 inline qel_signer::Bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+// A wallet record with what a save needs, named "n".
+inline qel_core::EncryptedWallet wallet_with_id(std::string id) {
+    qel_core::EncryptedWallet w;
+    w.id = std::move(id);
+    w.name = "n";
+    w.created_at = "2025-01-01T00:00:00+00:00";
+    w.crypto = {{"cipher", "aes-256-gcm"}};
+    return w;
+}
 
 // The error text of a failed result, so that one assertion checks both the
 // failure and its message.

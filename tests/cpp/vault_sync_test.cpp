@@ -28,14 +28,9 @@ namespace {
 using VaultSync = qel_test::TempDirTest;
 
 TEST_F(VaultSync, FailedDirectorySyncAfterRenameIsAWarning) {
-    qel_core::EncryptedWallet w;
-    w.id = "abc";
-    w.name = "n";
-    w.created_at = "2025-01-01T00:00:00+00:00";
-    w.crypto = {{"cipher", "aes-256-gcm"}};
     g_fail_dir_sync = true;
     testing::internal::CaptureStderr();
-    const auto saved = qel_lib::vault::save_encrypted_wallet(w, dir_);
+    const auto saved = qel_lib::vault::save_encrypted_wallet(qel_test::wallet_with_id("abc"), dir_);
     const std::string warnings = testing::internal::GetCapturedStderr();
     g_fail_dir_sync = false;
     ASSERT_TRUE(saved) << saved.error().message();

