@@ -76,7 +76,6 @@ TEST_F(ConfigTest, AnyFaultInTheFileYieldsThePlainDefaults) {
     const Config defaults = Config::defaults();
     for (const std::string text : {
              "",
-             "{}",
              R"({"vault_path": 5})",
              R"({"vault_path": "/v", "rpc": {"eip155:1": 1}})",
              R"({"vault_path": "/v", "rpc": null})",
