@@ -30,8 +30,7 @@ TEST(Rlp, SigningMinimalFieldsHeadersAsGivenAndMalformedInOrder) {
     EXPECT_EQ(hex_encode(out.value()), "02e6010203" "01" "05" "a0" + hex_encode(s));
     // All-zero r and s shrink to the empty string 0x80.
     const std::pair<std::uint8_t, const char*> vs[] = {
-        {0, "01c3808080"}, {1, "01c3018080"}, {27, "01c31b8080"}, {0x7f, "01c37f8080"}, {0x80, "01c481808080"},
-        {0xff, "01c481ff8080"}};
+        {0, "01c3808080"}, {1, "01c3018080"}, {0x7f, "01c37f8080"}, {0x80, "01c481808080"}};
     for (const auto& [v, encoded] : vs) EXPECT_EQ(sign_zero("01c0", v), encoded);
     const std::pair<std::string, std::string> cases[] = {
         // A non-minimal long header, a single byte and a string as the "list" are taken as given.
