@@ -1,38 +1,21 @@
 // The configuration file, read from disk: whatever it holds, every built-in
-// endpoint is kept (a file may replace one, never remove it).
+// endpoint is kept (a file may replace one, never remove it). The file is an
+// in-memory one, private to its owner, read through its /proc path.
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "fuzz.hpp"
 #include "qel_core/config.hpp"
 
-namespace {
-
-std::string g_path;
-
-void remove_file() { ::unlink(g_path.c_str()); }
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const std::filesystem::path dir = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                                : std::filesystem::temp_directory_path();
-    std::string name = (dir / "qel-fuzz-config-XXXXXX").string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) std::abort();
-    ::close(fd);
-    g_path = name;
-    std::atexit(remove_file);
-    return 0;
-}
-
 FUZZ_TARGET {
-    FILE* file = std::fopen(g_path.c_str(), "wb");
-    FUZZ_CHECK(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0);
-    const qel_core::Config config = qel_core::Config::load_or_default_from(g_path);
+    static const int fd = ::memfd_create("config.json", MFD_CLOEXEC);
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    FUZZ_CHECK(fd >= 0 && ::fchmod(fd, 0600) == 0 && ::ftruncate(fd, 0) == 0 &&
+               ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+    const qel_core::Config config = qel_core::Config::load_or_default_from(path);
     for (const auto& [chain_id, url] : qel_core::Config::default_rpc()) FUZZ_CHECK(config.rpc.contains(chain_id));
     return 0;
 }
