@@ -1,7 +1,5 @@
 #include "chain.hpp"
 
-#include <nlohmann/json.hpp>
-
 namespace qel_core {
 
 namespace {
@@ -39,18 +37,6 @@ std::expected<ChainType, std::string> chain_type_from_name(std::string_view name
         if (kTypeNames[i] == name) return static_cast<ChainType>(i);
     }
     return std::unexpected(unknown_variant(name));
-}
-
-nlohmann::json chain_type_to_json(ChainType type) {
-    return std::string(to_string(type));
-}
-
-std::expected<ChainType, std::string> chain_type_from_json(const nlohmann::json& value) {
-    if (value.is_string()) return chain_type_from_name(value.get_ref<const std::string&>());
-    if (value.is_object() && value.size() == 1 && value.begin().value().is_null()) {
-        return chain_type_from_name(value.begin().key());
-    }
-    return std::unexpected(std::string("invalid type: expected a chain type name"));
 }
 
 std::expected<Chain, std::string> parse_chain(std::string_view input) {

@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json_fwd.hpp>
-
 namespace qel_core {
 
 // The six chain families, in declaration order.
@@ -16,12 +14,8 @@ enum class ChainType : std::uint8_t { Evm, Solana, Cosmos, Bitcoin, Tron, Ton };
 // "evm", "solana", "cosmos", "bitcoin", "tron" or "ton".
 [[nodiscard]] std::string_view to_string(ChainType type);
 
-// JSON form: the text form as a JSON string. Reading accepts exactly the six
-// names (or a one-member object {"name": null}); anything else fails with
+// The family of one of the six names; anything else fails with
 // "unknown variant `x`, expected one of `evm`, ...".
-[[nodiscard]] nlohmann::json chain_type_to_json(ChainType type);
-[[nodiscard]] std::expected<ChainType, std::string> chain_type_from_json(const nlohmann::json& value);
-// The family of one of the six names; anything else fails as above.
 [[nodiscard]] std::expected<ChainType, std::string> chain_type_from_name(std::string_view name);
 
 // A resolved chain. All texts are static.
