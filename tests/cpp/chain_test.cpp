@@ -46,12 +46,4 @@ TEST(ParseChain, NamesInAnyCaseAndExactIdsElseQuotesTheInput) {
     }
 }
 
-TEST(ChainType, SixNames) {
-    const char* names[] = {"evm", "solana", "cosmos", "bitcoin", "tron", "ton"};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(qel_core::to_string(static_cast<ChainType>(i)), names[i]);
-        EXPECT_EQ(qel_core::chain_type_from_name(names[i]), static_cast<ChainType>(i));
-    }
-}
-
 }  // namespace

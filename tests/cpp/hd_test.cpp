@@ -79,7 +79,7 @@ TEST(FromMnemonic, KnownAccountsOfAllSixFamilies) {
     const auto mnemonic = qel_signer::Mnemonic::from_phrase(data["mnemonic"].get<std::string>()).value();
     std::uint32_t index = 0;  // the accounts at index 0 and 1 of each family, in turn
     for (const auto& entry : data["addresses"]) {
-        const auto signer = qel_signer::signer_for_chain(qel_core::chain_type_from_name(entry["family"].get<std::string>()).value());
+        const auto signer = qel_signer::signer_for_chain(qel_core::chain_type_from_name(std::string(entry["family"])).value());
         const std::string path = entry["path"];
         EXPECT_EQ(signer->default_derivation_path(index++ % 2), path);
         const auto key = HdDeriver::derive_from_mnemonic(mnemonic, "", path, signer->curve()).value();

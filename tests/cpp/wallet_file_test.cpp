@@ -145,8 +145,7 @@ TEST(WalletFile, ReadingIsLenient) {
     for (const auto& [member, value] : cases) {
         auto r = EncryptedWallet::from_file_text(file_with(member, value));
         ASSERT_TRUE(r.has_value()) << member << "=" << value << ": " << r.error();
-        // The unknown member, an absent chain type and null metadata are not
-        // written back.
+        // The unknown member, an absent chain type and null metadata are not written back.
         const std::string text = r->to_file_text();
         EXPECT_EQ(text.find("extra"), std::string::npos);
         EXPECT_EQ(text.find("metadata"), std::string::npos);
