@@ -65,7 +65,7 @@ TEST(JsonParser, RefusesWithTheProblemAndItsPlace) {
         {"\"\\u12\"", "truncated \\u escape at line 1 column 4"},
         {"\"\\u12g4\"", "invalid \\u escape at line 1 column 4"},
         {"\"abc", "unterminated string at line 1 column 5"},
-        {"{\"a\":1 x", "expected ',' or '}' at line 1 column 8"},
+        {R"({"a":["x",true,null,1] "c"})", "expected ',' or '}' at line 1 column 24"},
         {"[18446744073709551616,]", "invalid value at line 1 column 23"},
         {"\xef\xbb\xbf{}", "invalid value at line 1 column 1"},
     };
