@@ -208,7 +208,8 @@ std::size_t token_start(std::string_view text, std::size_t at, std::string_view 
     }
     if (kind.starts_with("unexpected true") || kind.starts_with("unexpected false") ||
         kind.starts_with("unexpected null")) {
-        return at + 1 - (kind[11] == 'f' ? 5 : 4);
+        const std::size_t length = kind[11] == 'f' ? 5 : 4;
+        return at + 1 >= length ? at + 1 - length : 0;
     }
     if (kind.starts_with("invalid literal")) {
         // A proper prefix of a literal and the byte that broke it, or one
@@ -299,7 +300,8 @@ Problem problem_of(std::string_view text, const SyntaxError& error) {
     if (rest.starts_with("invalid number; expected digit after '-'")) return {"invalid value", at};
     if (rest.starts_with("invalid number")) return {"invalid number", at};
     if (rest.starts_with("invalid literal") && start < at) return {"invalid literal", start};
-    if (rest.starts_with("invalid literal") && (text[at] == 't' || text[at] == 'f' || text[at] == 'n')) {
+    if (rest.starts_with("invalid literal") && at < text.size() &&
+        (text[at] == 't' || text[at] == 'f' || text[at] == 'n')) {
         return {"invalid literal", at};
     }
     return {"invalid value", start};
