@@ -19,6 +19,7 @@
 #include "qel_core/config.hpp"
 #include "qel_core/os_error.hpp"
 #include "qel_signer/random.hpp"
+#include "read_ahead.hpp"
 
 namespace qel_lib::vault {
 
@@ -26,10 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using qel_core::EncryptedWallet;
-
-// A wallet file is a few kilobytes; anything far larger is hostile or broken
-// and is skipped rather than read into memory.
-constexpr off_t kMaxWalletFileBytes = 16 << 20;
 
 constexpr const char* kLockName = ".qel-lock";
 // Temporary files are ".qel-save-<16 hex digits>.tmp": a leading dot and no
@@ -52,52 +49,6 @@ bool is_unsafe_id(std::string_view id) {
 
 QelLibError unsafe_id(std::string_view id) {
     return QelLibError::invalid_input("unsafe wallet id: '" + std::string(id) + "'");
-}
-
-// Only names with the exact extension "json" count; a bare ".json" has no
-// extension (the leading dot marks a hidden file, not an extension).
-bool has_json_extension(std::string_view name) {
-    return name.size() > 5 && name.ends_with(".json");
-}
-
-// Whole-file read of `name` in the directory `dir_fd` into `text`, reusing
-// its buffer (a listing reads thousands of files, and a fresh buffer each
-// time costs more than the read); the error is an OS error text. Non-blocking open so that a FIFO planted in the vault
-// cannot hang the listing.
-std::expected<void, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text) {
-    const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
-    const auto fail = [fd](std::string error) {
-        ::close(fd);
-        return std::unexpected(std::move(error));
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return fail(qel_core::os_error_text(errno));
-    if (S_ISDIR(st.st_mode)) return fail(qel_core::os_error_text(EISDIR));
-    if (!S_ISREG(st.st_mode)) return fail("not a regular file");
-    if (st.st_size > kMaxWalletFileBytes) return fail("file too large");
-    // Ask for one byte more than the file's size: a read that returns less
-    // has met the end, so the usual file takes one read. A file that grew
-    // meanwhile fills the request and is read on.
-    text.set_size(0);
-    std::size_t want = static_cast<std::size_t>(st.st_size) + 1;
-    std::size_t used = 0;
-    for (;;) {
-        char* data = text.reserve(want);
-        const ssize_t n = ::read(fd, data + used, want - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail(qel_core::os_error_text(errno));
-        used += static_cast<std::size_t>(n);
-        text.set_size(used);
-        if (n == 0 || used < want) {
-            if (n == 0 || used == static_cast<std::size_t>(st.st_size)) break;
-            continue;  // a short read before the end
-        }
-        if (used > static_cast<std::size_t>(kMaxWalletFileBytes)) return fail("file too large");
-        want *= 2;
-    }
-    ::close(fd);
-    return {};
 }
 
 bool write_all(int fd, std::string_view data) {
@@ -303,9 +254,10 @@ std::expected<void, QelLibError> save_encrypted_wallet(const EncryptedWallet& wa
 
 namespace {
 
-// The listing loop: every wallet file of the vault in directory order, read
-// into the reader's buffer and handed to `take(reader, error)`, which parses
-// it, or sets `error` to the parser's text and returns false.
+// The listing loop: every wallet file of the vault in directory order (read
+// ahead of the parsing in a large vault), lent to the reader as its buffer
+// and handed to `take(reader, error)`, which parses it, or sets `error` to
+// the parser's text and returns false.
 // Unreadable and unparsable files are skipped with a warning.
 template <class Take>
 std::expected<void, QelLibError> read_wallet_files(const OptPath& vault_root, Take take) {
@@ -322,24 +274,24 @@ std::expected<void, QelLibError> read_wallet_files(const OptPath& vault_root, Ta
         void operator()(DIR* d) const { ::closedir(d); }
     };
     const std::unique_ptr<DIR, CloseDir> open_dir(handle);
-    // Each file is opened relative to the directory as its entry comes.
     try {
         qel_core::WalletFileReader reader;
+        ReadAhead files(handle);
         std::string error;
         for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(handle);
-            if (entry == nullptr) {
-                if (errno != 0) return std::unexpected(QelLibError::io_errno(errno));
-                break;
-            }
-            const char* name = entry->d_name;
-            if (!has_json_extension(name)) continue;
-            if (auto read = read_file(::dirfd(handle), name, reader.buffer()); !read) {
-                warn("skipping " + (*dir / name).string() + ": " + read.error());
+            auto next = files.next();
+            if (!next) return std::unexpected(QelLibError::io_errno(next.error()));
+            ReadAhead::File* file = *next;
+            if (file == nullptr) break;
+            if (!file->error.empty()) {
+                warn("skipping " + (*dir / file->name).string() + ": " + file->error);
                 continue;
             }
-            if (!take(reader, error)) warn("skipping " + (*dir / name).string() + ": " + error);
+            // The reader parses its own buffer: lend it the file's.
+            std::swap(reader.buffer(), file->text);
+            const bool taken = take(reader, error);
+            std::swap(reader.buffer(), file->text);
+            if (!taken) warn("skipping " + (*dir / file->name).string() + ": " + error);
         }
     } catch (const std::exception& e) {
         return std::unexpected(QelLibError::io(e.what()));
