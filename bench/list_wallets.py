@@ -5,8 +5,12 @@ reused buffer) and (b) a plain Python loop that json.loads them.
 Run from the project root after a bench build (scripts/bench.sh does both):
     .venv/bin/python bench/list_wallets.py build/bench/bench/read_files
 
-The three are run in turn, round after round, so that a noisy machine slows
-them alike; the figures are medians. The processor time of (a) and of
+Each round runs the three sizes in turn, and the three ways of reading each
+size in turn, so that a noisy machine slows them all alike. It also puts every
+size in the same state: each listing follows other work, as it does in use,
+not a repeat of itself that left a small vault's data in the processor's
+caches (which would flatter the 1,000-file figure alone). The figures are
+medians of the rounds. The processor time of (a) and of
 list_wallets is shown too: on a machine shared with other work it tells
 what the code costs when the clock also counts waiting for a core. Targets: at 10,000 files list_wallets
 within 2x of (a) and at least 2x faster than (b); the time per wallet at
@@ -28,7 +32,7 @@ from pathlib import Path
 import qel
 
 SIZES = (1_000, 10_000, 50_000)
-ROUNDS = {1_000: 15, 10_000: 9, 50_000: 5}
+ROUNDS = 9
 
 
 def fill_vault(root: Path, count: int, template: dict) -> Path:
@@ -89,19 +93,21 @@ def main() -> None:
         seed = base / "seed"
         qel.create_wallet("template", vault_path_opt=str(seed))
         template = json.loads(next((seed / "wallets").glob("*.json")).read_text())
-        results, cpu = {}, {}
-        for count in SIZES:
-            root = base / str(count)
-            wallets = fill_vault(root, count, template)
+        roots = {count: base / str(count) for count in SIZES}
+        for count, root in roots.items():
+            fill_vault(root, count, template)
             assert len(qel.list_wallets(str(root))) == count
-            read, native, loop = [], [], []
-            for _ in range(ROUNDS[count]):
-                read.append(bare_read(helper, wallets))
+        runs: dict[int, tuple[list, list, list]] = {count: ([], [], []) for count in SIZES}
+        for _ in range(ROUNDS):
+            for count, root in roots.items():
+                read, native, loop = runs[count]
+                read.append(bare_read(helper, root / "wallets"))
                 native.append(timed(lambda: qel.list_wallets(str(root))))  # noqa: B023
-                loop.append(timed(lambda: python_loop(wallets))[0])  # noqa: B023
-            median = lambda pairs, i: statistics.median(p[i] for p in pairs)  # noqa: E731
-            results[count] = (median(read, 0), median(native, 0), statistics.median(loop))
-            cpu[count] = (median(read, 1), median(native, 1))
+                loop.append(timed(lambda: python_loop(root / "wallets"))[0])  # noqa: B023
+        median = lambda pairs, i: statistics.median(p[i] for p in pairs)  # noqa: E731
+        results = {count: (median(read, 0), median(native, 0), statistics.median(loop))
+                   for count, (read, native, loop) in runs.items()}
+        cpu = {count: (median(read, 1), median(native, 1)) for count, (read, native, _) in runs.items()}
         rss = peak_rss_mib(base / str(SIZES[-1]))
     finally:
         shutil.rmtree(base)
