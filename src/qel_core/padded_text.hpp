@@ -13,7 +13,7 @@ inline constexpr std::size_t kJsonPadding = 64;
 
 // A reusable text buffer that always keeps kJsonPadding spare bytes after the
 // text, so that the JSON parser can read it in place. A listing reads
-// thousands of files into one of these without allocating again.
+// thousands of files into a few of these, reused, without allocating again.
 class PaddedText {
 public:
     PaddedText() = default;
