@@ -46,14 +46,16 @@ std::optional<std::string_view> repeated_name(std::span<std::string_view>::itera
 }
 
 
+// A byte that can occur in a JSON number token.
+bool is_number_byte(char c) noexcept {
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
 // The ends of the integers in a JSON text that 64 bits cannot hold, which
 // simdjson refuses: a number token outside strings that has no fraction or
 // exponent and is out of range for int64 (negative) or uint64.
 std::vector<std::size_t> big_integer_ends(std::string_view text) {
     std::vector<std::size_t> ends;
-    const auto in_number = [](char c) {
-        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
-    };
     std::size_t i = 0;
     while (i < text.size()) {
         const char c = text[i];
@@ -69,7 +71,7 @@ std::vector<std::size_t> big_integer_ends(std::string_view text) {
             continue;
         }
         const std::size_t start = i;
-        while (i < text.size() && in_number(text[i])) ++i;
+        while (i < text.size() && is_number_byte(text[i])) ++i;
         const std::string_view token = text.substr(start, i - start);
         const std::size_t digits = token.front() == '-' ? 1 : 0;
         if (digits == token.size() || token.find_first_not_of("0123456789", digits) != std::string_view::npos) {
@@ -173,9 +175,6 @@ std::size_t number_end(std::string_view text, std::size_t from) {
 // `kind` is what the message says about the token: "unexpected <name>" or
 // the lexer's own problem.
 std::size_t token_start(std::string_view text, std::size_t at, std::string_view kind) {
-    const auto in_number = [](char c) {
-        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
-    };
     if (kind.starts_with("unexpected string") || kind.starts_with("invalid string")) {
         // Back to the opening quote: one not escaped by a backslash.
         for (std::size_t j = std::min(at, text.size()); j-- > 0;) {
@@ -194,7 +193,7 @@ std::size_t token_start(std::string_view text, std::size_t at, std::string_view 
         const bool out_of_place = kind.starts_with("unexpected");
         const std::size_t last = out_of_place ? at : (at == 0 ? 0 : at - 1);
         std::size_t j = std::min(out_of_place ? at + 1 : at, text.size());
-        while (j > 0 && in_number(text[j - 1])) --j;
+        while (j > 0 && is_number_byte(text[j - 1])) --j;
         while (j <= last) {
             const std::size_t end = number_end(text, j);
             if (end == j) {
