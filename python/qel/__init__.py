@@ -33,6 +33,12 @@ from qel._extras import (  # noqa: E402
     verify_message,
 )
 
+# Complete transactions of every family.
+from qel._extras import (  # noqa: E402
+    sign_and_encode,
+    sign_authorization,
+)
+
 __all__ = [
     "PanicException",
     "change_passphrase",
@@ -48,7 +54,9 @@ __all__ = [
     "import_wallet_private_key",
     "list_wallets",
     "rename_wallet",
+    "sign_and_encode",
     "sign_and_send",
+    "sign_authorization",
     "sign_message",
     "sign_transaction",
     "sign_typed_data",

@@ -1,5 +1,7 @@
 """Wallet operations beyond the core set: passphrase changes, signature checks, typed data, keystores."""
 
+from typing import TypedDict
+
 from qel._native import SignatureDict, WalletDict
 
 def change_passphrase(
@@ -48,3 +50,39 @@ def export_wallet_keystore(
 ) -> str:
     """Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).
     The keystore password defaults to the wallet passphrase."""
+
+# ---- complete transactions of every family ----
+
+class EncodedTransactionDict(TypedDict):
+    signed_tx: str
+    tx_hash: str
+
+class AuthorizationDict(TypedDict):
+    chain_id: int
+    address: str
+    nonce: int
+    y_parity: int
+    r: str
+    s: str
+
+def sign_and_encode(
+    wallet: str,
+    chain: str,
+    unsigned_tx: str,
+    passphrase: str | None = None,
+    index: int | None = None,
+    vault_path_opt: str | None = None,
+) -> EncodedTransactionDict:
+    """Sign a chain's own unsigned transaction and encode it as the chain's broadcast API takes it;
+    {'signed_tx': ..., 'tx_hash': ...}."""
+
+def sign_authorization(
+    wallet: str,
+    chain_id: int,
+    address: str,
+    nonce: int,
+    passphrase: str | None = None,
+    index: int | None = None,
+    vault_path_opt: str | None = None,
+) -> AuthorizationDict:
+    """Sign an EIP-7702 authorization with the wallet's EVM key (chain_id 0: every chain)."""

@@ -31,6 +31,14 @@ PyMethodDef kFunctions[] = {
      "vault_path_opt=None)\n--\n\n"
      "Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).\n"
      "The keystore password defaults to the wallet passphrase."},
+    // ---- complete transactions of every family ----
+    {"sign_and_encode", as_cfunction<extras::sign_and_encode>(), kFlags,
+     "sign_and_encode(wallet, chain, unsigned_tx, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"
+     "Sign a chain's own unsigned transaction and encode it as the chain's broadcast API takes it;\n"
+     "{'signed_tx': ..., 'tx_hash': ...}."},
+    {"sign_authorization", as_cfunction<extras::sign_authorization>(), kFlags,
+     "sign_authorization(wallet, chain_id, address, nonce, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"
+     "Sign an EIP-7702 authorization with the wallet's EVM key (chain_id 0: every chain)."},
 };
 
 // m_size 0, as for _native: every import comes to PyInit__extras.

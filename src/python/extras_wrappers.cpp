@@ -110,3 +110,78 @@ PyObject* export_wallet_keystore(PyObject*, PyObject* const* args, Py_ssize_t na
 }
 
 }  // namespace qel_py::extras
+
+// ==== complete transactions of every family: sign_and_encode, sign_authorization ====
+
+#include "qel_lib/transactions.hpp"
+
+namespace qel_py::extras {
+
+namespace {
+
+namespace ops = qel_lib::ops;
+using ops::OptIndex;
+using ops::OptPath;
+using ops::OptText;
+using K = ParamKind;
+
+// {"signed_tx", "tx_hash"}.
+PyObject* encoded_dict(const ops::EncodedTransaction& tx) {
+    Ref dict{new_dict()};
+    if (!dict || !set_item(dict.get(), "signed_tx", to_str(tx.signed_tx)) ||
+        !set_item(dict.get(), "tx_hash", to_str(tx.tx_hash))) {
+        return nullptr;
+    }
+    return dict.release();
+}
+
+// {"chain_id", "address", "nonce", "y_parity", "r", "s"}.
+PyObject* authorization_dict(const ops::SignedAuthorization& a) {
+    Ref dict{new_dict()};
+    if (!dict || !set_item(dict.get(), "chain_id", PyLong_FromUnsignedLongLong(a.chain_id)) ||
+        !set_item(dict.get(), "address", to_str(a.address)) ||
+        !set_item(dict.get(), "nonce", PyLong_FromUnsignedLongLong(a.nonce)) ||
+        !set_item(dict.get(), "y_parity", to_int(a.y_parity)) || !set_item(dict.get(), "r", to_str(a.r)) ||
+        !set_item(dict.get(), "s", to_str(a.s))) {
+        return nullptr;
+    }
+    return dict.release();
+}
+
+PyObject* sign_and_encode_impl(std::string_view wallet, std::string_view chain, std::string_view unsigned_tx,
+                               OptText passphrase, OptIndex index, const OptPath& vault) {
+    auto r = ops::sign_and_encode(wallet, chain, unsigned_tx, passphrase, index, vault);
+    return finish(r, encoded_dict);
+}
+
+PyObject* sign_authorization_impl(std::string_view wallet, std::uint64_t chain_id, std::string_view address,
+                                  std::uint64_t nonce, OptText passphrase, OptIndex index, const OptPath& vault) {
+    auto r = ops::sign_authorization(wallet, chain_id, address, nonce, passphrase, index, vault);
+    return finish(r, authorization_dict);
+}
+
+constexpr Param kSignAndEncode[] = {{"wallet", K::Text},       {"chain", K::Text},     {"unsigned_tx", K::Text},
+                                    {"passphrase", K::OptText}, {"index", K::OptCount}, {"vault_path_opt", K::OptPath}};
+constexpr Param kSignAuthorization[] = {{"wallet", K::Text},         {"chain_id", K::U64},   {"address", K::Text},
+                                        {"nonce", K::U64},           {"passphrase", K::OptText}, {"index", K::OptCount},
+                                        {"vault_path_opt", K::OptPath}};
+
+const Signature kSignAndEncodeSig{"sign_and_encode", kSignAndEncode, 3};
+const Signature kSignAuthorizationSig{"sign_authorization", kSignAuthorization, 4};
+
+}  // namespace
+
+PyObject* sign_and_encode(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kSignAndEncodeSig, args, nargs, kwnames, [](const Arguments& a) {
+        return sign_and_encode_impl(a.text(0), a.text(1), a.text(2), a.opt_text(3), a.opt_count(4), a.opt_path(5));
+    });
+}
+
+PyObject* sign_authorization(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kSignAuthorizationSig, args, nargs, kwnames, [](const Arguments& a) {
+        return sign_authorization_impl(a.text(0), a.u64(1), a.text(2), a.u64(3), a.opt_text(4), a.opt_count(5),
+                                       a.opt_path(6));
+    });
+}
+
+}  // namespace qel_py::extras

@@ -105,6 +105,23 @@ bool convert_count(const Param& param, PyObject* obj, std::uint32_t& out) {
     return true;
 }
 
+// An int in [0, 2**64): TypeError for anything else, OverflowError outside.
+bool convert_u64(const Param& param, PyObject* obj, std::uint64_t& out) {
+    if (!PyLong_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be interpreted as an integer", param.name,
+                     Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(obj);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        return false;
+    }
+    out = value;
+    return true;
+}
+
 PyObject* g_panic_type = nullptr;
 
 }  // namespace
@@ -169,6 +186,11 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
                 if (!convert_count(param, obj, value.count)) return false;
                 value.present = true;
                 break;
+            case ParamKind::U64:
+                if (obj == nullptr) throw std::logic_error("optional parameter declared as a required integer");
+                if (!convert_u64(param, obj, value.u64)) return false;
+                value.present = true;
+                break;
             case ParamKind::CountDefault12:
                 value.present = true;
                 if (obj == nullptr) {
@@ -210,6 +232,8 @@ std::optional<std::uint32_t> Arguments::opt_count(std::size_t i) const {
 }
 
 std::uint32_t Arguments::count(std::size_t i) const { return slot(i, ParamKind::CountDefault12).count; }
+
+std::uint64_t Arguments::u64(std::size_t i) const { return slot(i, ParamKind::U64).u64; }
 
 PyObject* to_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));

@@ -28,6 +28,7 @@ enum class ParamKind {
     OptPath,          // absent, None or str without NUL; used as a file-system path
     OptCount,         // absent, None or int in [0, 2**32)
     CountDefault12,   // absent (12) or int in [0, 2**32); None refused
+    U64,              // int in [0, 2**64), required
 };
 
 struct Param {
@@ -57,6 +58,7 @@ public:
     [[nodiscard]] std::optional<std::filesystem::path> opt_path(std::size_t i) const;
     [[nodiscard]] std::optional<std::uint32_t> opt_count(std::size_t i) const;
     [[nodiscard]] std::uint32_t count(std::size_t i) const;
+    [[nodiscard]] std::uint64_t u64(std::size_t i) const;
 
 private:
     friend bool bind_arguments(const Signature&, PyObject* const*, Py_ssize_t, PyObject*, Arguments&);
@@ -65,6 +67,7 @@ private:
         bool present = false;
         std::string_view text;
         std::uint32_t count = 0;
+        std::uint64_t u64 = 0;
     };
     const Value& slot(std::size_t i, ParamKind expected) const;
 

@@ -52,6 +52,21 @@ std::expected<Chain, std::string> parse_chain(std::string_view input) {
                            "'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)");
 }
 
+std::optional<std::uint64_t> eip155_number(std::string_view chain_id) {
+    constexpr std::string_view kPrefix = "eip155:";
+    if (!chain_id.starts_with(kPrefix)) return std::nullopt;
+    const std::string_view digits = chain_id.substr(kPrefix.size());
+    if (digits.empty() || digits.size() > 20 || digits[0] == '0') return std::nullopt;
+    std::uint64_t n = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto d = static_cast<std::uint64_t>(c - '0');
+        if (n > (UINT64_MAX - d) / 10) return std::nullopt;
+        n = n * 10 + d;
+    }
+    return n;
+}
+
 Chain default_chain_for_type(ChainType type) {
     switch (type) {
         case ChainType::Evm: return KNOWN_CHAINS[0];

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,10 @@ inline constexpr std::array<ChainType, 6> UNIVERSAL_ORDER{
 // Resolves a chain name (any letter case, "evm" included) or an exact CAIP-2
 // identifier. Fails with "unknown chain: '<input>'. Use a chain name ...".
 [[nodiscard]] std::expected<Chain, std::string> parse_chain(std::string_view input);
+
+// The number N of an "eip155:<N>" identifier: decimal digits without a
+// leading zero, 1 to 2^64 - 1; nullopt for any other text.
+[[nodiscard]] std::optional<std::uint64_t> eip155_number(std::string_view chain_id);
 
 // The default chain of a family ("ethereum" for Evm, ...). Never fails.
 [[nodiscard]] Chain default_chain_for_type(ChainType type);

@@ -1,6 +1,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ops.hpp"
+#include "transactions.hpp"
 #include "qel_core/config.hpp"
 #include "qel_core/json.hpp"
 #include "qel_signer/chains/solana.hpp"
@@ -124,8 +125,12 @@ std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, s
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                      OptText rpc_url, const OptPath& vault_root,
                                                      const StopRequested& stop_requested) {
-    const auto check = [rpc_url](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
+    const auto check = [rpc_url, chain](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
         if (auto sendable = check_sendable(chain_type, tx); !sendable) return sendable;
+        // A transaction for another network could be sent there by whoever runs this endpoint.
+        if (chain_type == ChainType::Evm) {
+            if (auto same = check_typed_chain_id(chain, tx); !same) return same;
+        }
         if (rpc_url) return check_rpc_url(*rpc_url);
         return {};
     };

@@ -67,6 +67,10 @@ const std::array<int, 256>& base64url_table() {
     static const auto t = reverse_table(kBase64Url);
     return t;
 }
+const std::array<int, 256>& base64_table() {
+    static const auto t = reverse_table(kBase64Std);
+    return t;
+}
 const std::array<int, 256>& bech32_table() {
     static const auto t = reverse_table(kBech32Charset);
     return t;
@@ -241,6 +245,30 @@ std::expected<Bytes, std::string> base64url_decode(std::string_view text) {
     }
     // Leftover bits must be zero, or two texts would decode to the same bytes.
     if (acc != 0) return std::unexpected(std::string("invalid base64url padding bits"));
+    return out;
+}
+
+std::expected<Bytes, std::string> base64_decode(std::string_view text) {
+    if (text.size() % 4 != 0) return std::unexpected(std::string("invalid base64 length"));
+    std::size_t pad = 0;
+    while (pad < 2 && pad < text.size() && text[text.size() - 1 - pad] == '=') ++pad;
+    const auto& table = base64_table();
+    Bytes out;
+    out.reserve(text.size() / 4 * 3);
+    std::uint32_t acc = 0;
+    unsigned bits = 0;
+    for (std::size_t i = 0; i < text.size() - pad; ++i) {
+        const int v = table[static_cast<unsigned char>(text[i])];
+        if (v < 0) return std::unexpected("invalid base64 character at position " + std::to_string(i));
+        acc = (acc << 6) | static_cast<std::uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::uint8_t>(acc >> bits));
+            acc &= (1u << bits) - 1;
+        }
+    }
+    if (acc != 0) return std::unexpected(std::string("invalid base64 padding bits"));
     return out;
 }
 

@@ -31,6 +31,11 @@ namespace qel_signer {
 
 // RFC 4648 standard alphabet with '=' padding.
 [[nodiscard]] std::string base64_encode(ByteSpan data);
+// The same, read strictly: a multiple of four characters with '=' padding
+// only at the end and zero leftover bits, so that each byte string has one
+// text. Fails with "invalid base64 length", "invalid base64 character at
+// position N" or "invalid base64 padding bits".
+[[nodiscard]] std::expected<Bytes, std::string> base64_decode(std::string_view text);
 // RFC 4648 URL-safe alphabet, no padding.
 [[nodiscard]] std::string base64url_encode(ByteSpan data);
 [[nodiscard]] std::expected<Bytes, std::string> base64url_decode(std::string_view text);

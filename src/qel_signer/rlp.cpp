@@ -14,6 +14,7 @@ constexpr std::string_view kNonCanonicalByte = "non-canonical single byte";
 constexpr std::string_view kNonCanonicalLength = "non-canonical length";
 constexpr std::string_view kNotAList = "expected an RLP list after the type byte";
 constexpr std::string_view kTrailingBytes = "trailing bytes after the RLP list";
+constexpr std::string_view kExpectedList = "expected an RLP list";
 
 struct Header {
     std::size_t header_len;
@@ -142,6 +143,29 @@ std::expected<void, std::string_view> check_unsigned_typed_tx(ByteSpan tx) {
     if (!length) return std::unexpected(length.error());
     if (*length != body.size()) return std::unexpected(kTrailingBytes);
     return {};
+}
+
+std::expected<std::vector<Field>, std::string_view> list_items(ByteSpan list) {
+    if (list.empty()) return std::unexpected(kEmptyInput);
+    if (list[0] < 0xc0) return std::unexpected(kExpectedList);
+    const auto length = read_item(list);
+    if (!length) return std::unexpected(length.error());
+    if (*length != list.size()) return std::unexpected(kTrailingBytes);
+    // Canonical all through, so every header below is well formed and in range.
+    const auto header_len = [](std::uint8_t first) -> std::size_t {
+        if (first < 0x80) return 0;
+        if (first <= 0xb7 || (first >= 0xc0 && first <= 0xf7)) return 1;
+        return 1 + (first <= 0xbf ? first - 0xb7u : first - 0xf7u);
+    };
+    std::vector<Field> items;
+    for (std::size_t pos = header_len(list[0]); pos < list.size();) {
+        const std::size_t size = *read_item(list.subspan(pos));
+        const bool is_list = list[pos] >= 0xc0;
+        const std::size_t skip = is_list ? 0 : header_len(list[pos]);
+        items.push_back(Field{list.subspan(pos + skip, size - skip), is_list});
+        pos += size;
+    }
+    return items;
 }
 
 }  // namespace qel_signer::rlp

@@ -5,6 +5,7 @@
 #include <expected>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "bytes.hpp"
 
@@ -42,5 +43,16 @@ namespace qel_signer::rlp {
 // (expected 0x01 or 0x02)", "empty input", "expected an RLP list after the type
 // byte", "trailing bytes after the RLP list", or a text of read_item.
 [[nodiscard]] std::expected<void, std::string_view> check_unsigned_typed_tx(ByteSpan tx);
+
+// One item of a list read by list_items: a string's bytes, or a list's whole
+// encoding (header included, ready for list_items again).
+struct Field {
+    ByteSpan bytes;
+    bool is_list;
+};
+// The items of `list`, which must be exactly one canonical RLP list (fails as
+// read_item does, or with "expected an RLP list" / "trailing bytes after the
+// RLP list").
+[[nodiscard]] std::expected<std::vector<Field>, std::string_view> list_items(ByteSpan list);
 
 }  // namespace qel_signer::rlp

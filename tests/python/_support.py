@@ -31,6 +31,18 @@ KNOWN = {(e["family"], int(e["path"].replace("'", "").split("/")[3 if e["family"
 VECTOR = load("eip1559.json")["vectors"][0]
 
 
+def on_chain(unsigned_hex: str, chain_id: int) -> str:
+    """A typed EVM transaction with its chain id replaced (the vectors are for chain 1337)."""
+    import rlp
+    raw = bytes.fromhex(unsigned_hex)
+    fields = rlp.decode(raw[1:])
+    fields[0] = chain_id.to_bytes((chain_id.bit_length() + 7) // 8, "big")
+    return (raw[:1] + rlp.encode(fields)).hex()
+
+
+ETH_UNSIGNED = on_chain(VECTOR["unsigned_hex"], 1)
+
+
 def secp_digest(family: str, message: bytes) -> bytes:
     """The digest a secp256k1 family signs for a message."""
     if family == "bitcoin":

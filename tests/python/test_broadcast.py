@@ -16,9 +16,9 @@ from solders.pubkey import Pubkey
 from solders.transaction import VersionedTransaction
 
 import qel
-from _support import KNOWN, PASS, VECTOR, RpcServer
+from _support import ETH_UNSIGNED, KNOWN, PASS, VECTOR, RpcServer, on_chain
 
-UNSIGNED = VECTOR["unsigned_hex"]
+UNSIGNED = ETH_UNSIGNED
 
 
 def send(vault: Path, chain: str, tx: str, **kw: object) -> dict:
@@ -37,7 +37,7 @@ def test_evm_endpoints_request_body_and_failures(shared: Path) -> None:
         assert (len(configured.requests), len(given.requests)) == (1, 1)
         # A configured endpoint is checked once it is looked up.
         with pytest.raises(RuntimeError) as e:
-            send(shared, "polygon", UNSIGNED)
+            send(shared, "polygon", on_chain(VECTOR["unsigned_hex"], 137))
         assert str(e.value) == "broadcast failed: invalid RPC URL: '-K/etc/passwd' begins with '-'"
         # An endpoint's HTTP error comes back with curl's text; a wrong passphrase sends nothing.
         given.answer(b"{}", 500)

@@ -20,7 +20,7 @@ from eth_account import Account
 from nacl.signing import SigningKey
 
 import qel
-from _support import ABANDON, KNOWN, PASS, VECTOR, RpcServer, load
+from _support import ABANDON, ETH_UNSIGNED, KNOWN, PASS, VECTOR, RpcServer, load
 
 QEL = str(Path(sys.executable).with_name("qel"))
 SOLANA_KEY = KNOWN[("solana", 0)]["private_key_hex"]
@@ -139,7 +139,7 @@ def test_passphrase_files(scratch: Path, tmp_path: Path) -> None:
     (["export", "abandon", "--yes"], [("Passphrase for 'abandon' (", "\x03")], 130, "): \n"),
     (["sign-message", "abandon", "ethereum", "m"], [("Passphrase for", PASS + "\n"), ("unlocking…", "\x03")], 130,
      "unlocking…\n^C\n"),
-    (["send", "vec", "ethereum", VECTOR["unsigned_hex"], "--rpc-url", "http://h/"], [("Passphrase", PASS + "\n"),
+    (["send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", "http://h/"], [("Passphrase", PASS + "\n"),
      ("curl waits", "\x03")], 130,
      "qel: interrupted: the transaction may have reached the node; look for it before sending it again\n"),
 ], ids=command_id)
@@ -176,8 +176,11 @@ def test_list_show_rename_delete(scratch: Path) -> None:
 
 def test_send(shared: Path) -> None:
     with RpcServer() as server:
-        run = qel_run("send", "vec", "ethereum", VECTOR["unsigned_hex"], "--rpc-url", server.url, vault=shared, env=ENV)
-    assert run == (0, "0xhash\n", "") and [json.loads(r)["params"] for r in server.requests] == [["0x" + VECTOR["signed_hex"]]]
+        run = qel_run("send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", server.url, vault=shared, env=ENV)
+    fields = {**VECTOR["fields"], "chainId": 1, "data": bytes.fromhex(VECTOR["fields"]["data_hex"])}
+    del fields["data_hex"]
+    signed = Account.sign_transaction(fields, VECTOR["private_key_hex"]).raw_transaction.hex()
+    assert run == (0, "0xhash\n", "") and [json.loads(r)["params"] for r in server.requests] == [["0x" + signed]]
 
 
 def test_closed_output(shared: Path) -> None:

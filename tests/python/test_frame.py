@@ -36,10 +36,11 @@ EXTRA_NAMES = [row[0] for row in EXTRAS]
 PARAMS = {name: [p.split("=")[0] for p in sig[1:-1].split(", ")] for name, sig, _ in TABLE + EXTRAS}
 REQUIRED = {name: sum("=" not in p for p in sig[1:-1].split(", ")) for name, sig, _ in TABLE + EXTRAS}
 COUNTS = {"index", "words"}
+U64S = {"chain_id", "nonce"}  # required integers in [0, 2**64)
 
 
 def required(name: str) -> dict[str, object]:
-    return {p: "not a wallet" for p in PARAMS[name][:REQUIRED[name]]}
+    return {p: 1 if p in U64S else "not a wallet" for p in PARAMS[name][:REQUIRED[name]]}
 
 
 def outcome(call):
@@ -68,6 +69,9 @@ def binding_failures():
                  (-1, OverflowError, "out of range integral type conversion attempted"),
                  (2**32, OverflowError, "out of range integral type conversion attempted"),
                  (2**64, OverflowError, "Python int too large to convert to C long")]
+    bad_u64 = [(v, TypeError, f"argument '{{}}': '{type(v).__name__}' object cannot be interpreted as an integer")
+               for v in ("3", None, 1.0)] + [(v, OverflowError, "out of range integral type conversion attempted")
+                                             for v in (-1, 2**64)]
     for name in NAMES + EXTRA_NAMES:
         params, n, req = PARAMS[name], len(PARAMS[name]), REQUIRED[name]
         rows += [(name, ["x"] * given, {}, TypeError, missing(name, params[given:req])) for given in range(req)]
@@ -78,7 +82,7 @@ def binding_failures():
             (name, [None], {params[0]: None}, TypeError, f"{name}() got multiple values for argument '{params[0]}'"),
         ]
         for i, p in enumerate(params):
-            bad = bad_count if p in COUNTS else [
+            bad = bad_count if p in COUNTS else bad_u64 if p in U64S else [
                 (v, TypeError, f"argument '{{}}': '{type(v).__name__}' object cannot be converted to 'PyString'")
                 for v in [b"bytes", 7, pathlib.PurePosixPath("p")] + [None] * (i < req)] + [
                 ("ok\udc80", UnicodeEncodeError,

@@ -1,0 +1,174 @@
+// sign_and_encode and sign_authorization: each family's unsigned form read
+// and checked before the wallet is opened, then signed by the family's
+// signer and written as its broadcast API takes it.
+
+#include "transactions.hpp"
+
+#include <functional>
+
+#include "qel_signer/chains/evm.hpp"
+#include "qel_signer/chains/evm_transaction.hpp"
+#include "qel_signer/chains/solana.hpp"
+#include "qel_signer/encoding.hpp"
+#include "qel_signer/secp256k1.hpp"
+#include "text.hpp"
+
+namespace qel_lib::ops {
+
+using qel_core::ChainType;
+using qel_signer::ByteSpan;
+using qel_signer::Bytes;
+using qel_signer::SignedTransaction;
+using qel_signer::SignerError;
+
+namespace {
+
+// What a family's reader leaves for after unlocking: the signing itself and
+// how its result is written.
+struct Prepared {
+    std::function<std::expected<SignedTransaction, SignerError>(ByteSpan key)> sign;
+    std::function<EncodedTransaction(const SignedTransaction&)> format;
+};
+
+QelLibError malformed(std::string_view why) { return QelLibError::invalid_input("transaction: " + std::string(why)); }
+
+std::expected<Bytes, QelLibError> decode_hex_tx(std::string_view text) {
+    auto bytes = qel_signer::hex_decode(strip_0x(text));
+    if (!bytes) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + bytes.error()));
+    return std::move(*bytes);
+}
+
+std::expected<Prepared, QelLibError> prepare_evm(const TargetChain& chain, Bytes tx) {
+    auto parsed = qel_signer::chains::evm::read_transaction(tx);
+    if (!parsed) return std::unexpected(malformed(parsed.error()));
+    if (parsed->chain_id != *chain.evm_chain_id) {
+        return std::unexpected(chain_id_mismatch(parsed->chain_id, chain.name, *chain.evm_chain_id));
+    }
+    // The parsed fields view `tx`: both move into the closure together.
+    auto shared = std::make_shared<std::pair<Bytes, qel_signer::chains::evm::UnsignedTransaction>>(std::move(tx),
+                                                                                                 std::move(*parsed));
+    return Prepared{
+        .sign = [shared](ByteSpan key) { return qel_signer::chains::evm::sign_transaction(key, shared->first, shared->second); },
+        .format =
+            [](const SignedTransaction& s) {
+                return EncodedTransaction{"0x" + qel_signer::hex_encode(s.wire), "0x" + qel_signer::hex_encode(s.hash)};
+            },
+    };
+}
+
+std::expected<Prepared, QelLibError> prepare_solana(Bytes tx) {
+    if (auto ok = qel_signer::chains::solana::check_transaction(tx); !ok) return std::unexpected(malformed(ok.error()));
+    auto shared = std::make_shared<Bytes>(std::move(tx));
+    return Prepared{
+        .sign = [shared](ByteSpan key) -> std::expected<SignedTransaction, SignerError> {
+            const qel_signer::chains::SolanaSigner signer;
+            auto message = signer.extract_signable_bytes(*shared);
+            if (!message) return std::unexpected(message.error());
+            auto output = signer.sign_transaction(key, *message);
+            if (!output) return std::unexpected(output.error());
+            auto wire = signer.encode_signed_transaction(*shared, *output);
+            if (!wire) return std::unexpected(wire.error());
+            // The transaction's id is its first signature (the fee payer's).
+            Bytes hash(wire->begin() + 1, wire->begin() + 65);
+            return SignedTransaction{std::move(*wire), std::move(hash)};
+        },
+        .format =
+            [](const SignedTransaction& s) {
+                return EncodedTransaction{qel_signer::base64_encode(s.wire), qel_signer::base58_encode(s.hash)};
+            },
+    };
+}
+
+std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::string_view unsigned_tx) {
+    switch (chain.chain_type) {
+        case ChainType::Evm: {
+            auto tx = decode_hex_tx(unsigned_tx);
+            if (!tx) return std::unexpected(tx.error());
+            return prepare_evm(chain, std::move(*tx));
+        }
+        case ChainType::Solana: {
+            auto tx = decode_hex_tx(unsigned_tx);
+            if (!tx) return std::unexpected(tx.error());
+            return prepare_solana(std::move(*tx));
+        }
+        case ChainType::Bitcoin:
+        case ChainType::Cosmos:
+        case ChainType::Tron:
+        case ChainType::Ton: break;
+    }
+    return std::unexpected(QelLibError::invalid_input("sign_and_encode does not support " +
+                                                      std::string(qel_core::to_string(chain.chain_type)) + " yet"));
+}
+
+std::string hex_u64(std::uint64_t v) { return std::to_string(v); }
+
+}  // namespace
+
+QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own) {
+    return QelLibError::invalid_input("transaction: chain id " + hex_u64(given) + " is not the chain id of " +
+                                      std::string(chain_name) + " (" + hex_u64(own) + ")");
+}
+
+std::expected<void, QelLibError> check_typed_chain_id(std::string_view chain, ByteSpan tx) {
+    const auto target = resolve_target_chain(chain);
+    if (!target) return std::unexpected(target.error());
+    const auto given = qel_signer::chains::evm::typed_chain_id(tx);
+    if (!given) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + given.error()));
+    if (*given != *target->evm_chain_id) return std::unexpected(chain_id_mismatch(*given, target->name, *target->evm_chain_id));
+    return {};
+}
+
+std::expected<TargetChain, QelLibError> resolve_target_chain(std::string_view chain) {
+    if (const auto known = qel_core::parse_chain(chain)) {
+        TargetChain out{std::string(known->name), std::string(known->chain_id), known->chain_type, std::nullopt};
+        if (known->chain_type == ChainType::Evm) out.evm_chain_id = qel_core::eip155_number(known->chain_id);
+        return out;
+    }
+    if (const auto n = qel_core::eip155_number(chain)) {
+        return TargetChain{std::string(chain), std::string(chain), ChainType::Evm, *n};
+    }
+    return std::unexpected(resolve_chain(chain).error());
+}
+
+std::expected<EncodedTransaction, QelLibError> sign_and_encode(std::string_view wallet, std::string_view chain,
+                                                               std::string_view unsigned_tx, OptText passphrase,
+                                                               OptIndex index, const OptPath& vault_root) {
+    auto target = resolve_target_chain(chain);
+    if (!target) return std::unexpected(target.error());
+    auto prepared = prepare(*target, unsigned_tx);
+    if (!prepared) return std::unexpected(prepared.error());
+    auto key = decrypt_signing_key(wallet, target->chain_type, passphrase.value_or(""), index, vault_root);
+    if (!key) return std::unexpected(key.error());
+    auto signed_tx = prepared->sign(key->as_slice());
+    if (!signed_tx) return std::unexpected(signed_tx.error());
+    return prepared->format(*signed_tx);
+}
+
+std::expected<SignedAuthorization, QelLibError> sign_authorization(std::string_view wallet, std::uint64_t chain_id,
+                                                                   std::string_view address, std::uint64_t nonce,
+                                                                   OptText passphrase, OptIndex index,
+                                                                   const OptPath& vault_root) {
+    auto account = qel_signer::hex_decode(strip_0x(address));
+    if (!account) return std::unexpected(QelLibError::invalid_input("invalid hex address: " + account.error()));
+    if (account->size() != 20) {
+        return std::unexpected(QelLibError::invalid_input("invalid address: expected 20 bytes, got " +
+                                                          std::to_string(account->size())));
+    }
+    const std::span<const std::uint8_t, 20> account20(account->data(), 20);
+    const auto digest = qel_signer::chains::evm::authorization_digest(chain_id, account20, nonce);
+    auto key = decrypt_signing_key(wallet, ChainType::Evm, passphrase.value_or(""), index, vault_root);
+    if (!key) return std::unexpected(key.error());
+    auto output = qel_signer::secp256k1::sign_digest(key->as_slice(), digest, "prehash");
+    if (!output) return std::unexpected(output.error());
+    const ByteSpan sig(output->signature);
+    return SignedAuthorization{
+        .chain_id = chain_id,
+        .address = qel_signer::chains::evm::checksum_address(account20),
+        .nonce = nonce,
+        .y_parity = static_cast<std::uint8_t>(sig[64] & 1),
+        .r = qel_signer::hex_encode(sig.subspan(0, 32)),
+        .s = qel_signer::hex_encode(sig.subspan(32, 32)),
+    };
+}
+
+}  // namespace qel_lib::ops

@@ -1,0 +1,68 @@
+#pragma once
+
+// Complete transactions of every family: each chain's own unsigned form
+// signed and encoded as its broadcast API takes it, EIP-7702
+// authorizations, and the broadcast of a signed transaction to the chain's
+// own API.
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ops.hpp"
+
+namespace qel_lib::ops {
+
+// A chain as the transaction operations take it: any name or identifier of
+// the chain table, or "eip155:<N>" for an EVM chain the table does not have
+// (it has no built-in endpoint).
+struct TargetChain {
+    std::string name;      // the table's name, or the identifier as given
+    std::string chain_id;  // CAIP-2
+    qel_core::ChainType chain_type;
+    std::optional<std::uint64_t> evm_chain_id;
+};
+[[nodiscard]] std::expected<TargetChain, QelLibError> resolve_target_chain(std::string_view chain);
+
+struct EncodedTransaction {
+    std::string signed_tx;  // as the chain's broadcast API takes it
+    std::string tx_hash;    // as the chain reports it
+};
+
+// Reads `unsigned_tx` in the family's own unsigned form, refusing anything
+// malformed (InvalidInput "transaction: ...") or meant for another
+// chain before the wallet is opened, then signs it with the wallet's key and
+// encodes it. EVM: legacy (EIP-155 form) or typed 0x01/0x02/0x04, hex in and
+// out, hash "0x" + Keccak-256. Solana: the wire transaction in hex, out in
+// base64, hash the first signature in base58.
+[[nodiscard]] std::expected<EncodedTransaction, QelLibError> sign_and_encode(std::string_view wallet,
+                                                                           std::string_view chain,
+                                                                           std::string_view unsigned_tx,
+                                                                           OptText passphrase, OptIndex index,
+                                                                           const OptPath& vault_root);
+
+struct SignedAuthorization {
+    std::uint64_t chain_id;
+    std::string address;  // EIP-55
+    std::uint64_t nonce;
+    std::uint8_t y_parity;
+    std::string r;  // 64 hex digits
+    std::string s;
+};
+// An EIP-7702 authorization of `address` (hex, "0x" optional) signed with the
+// wallet's EVM key; chain id 0 authorizes on every chain, as EIP-7702 has it.
+[[nodiscard]] std::expected<SignedAuthorization, QelLibError> sign_authorization(
+    std::string_view wallet, std::uint64_t chain_id, std::string_view address, std::uint64_t nonce,
+    OptText passphrase, OptIndex index, const OptPath& vault_root);
+
+// The chain id mismatch text shared by every EVM check:
+// "invalid input: transaction: chain id 1 is not the chain id of polygon (137)".
+[[nodiscard]] QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own);
+
+// For sign_and_send: a typed EVM transaction (already checked as one type
+// byte and one canonical list) must carry the chain id of `chain`.
+[[nodiscard]] std::expected<void, QelLibError> check_typed_chain_id(std::string_view chain, qel_signer::ByteSpan tx);
+
+}  // namespace qel_lib::ops

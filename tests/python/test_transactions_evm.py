@@ -1,0 +1,112 @@
+"""sign_and_encode and sign_authorization on EVM chains, byte for byte against eth-account."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import pytest
+import rlp
+from eth_account import Account
+from eth_account._utils.legacy_transactions import serializable_unsigned_transaction_from_dict
+from eth_account._utils.transaction_utils import transaction_rpc_to_rlp_structure
+from eth_account.typed_transactions import TypedTransaction
+
+import qel
+from _support import KNOWN, PASS, VECTOR
+
+KEY = KNOWN[("evm", 0)]["private_key_hex"]
+TO = "0x5ce9454909639D2D17A3F753ce7d93fa0b9aB12E"
+MAX = 2**256 - 1
+
+
+def unsigned_bytes(tx: dict) -> bytes:
+    """The unsigned form eth-account hashes: EIP-155 legacy, or type byte || rlp(fields)."""
+    if "type" not in tx:
+        return rlp.encode(serializable_unsigned_transaction_from_dict(tx))
+    inner = TypedTransaction.from_dict(tx).transaction
+    fields = transaction_rpc_to_rlp_structure({k: v for k, v in inner.dictionary.items() if k not in "vrs"})
+    return bytes([tx["type"]]) + rlp.encode(inner._unsigned_transaction_serializer.from_dict(fields))
+
+
+def authorization(chain_id: int, nonce: int) -> object:
+    return Account.sign_authorization({"chainId": chain_id, "address": TO, "nonce": nonce}, KEY)
+
+
+LEGACY = {"nonce": 0, "gasPrice": 20 * 10**9, "gas": 21000, "to": TO, "value": 10**18, "data": b"", "chainId": 1}
+FEES = {"maxPriorityFeePerGas": 1, "maxFeePerGas": 30 * 10**9}
+# (chain, transaction): every form, zero and maximum amounts, a contract creation, a chain beyond the table.
+TRANSACTIONS = [
+    ("ethereum", LEGACY),
+    ("polygon", {**LEGACY, "chainId": 137, "value": 0, "nonce": 2**64 - 1, "data": b"\x00" * 100}),
+    ("bsc", {**LEGACY, "chainId": 56, "value": MAX, "to": b"", "data": bytes(range(256))}),
+    ("eip155:18446744073709551615", {**LEGACY, "chainId": 2**64 - 1}),  # v passes 64 bits
+    ("ethereum", {"type": 1, "chainId": 1, "nonce": 1, "gasPrice": 1, "gas": 50000, "to": TO, "value": 0,
+                  "data": b"", "accessList": [{"address": TO, "storageKeys": ["0x" + "01" * 32]}]}),
+    ("eip155:11155111", {"type": 2, "chainId": 11155111, "nonce": 5, **FEES, "gas": 21000, "to": TO,
+                         "value": MAX, "data": b"", "accessList": []}),
+    ("ethereum", {"type": 4, "chainId": 1, "nonce": 3, **FEES, "gas": 100000, "to": TO, "value": 0,
+                  "data": b"\x01\x02", "accessList": [], "authorizationList": [authorization(1, 7)]}),
+    ("base", {"type": 4, "chainId": 8453, "nonce": 0, **FEES, "gas": 90000, "to": TO, "value": 1, "data": b"",
+              "accessList": [{"address": TO, "storageKeys": []}],
+              "authorizationList": [authorization(0, 0), authorization(8453, 2**64 - 1)]}),
+]
+
+
+@pytest.mark.parametrize("chain,tx", TRANSACTIONS)
+def test_signed_like_eth_account(shared: Path, chain: str, tx: dict) -> None:
+    expected = Account.sign_transaction(tx, KEY)
+    got = qel.sign_and_encode("abandon", chain, unsigned_bytes(tx).hex(), passphrase=PASS,
+                              vault_path_opt=str(shared))
+    assert got == {"signed_tx": "0x" + expected.raw_transaction.hex(), "tx_hash": "0x" + expected.hash.hex()}
+
+
+@pytest.mark.parametrize("chain_id,nonce", [(0, 0), (1, 7), (2**64 - 1, 2**64 - 1)])
+def test_authorizations_like_eth_account(shared: Path, chain_id: int, nonce: int) -> None:
+    expected = Account.sign_authorization({"chainId": chain_id, "address": TO, "nonce": nonce}, KEY)
+    got = qel.sign_authorization("abandon", chain_id, TO.lower(), nonce, passphrase=PASS, vault_path_opt=str(shared))
+    assert got == {"chain_id": chain_id, "address": TO, "nonce": nonce, "y_parity": expected.y_parity,
+                   "r": "%064x" % expected.r, "s": "%064x" % expected.s}
+
+
+LEGACY_HEX = unsigned_bytes(LEGACY).hex()
+# Each refused before the wallet is opened: the passphrase given is wrong.
+REFUSED = [
+    ("polygon", LEGACY_HEX, "invalid input: transaction: chain id 1 is not the chain id of polygon (137)"),
+    ("eip155:5", "0x" + LEGACY_HEX, "invalid input: transaction: chain id 1 is not the chain id of eip155:5 (5)"),
+    ("ethereum", rlp.encode([0, 1, 21000, bytes.fromhex(TO[2:]), 0, b""]).hex(),
+     "invalid input: transaction: a legacy transaction without a chain id is refused (it could be replayed on every chain)"),
+    ("ethereum", LEGACY_HEX + "00", "invalid input: transaction: trailing bytes after the RLP list"),
+    ("ethereum", LEGACY_HEX[:-2], "invalid input: transaction: truncated RLP payload"),
+    ("ethereum", "03c0", "invalid input: transaction: unsupported transaction type (expected legacy, 0x01, 0x02 or 0x04)"),
+    ("ethereum", "0x0", "invalid input: invalid hex transaction: Odd number of digits"),
+    ("eip155:01", LEGACY_HEX, "invalid input: unknown chain: 'eip155:01'. Use a chain name (ethereum, solana, bitcoin, ...) "
+                              "or CAIP-2 ID (eip155:1, ...)"),
+    ("eip155:18446744073709551616", LEGACY_HEX, "invalid input: unknown chain: 'eip155:18446744073709551616'. Use a chain name "
+                                                "(ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)"),
+]
+
+
+@pytest.mark.parametrize("chain,tx,message", REFUSED)
+def test_refused_before_unlocking(shared: Path, chain: str, tx: str, message: str) -> None:
+    with pytest.raises(RuntimeError) as e:
+        qel.sign_and_encode("abandon", chain, tx, passphrase="wrong", vault_path_opt=str(shared))
+    assert str(e.value) == message
+
+
+def test_sign_and_send_refuses_another_chains_transaction(shared: Path) -> None:
+    with pytest.raises(RuntimeError) as e:
+        qel.sign_and_send("abandon", "polygon", VECTOR["unsigned_hex"], passphrase="wrong",
+                          rpc_url="http://127.0.0.1:1", vault_path_opt=str(shared))
+    assert str(e.value) == "invalid input: transaction: chain id 1337 is not the chain id of polygon (137)"
+
+
+@pytest.mark.parametrize("address,message", [
+    ("0x" + "ab" * 19, "invalid input: invalid address: expected 20 bytes, got 19"),
+    ("0xzz", "invalid input: invalid hex address: Invalid character 'z' at position 0"),
+])
+def test_authorization_refusals(shared: Path, address: str, message: str) -> None:
+    with pytest.raises(RuntimeError) as e:
+        qel.sign_authorization("abandon", 1, address, 0, passphrase="wrong", vault_path_opt=str(shared))
+    assert str(e.value) == message
+    with pytest.raises(OverflowError):
+        qel.sign_authorization("abandon", 2**64, TO, 0, passphrase=PASS, vault_path_opt=str(shared))
