@@ -35,12 +35,14 @@ from qel._extras import (  # noqa: E402
 
 # Complete transactions of every family.
 from qel._extras import (  # noqa: E402
+    broadcast_transaction,
     sign_and_encode,
     sign_authorization,
 )
 
 __all__ = [
     "PanicException",
+    "broadcast_transaction",
     "change_passphrase",
     "create_wallet",
     "delete_wallet",

@@ -2,7 +2,7 @@
 
 from typing import TypedDict
 
-from qel._native import SignatureDict, WalletDict
+from qel._native import BroadcastDict, SignatureDict, WalletDict
 
 def change_passphrase(
     name_or_id: str,
@@ -86,3 +86,10 @@ def sign_authorization(
     vault_path_opt: str | None = None,
 ) -> AuthorizationDict:
     """Sign an EIP-7702 authorization with the wallet's EVM key (chain_id 0: every chain)."""
+
+def broadcast_transaction(
+    chain: str,
+    signed_tx: str,
+    rpc_url: str | None = None,
+) -> BroadcastDict:
+    """Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}."""

@@ -39,6 +39,9 @@ PyMethodDef kFunctions[] = {
     {"sign_authorization", as_cfunction<extras::sign_authorization>(), kFlags,
      "sign_authorization(wallet, chain_id, address, nonce, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"
      "Sign an EIP-7702 authorization with the wallet's EVM key (chain_id 0: every chain)."},
+    {"broadcast_transaction", as_cfunction<extras::broadcast_transaction>(), kFlags,
+     "broadcast_transaction(chain, signed_tx, rpc_url=None)\n--\n\n"
+     "Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}."},
 };
 
 // m_size 0, as for _native: every import comes to PyInit__extras.

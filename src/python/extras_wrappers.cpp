@@ -111,7 +111,7 @@ PyObject* export_wallet_keystore(PyObject*, PyObject* const* args, Py_ssize_t na
 
 }  // namespace qel_py::extras
 
-// ==== complete transactions of every family: sign_and_encode, sign_authorization ====
+// ==== complete transactions of every family: sign_and_encode, sign_authorization, broadcast_transaction ====
 
 #include "qel_lib/transactions.hpp"
 
@@ -160,12 +160,21 @@ PyObject* sign_authorization_impl(std::string_view wallet, std::uint64_t chain_i
     return finish(r, authorization_dict);
 }
 
+PyObject* broadcast_transaction_impl(std::string_view chain, std::string_view signed_tx, OptText rpc_url) {
+    // Ctrl-C while curl runs ends the call with KeyboardInterrupt, curl killed.
+    auto r = ops::broadcast_transaction(chain, signed_tx, rpc_url, signal_handler_raised);
+    return finish(r, broadcast_dict);
+}
+
 constexpr Param kSignAndEncode[] = {{"wallet", K::Text},       {"chain", K::Text},     {"unsigned_tx", K::Text},
                                     {"passphrase", K::OptText}, {"index", K::OptCount}, {"vault_path_opt", K::OptPath}};
 constexpr Param kSignAuthorization[] = {{"wallet", K::Text},         {"chain_id", K::U64},   {"address", K::Text},
                                         {"nonce", K::U64},           {"passphrase", K::OptText}, {"index", K::OptCount},
                                         {"vault_path_opt", K::OptPath}};
 
+constexpr Param kBroadcastTransaction[] = {{"chain", K::Text}, {"signed_tx", K::Text}, {"rpc_url", K::OptText}};
+
+const Signature kBroadcastTransactionSig{"broadcast_transaction", kBroadcastTransaction, 2};
 const Signature kSignAndEncodeSig{"sign_and_encode", kSignAndEncode, 3};
 const Signature kSignAuthorizationSig{"sign_authorization", kSignAuthorization, 4};
 
@@ -181,6 +190,12 @@ PyObject* sign_authorization(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     return call(kSignAuthorizationSig, args, nargs, kwnames, [](const Arguments& a) {
         return sign_authorization_impl(a.text(0), a.u64(1), a.text(2), a.u64(3), a.opt_text(4), a.opt_count(5),
                                        a.opt_path(6));
+    });
+}
+
+PyObject* broadcast_transaction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kBroadcastTransactionSig, args, nargs, kwnames, [](const Arguments& a) {
+        return broadcast_transaction_impl(a.text(0), a.text(1), a.opt_text(2));
     });
 }
 

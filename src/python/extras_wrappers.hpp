@@ -16,6 +16,7 @@ QEL_PY_FUNCTION(export_wallet_keystore);
 // complete transactions of every family
 QEL_PY_FUNCTION(sign_and_encode);
 QEL_PY_FUNCTION(sign_authorization);
+QEL_PY_FUNCTION(broadcast_transaction);
 #undef QEL_PY_FUNCTION
 
 }  // namespace qel_py::extras

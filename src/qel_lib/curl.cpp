@@ -16,6 +16,7 @@
 #include <chrono>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "ops.hpp"
 #include "qel_core/os_error.hpp"
@@ -168,9 +169,14 @@ std::expected<void, QelLibError> check_rpc_url(std::string_view url) {
     return {};
 }
 
-std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body,
-                                                       const StopRequested& stop_requested,
-                                                       std::chrono::seconds time_limit) {
+namespace {
+
+// Runs one POST. With `error_body`, an HTTP error status is not a failure:
+// curl is told to keep the body (--fail-with-body) and its exit status 22
+// comes back as a reply with http_error set.
+std::expected<HttpReply, QelLibError> run_post(std::string_view url, std::string_view body,
+                                               std::string_view content_type, bool error_body,
+                                               const StopRequested& stop_requested, std::chrono::seconds time_limit) {
     if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
     // A Ctrl-C that came while the transaction was being signed stops it
     // before curl could send anything.
@@ -193,18 +199,20 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
 
     std::string body_arg(body);
     std::string url_arg(url);
-    std::array<char*, 10> argv{
-        const_cast<char*>("curl"),
-        const_cast<char*>("-fsSL"),
+    std::string header_arg = "Content-Type: " + std::string(content_type);
+    std::vector<char*> argv{const_cast<char*>("curl")};
+    if (error_body) argv.push_back(const_cast<char*>("--fail-with-body"));
+    argv.insert(argv.end(), {
+        const_cast<char*>(error_body ? "-sSL" : "-fsSL"),
         const_cast<char*>("-X"),
         const_cast<char*>("POST"),
         const_cast<char*>("-H"),
-        const_cast<char*>("Content-Type: application/json"),
+        header_arg.data(),
         const_cast<char*>("-d"),
         body_arg.data(),
         url_arg.data(),
         nullptr,
-    };
+    });
     pid_t pid = -1;
     const int spawn_err = ::posix_spawnp(&pid, "curl", &spawn.actions, nullptr, argv.data(), environ);
     out_write.reset();
@@ -261,11 +269,28 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
         }
     }
     const int status = child.status();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return qel_core::utf8_lossy(out);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return HttpReply{false, qel_core::utf8_lossy(out)};
+    if (error_body && WIFEXITED(status) && WEXITSTATUS(status) == 22) return HttpReply{true, qel_core::utf8_lossy(out)};
     // A Ctrl-C at a terminal reaches curl too; the caller's own interruption
     // then explains the failure better than curl's (empty) error output.
     if (WIFSIGNALED(status) && stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
     return std::unexpected(QelLibError::broadcast_failed(qel_core::utf8_lossy(err)));
+}
+
+}  // namespace
+
+std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body,
+                                                       const StopRequested& stop_requested,
+                                                       std::chrono::seconds time_limit) {
+    auto reply = run_post(url, body, "application/json", false, stop_requested, time_limit);
+    if (!reply) return std::unexpected(reply.error());
+    return std::move(reply->body);
+}
+
+std::expected<HttpReply, QelLibError> curl_post(std::string_view url, std::string_view body,
+                                                std::string_view content_type, const StopRequested& stop_requested,
+                                                std::chrono::seconds time_limit) {
+    return run_post(url, body, content_type, true, stop_requested, time_limit);
 }
 
 }  // namespace qel_lib::ops

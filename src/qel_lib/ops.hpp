@@ -186,6 +186,19 @@ inline constexpr std::chrono::seconds kCurlTimeLimit{120};
 [[nodiscard]] std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body,
                                                                    const StopRequested& stop_requested = {},
                                                                    std::chrono::seconds time_limit = kCurlTimeLimit);
+// What an endpoint answered: its body, and whether it came with an HTTP
+// error status (4xx or 5xx).
+struct HttpReply {
+    bool http_error;
+    std::string body;
+};
+// The same POST with the given content type, except that an HTTP error status
+// is a reply, not a failure: the endpoint's own error body is kept for the
+// caller to read (curl --fail-with-body).
+[[nodiscard]] std::expected<HttpReply, QelLibError> curl_post(std::string_view url, std::string_view body,
+                                                            std::string_view content_type,
+                                                            const StopRequested& stop_requested = {},
+                                                            std::chrono::seconds time_limit = kCurlTimeLimit);
 // The string member `name` of a JSON-RPC reply.
 [[nodiscard]] std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name);
 

@@ -61,6 +61,21 @@ struct SignedAuthorization {
 // "invalid input: transaction: chain id 1 is not the chain id of polygon (137)".
 [[nodiscard]] QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own);
 
+// Posts a transaction in the form sign_and_encode gives it (EVM, Bitcoin and
+// Tron hex, Solana, Cosmos and TON base64) to the chain's own API at
+// `rpc_url` or the configured endpoint, through curl_post, and returns the
+// hash the chain knows it by: EVM eth_sendRawTransaction and Solana
+// sendTransaction (JSON-RPC "result"), Bitcoin POST {base}/tx (the txid the
+// reply is), Cosmos POST {base}/cosmos/tx/v1beta1/txs in BROADCAST_MODE_SYNC
+// (tx_response.txhash; a non-zero code fails with its raw_log), Tron POST
+// {base}/wallet/broadcasthex ("txid"), TON POST {base}/sendBoc (the
+// message's root cell hash, computed here). An endpoint's own refusal fails
+// with BroadcastFailed quoting its message, escaped and cut short.
+[[nodiscard]] std::expected<std::string, QelLibError> broadcast_transaction(std::string_view chain,
+                                                                          std::string_view signed_tx,
+                                                                          OptText rpc_url,
+                                                                          const StopRequested& stop_requested = {});
+
 // For sign_and_send: a typed EVM transaction (already checked as one type
 // byte and one canonical list) must carry the chain id of `chain`.
 [[nodiscard]] std::expected<void, QelLibError> check_typed_chain_id(std::string_view chain, qel_signer::ByteSpan tx);

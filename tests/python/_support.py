@@ -70,6 +70,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         with open(state + "/requests", "a") as f:
             f.write(base64.b64encode(body).decode() + "\n")
+        with open(state + "/paths", "a") as f:
+            f.write(self.path + " " + self.headers.get("Content-Type", "") + "\n")
         with open(state + "/reply.json") as f:
             cfg = json.load(f)
         reply = base64.b64decode(cfg["body"])
@@ -106,6 +108,12 @@ class RpcServer:
     def requests(self) -> list[bytes]:
         log = self._state / "requests"
         return [base64.b64decode(line) for line in log.read_text().splitlines()] if log.exists() else []
+
+    @property
+    def paths(self) -> list[str]:
+        """The path and content type of each request, "PATH TYPE"."""
+        log = self._state / "paths"
+        return log.read_text().splitlines() if log.exists() else []
 
     def __enter__(self) -> "RpcServer":
         self._proc = subprocess.Popen([sys.executable, "-c", _SERVER, str(self._state)], stdout=subprocess.PIPE)

@@ -1,0 +1,22 @@
+// The bag-of-cells reader: what it accepts, written in the library's own
+// form, reads back as the same cells with the same hashes; what it refuses,
+// it explains in valid UTF-8.
+#include "fuzz.hpp"
+#include "qel_core/utf8.hpp"
+#include "qel_signer/chains/ton/boc.hpp"
+
+namespace ton = qel_signer::chains::ton;
+
+FUZZ_TARGET {
+    const auto boc = ton::read_boc({data, size});
+    if (!boc) {
+        FUZZ_CHECK(qel_core::is_valid_utf8(boc.error()));
+        return 0;
+    }
+    const auto again = ton::read_boc(ton::write_boc(*boc));
+    FUZZ_CHECK(again.has_value() && again->cells.size() == boc->cells.size());
+    for (std::size_t i = 0; i < boc->cells.size(); ++i) {
+        FUZZ_CHECK(again->cells[i].hash == boc->cells[i].hash && again->cells[i].data == boc->cells[i].data);
+    }
+    return 0;
+}
