@@ -9,6 +9,7 @@
 #include "qel_signer/chains/evm.hpp"
 #include "qel_signer/chains/evm_transaction.hpp"
 #include "qel_signer/chains/solana.hpp"
+#include "qel_signer/chains/tron/transaction.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/secp256k1.hpp"
 #include "text.hpp"
@@ -79,6 +80,18 @@ std::expected<Prepared, QelLibError> prepare_solana(Bytes tx) {
     };
 }
 
+std::expected<Prepared, QelLibError> prepare_tron(Bytes raw_data) {
+    if (auto ok = qel_signer::chains::tron::read_raw_data(raw_data); !ok) return std::unexpected(malformed(ok.error()));
+    auto shared = std::make_shared<Bytes>(std::move(raw_data));
+    return Prepared{
+        .sign = [shared](ByteSpan key) { return qel_signer::chains::tron::sign_raw_data(key, *shared); },
+        .format =
+            [](const SignedTransaction& s) {
+                return EncodedTransaction{qel_signer::hex_encode(s.wire), qel_signer::hex_encode(s.hash)};
+            },
+    };
+}
+
 std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::string_view unsigned_tx) {
     switch (chain.chain_type) {
         case ChainType::Evm: {
@@ -91,9 +104,13 @@ std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::stri
             if (!tx) return std::unexpected(tx.error());
             return prepare_solana(std::move(*tx));
         }
+        case ChainType::Tron: {
+            auto tx = decode_hex_tx(unsigned_tx);
+            if (!tx) return std::unexpected(tx.error());
+            return prepare_tron(std::move(*tx));
+        }
         case ChainType::Bitcoin:
         case ChainType::Cosmos:
-        case ChainType::Tron:
         case ChainType::Ton: break;
     }
     return std::unexpected(QelLibError::invalid_input("sign_and_encode does not support " +
