@@ -4,8 +4,10 @@
 
 #include "transactions.hpp"
 
+#include <cctype>
 #include <functional>
 
+#include "qel_signer/chains/cosmos/sign_doc.hpp"
 #include "qel_signer/chains/evm.hpp"
 #include "qel_signer/chains/evm_transaction.hpp"
 #include "qel_signer/chains/solana.hpp"
@@ -92,6 +94,45 @@ std::expected<Prepared, QelLibError> prepare_tron(Bytes raw_data) {
     };
 }
 
+// A chain id as an error quotes it: control characters escaped, cut short.
+std::string printable(std::string_view text) {
+    std::string out;
+    for (const char c : text.substr(0, 64)) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[static_cast<unsigned char>(c) >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += c;
+        }
+    }
+    return text.size() > 64 ? out + "..." : out;
+}
+
+std::expected<Prepared, QelLibError> prepare_cosmos(const TargetChain& chain, Bytes sign_doc) {
+    auto read = qel_signer::chains::cosmos::read_sign_doc(sign_doc);
+    if (!read) return std::unexpected(malformed(read.error()));
+    const std::string_view own = std::string_view(chain.chain_id).substr(chain.chain_id.find(':') + 1);
+    if (read->chain_id != own) {
+        return std::unexpected(QelLibError::invalid_input("transaction: chain id '" + printable(read->chain_id) +
+                                                          "' is not the chain id of " + chain.name + " (" +
+                                                          std::string(own) + ")"));
+    }
+    // The views of `read` point into the SignDoc bytes: both move together.
+    auto shared = std::make_shared<std::pair<Bytes, qel_signer::chains::cosmos::SignDoc>>(std::move(sign_doc),
+                                                                                         std::move(*read));
+    return Prepared{
+        .sign = [shared](ByteSpan key) { return qel_signer::chains::cosmos::sign_sign_doc(key, shared->first, shared->second); },
+        .format =
+            [](const SignedTransaction& s) {
+                std::string hash = qel_signer::hex_encode(s.hash);
+                for (char& c : hash) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                return EncodedTransaction{qel_signer::base64_encode(s.wire), hash};
+            },
+    };
+}
+
 std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::string_view unsigned_tx) {
     switch (chain.chain_type) {
         case ChainType::Evm: {
@@ -109,8 +150,12 @@ std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::stri
             if (!tx) return std::unexpected(tx.error());
             return prepare_tron(std::move(*tx));
         }
+        case ChainType::Cosmos: {
+            auto tx = decode_hex_tx(unsigned_tx);
+            if (!tx) return std::unexpected(tx.error());
+            return prepare_cosmos(chain, std::move(*tx));
+        }
         case ChainType::Bitcoin:
-        case ChainType::Cosmos:
         case ChainType::Ton: break;
     }
     return std::unexpected(QelLibError::invalid_input("sign_and_encode does not support " +

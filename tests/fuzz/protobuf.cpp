@@ -3,6 +3,7 @@
 // the Tron and Cosmos readers, fed the same bytes, refuse in valid UTF-8.
 #include "fuzz.hpp"
 #include "qel_core/utf8.hpp"
+#include "qel_signer/chains/cosmos/sign_doc.hpp"
 #include "qel_signer/chains/tron/transaction.hpp"
 #include "qel_signer/protobuf.hpp"
 
@@ -32,6 +33,11 @@ FUZZ_TARGET {
     }
     if (const auto raw = qel_signer::chains::tron::read_raw_data(input); !raw) {
         FUZZ_CHECK(qel_core::is_valid_utf8(raw.error()));
+    }
+    if (const auto doc = qel_signer::chains::cosmos::read_sign_doc(input); !doc) {
+        FUZZ_CHECK(qel_core::is_valid_utf8(doc.error()));
+    } else {
+        FUZZ_CHECK(doc->public_key.size() == 33 && qel_core::is_valid_utf8(doc->chain_id));
     }
     return 0;
 }

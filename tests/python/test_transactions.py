@@ -6,6 +6,8 @@ import base64
 import hashlib
 from pathlib import Path
 
+import pytest
+
 from solders.hash import Hash
 from solders.instruction import AccountMeta, Instruction
 from solders.message import Message, to_bytes_versioned
@@ -69,3 +71,54 @@ def test_tron_transactions_like_tronpy(shared: Path) -> None:
                                         signature=[key.sign_msg_hash(txid).to_bytes()])
         assert encode(shared, "tron", raw.hex()) == {"signed_tx": expected.SerializeToString().hex(),
                                                       "tx_hash": txid.hex()}
+
+
+# ---- Cosmos: transactions built, sealed and signed by cosmpy ----
+
+def cosmos_transactions(public_key: bytes | None = None, chain_id: str = "cosmoshub-4") -> list[tuple[bytes, object]]:
+    """(SignDoc bytes, the cosmpy transaction signed over it)."""
+    from cosmpy.aerial.tx import SigningCfg, Transaction, TxFee
+    from cosmpy.crypto.keypairs import PrivateKey, PublicKey
+    from cosmpy.protos.cosmos.bank.v1beta1.tx_pb2 import MsgSend
+    from cosmpy.protos.cosmos.base.v1beta1.coin_pb2 import Coin
+    from cosmpy.protos.cosmos.tx.v1beta1.tx_pb2 import SignDoc
+    key = PrivateKey(bytes.fromhex(KNOWN[("cosmos", 0)]["private_key_hex"]))
+    pub = PublicKey(public_key) if public_key else key.public_key
+    me, other = KNOWN[("cosmos", 0)]["address"], KNOWN[("cosmos", 1)]["address"]
+    out = []
+    for msgs, fee, sequence, account, memo in [
+        ([MsgSend(from_address=me, to_address=other, amount=[Coin(denom="uatom", amount="1")])],
+         TxFee("5000uatom", 200000), 0, 0, None),
+        ([MsgSend(from_address=me, to_address=other, amount=[Coin(denom="uatom", amount=str(2**256 - 1))]),
+          MsgSend(from_address=me, to_address=me, amount=[Coin(denom="uatom", amount="0")])],
+         TxFee("1uatom", 2**63 - 1), 2**64 - 1, 123456, "two outputs"),
+    ]:
+        tx = Transaction()
+        for m in msgs:
+            tx.add_message(m)
+        tx.seal(SigningCfg.direct(pub, sequence), fee, memo)
+        sealed = tx._tx  # the sealed body and auth_info, as cosmpy serializes them into its own SignDoc
+        doc = SignDoc(body_bytes=sealed.body.SerializeToString(), auth_info_bytes=sealed.auth_info.SerializeToString(),
+                      chain_id=chain_id, account_number=account).SerializeToString()
+        tx.sign(key, chain_id, account, deterministic=True).complete()
+        out.append((doc, tx))
+    return out
+
+
+def test_cosmos_transactions_like_cosmpy(shared: Path) -> None:
+    for doc, tx in cosmos_transactions():
+        raw = tx.tx.SerializeToString()
+        assert encode(shared, "cosmos", doc.hex()) == {"signed_tx": base64.b64encode(raw).decode(),
+                                                       "tx_hash": hashlib.sha256(raw).hexdigest().upper()}
+
+
+def test_cosmos_refusals(shared: Path) -> None:
+    doc = cosmos_transactions(chain_id="theta-testnet-001\n")[0][0]
+    with pytest.raises(RuntimeError) as e:  # before unlocking: the passphrase is wrong
+        encode(shared, "cosmos", doc.hex(), passphrase="wrong")
+    assert str(e.value) == ("invalid input: transaction: chain id 'theta-testnet-001\\x0a' is not the chain id of "
+                            "cosmos (cosmoshub-4)")
+    doc = cosmos_transactions(public_key=bytes.fromhex(KNOWN[("cosmos", 1)]["public_key_hex_compressed"]))[0][0]
+    with pytest.raises(RuntimeError) as e:
+        encode(shared, "cosmos", doc.hex())
+    assert str(e.value) == "invalid transaction: the signer's public key in auth_info is not this account's"
