@@ -7,6 +7,7 @@
 #include <cctype>
 #include <functional>
 
+#include "qel_signer/chains/bitcoin/signing.hpp"
 #include "qel_signer/chains/cosmos/sign_doc.hpp"
 #include "qel_signer/chains/evm.hpp"
 #include "qel_signer/chains/evm_transaction.hpp"
@@ -133,6 +134,32 @@ std::expected<Prepared, QelLibError> prepare_cosmos(const TargetChain& chain, By
     };
 }
 
+// Hex (an optional "0x"), or else standard base64, as wallets exchange PSBTs
+// and TON messages.
+std::expected<Bytes, QelLibError> decode_hex_or_base64(std::string_view text) {
+    const std::string_view digits = strip_0x(text);
+    if (digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos) return decode_hex_tx(text);
+    auto bytes = qel_signer::base64_decode(text);
+    if (!bytes) return std::unexpected(QelLibError::invalid_input("invalid base64 transaction: " + bytes.error()));
+    return std::move(*bytes);
+}
+
+std::expected<Prepared, QelLibError> prepare_bitcoin(Bytes psbt_bytes) {
+    namespace btc = qel_signer::chains::bitcoin;
+    auto psbt = btc::read_psbt(psbt_bytes);
+    if (!psbt) return std::unexpected(malformed(psbt.error()));
+    if (auto ok = btc::check_signable(*psbt); !ok) return std::unexpected(malformed(ok.error()));
+    // The transaction's views point into the PSBT bytes: both move together.
+    auto shared = std::make_shared<std::pair<Bytes, btc::Psbt>>(std::move(psbt_bytes), std::move(*psbt));
+    return Prepared{
+        .sign = [shared](ByteSpan key) { return btc::sign_psbt(key, shared->second); },
+        .format =
+            [](const SignedTransaction& s) {
+                return EncodedTransaction{qel_signer::hex_encode(s.wire), qel_signer::hex_encode(s.hash)};
+            },
+    };
+}
+
 std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::string_view unsigned_tx) {
     switch (chain.chain_type) {
         case ChainType::Evm: {
@@ -155,7 +182,11 @@ std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::stri
             if (!tx) return std::unexpected(tx.error());
             return prepare_cosmos(chain, std::move(*tx));
         }
-        case ChainType::Bitcoin:
+        case ChainType::Bitcoin: {
+            auto tx = decode_hex_or_base64(unsigned_tx);
+            if (!tx) return std::unexpected(tx.error());
+            return prepare_bitcoin(std::move(*tx));
+        }
         case ChainType::Ton: break;
     }
     return std::unexpected(QelLibError::invalid_input("sign_and_encode does not support " +

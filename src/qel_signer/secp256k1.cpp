@@ -75,6 +75,10 @@ std::expected<std::array<std::uint8_t, 65>, SignerError> uncompressed_public_key
     return serialize<65>(*pub, SECP256K1_EC_UNCOMPRESSED);
 }
 
+namespace {
+std::expected<SignOutput, SignerError> sign_digest_with(ByteSpan key, ByteSpan digest, const std::uint8_t* extra);
+}  // namespace
+
 std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest, std::string_view digest_word) {
     // The length is reported before the key is looked at.
     if (digest.size() != 32) {
@@ -82,14 +86,31 @@ std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest
                                            "expected 32-byte " + std::string(digest_word) + ", got " +
                                                std::to_string(digest.size()) + " bytes"});
     }
+    return sign_digest_with(key, digest, nullptr);
+}
+
+std::expected<SignOutput, SignerError> sign_digest_low_r(ByteSpan key, std::span<const std::uint8_t, 32> digest) {
+    auto out = sign_digest_with(key, digest, nullptr);
+    std::array<std::uint8_t, 32> extra{};
+    // Bounded: each try has an even chance; 256 tries all failing is not a
+    // thing that happens.
+    for (std::uint32_t counter = 1; out && out->signature[0] >= 0x80 && counter <= 256; ++counter) {
+        for (int i = 0; i < 4; ++i) extra[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(counter >> (8 * i));
+        out = sign_digest_with(key, digest, extra.data());
+    }
+    return out;
+}
+
+namespace {
+std::expected<SignOutput, SignerError> sign_digest_with(ByteSpan key, ByteSpan digest, const std::uint8_t* extra) {
     PaddedKey k;
     if (!load(k, key)) return std::unexpected(key_error());
 
-    // A null nonce function selects RFC 6979 with no extra entropy, so equal
-    // inputs give equal signatures; the library always emits low-S and
-    // adjusts the recovery id when it negates s.
+    // The default nonce function is RFC 6979 (with `extra` as its additional
+    // data when given), so equal inputs give equal signatures; the library
+    // always emits low-S and adjusts the recovery id when it negates s.
     secp256k1_ecdsa_recoverable_signature sig;
-    if (secp256k1_ecdsa_sign_recoverable(context(), &sig, digest.data(), k.bytes, nullptr, nullptr) != 1) {
+    if (secp256k1_ecdsa_sign_recoverable(context(), &sig, digest.data(), k.bytes, nullptr, extra) != 1) {
         return std::unexpected(SignerError{SignerError::Kind::SigningFailed, "signature error"});
     }
     SignOutput out;
@@ -103,6 +124,7 @@ std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest
     out.recovery_id = static_cast<std::uint8_t>(recid);
     return out;
 }
+}  // namespace
 
 std::optional<PublicKey> parse_public_key(ByteSpan public_key) {
     secp256k1_pubkey pub;

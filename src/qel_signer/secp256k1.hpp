@@ -32,6 +32,13 @@ namespace qel_signer::secp256k1 {
 [[nodiscard]] std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest,
                                                                  std::string_view digest_word);
 
+// The same for a 32-byte digest, with r below 2^255 as Bitcoin wallets make
+// it (one byte shorter in DER): while r's top bit is set, signs again with
+// the try's number (1, 2, ...) as 32-byte little-endian additional data for
+// RFC 6979.
+[[nodiscard]] std::expected<SignOutput, SignerError> sign_digest_low_r(ByteSpan key,
+                                                                       std::span<const std::uint8_t, 32> digest);
+
 // A public key in both SEC1 forms.
 struct PublicKey {
     std::array<std::uint8_t, 33> compressed;

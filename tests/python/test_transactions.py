@@ -122,3 +122,69 @@ def test_cosmos_refusals(shared: Path) -> None:
     with pytest.raises(RuntimeError) as e:
         encode(shared, "cosmos", doc.hex())
     assert str(e.value) == "invalid transaction: the signer's public key in auth_info is not this account's"
+
+
+# ---- Bitcoin: PSBTs made, signed and finalized by embit ----
+
+MAX_SATS = 21_000_000 * 100_000_000
+
+
+def bitcoin_psbt(amounts: list[int], outputs: list[tuple[int, bytes]], *, full_previous: bool = False,
+                 sighash: int | None = None, script: bytes | None = None) -> object:
+    """A PSBT spending outputs of the wallet's P2WPKH address (or of `script`)."""
+    from embit.psbt import PSBT
+    from embit.script import Script
+    from embit.transaction import Transaction, TransactionInput, TransactionOutput
+    from embit.ec import PrivateKey
+    from embit.script import p2wpkh
+    key = PrivateKey(bytes.fromhex(KNOWN[("bitcoin", 0)]["private_key_hex"]))
+    own = script or p2wpkh(key.get_public_key()).data
+    previous = Transaction(vin=[TransactionInput(bytes(range(32)), 7)],
+                           vout=[TransactionOutput(a, Script(own)) for a in amounts])
+    tx = Transaction(vin=[TransactionInput(previous.txid(), i, sequence=0xfffffffd - i) for i in range(len(amounts))],
+                     vout=[TransactionOutput(v, Script(s)) for v, s in outputs], locktime=850_000)
+    psbt = PSBT(tx)
+    for i, inp in enumerate(psbt.inputs):
+        inp.witness_utxo = previous.vout[i]
+        if full_previous:
+            inp.non_witness_utxo = previous
+        if sighash is not None and i == len(amounts) - 1:
+            inp.sighash_type = sighash
+    return psbt
+
+
+OTHER = bytes.fromhex("0014" + "11" * 20)
+TAPROOT = bytes.fromhex("5120" + "22" * 32)
+PSBTS = [
+    dict(amounts=[100_000], outputs=[(90_000, OTHER)]),
+    dict(amounts=[MAX_SATS, 1, 50_000], outputs=[(MAX_SATS, TAPROOT), (0, bytes.fromhex("6a04cafe0001")),
+                                                 (10_000, bytes.fromhex("76a914" + "33" * 20 + "88ac"))]),
+    dict(amounts=[5_000] * 10, outputs=[(4_000, OTHER)] * 10, full_previous=True, sighash=1),
+]
+
+
+@pytest.mark.parametrize("form", ["base64", "hex"])
+def test_bitcoin_psbts_like_embit(shared: Path, form: str) -> None:
+    from embit.ec import PrivateKey
+    from embit.finalizer import finalize_psbt
+    for spec in PSBTS:
+        psbt = bitcoin_psbt(**spec)
+        given = psbt.to_base64() if form == "base64" else psbt.serialize().hex()
+        assert psbt.sign_with(PrivateKey(bytes.fromhex(KNOWN[("bitcoin", 0)]["private_key_hex"]))) == len(spec["amounts"])
+        final = finalize_psbt(psbt)
+        assert encode(shared, "bitcoin", given) == {"signed_tx": final.serialize().hex(), "tx_hash": final.txid().hex()}
+
+
+BITCOIN_REFUSED = [
+    (dict(sighash=3), "invalid input: transaction: input 1: sighash type 3 is not SIGHASH_ALL (1)"),
+    (dict(script=TAPROOT), "invalid input: transaction: input 0: does not spend a P2WPKH output"),
+    (dict(script=OTHER), "invalid transaction: input 0 is not spendable by this account"),  # known only once unlocked
+]
+
+
+@pytest.mark.parametrize("options,message", BITCOIN_REFUSED)
+def test_bitcoin_refusals(shared: Path, options: dict, message: str) -> None:
+    psbt = bitcoin_psbt([1000, 2000], [(500, OTHER)], **options)
+    with pytest.raises(RuntimeError) as e:
+        encode(shared, "bitcoin", psbt.to_base64())
+    assert str(e.value) == message
