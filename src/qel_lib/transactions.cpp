@@ -12,6 +12,7 @@
 #include "qel_signer/chains/evm.hpp"
 #include "qel_signer/chains/evm_transaction.hpp"
 #include "qel_signer/chains/solana.hpp"
+#include "qel_signer/chains/ton/wallet_v5.hpp"
 #include "qel_signer/chains/tron/transaction.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/secp256k1.hpp"
@@ -160,6 +161,19 @@ std::expected<Prepared, QelLibError> prepare_bitcoin(Bytes psbt_bytes) {
     };
 }
 
+std::expected<Prepared, QelLibError> prepare_ton(const Bytes& boc) {
+    auto message = qel_signer::chains::ton::read_signing_message(boc);
+    if (!message) return std::unexpected(malformed(message.error()));
+    auto shared = std::make_shared<qel_signer::chains::ton::SigningMessage>(std::move(*message));
+    return Prepared{
+        .sign = [shared](ByteSpan key) { return qel_signer::chains::ton::sign_external(key, *shared); },
+        .format =
+            [](const SignedTransaction& s) {
+                return EncodedTransaction{qel_signer::base64_encode(s.wire), qel_signer::hex_encode(s.hash)};
+            },
+    };
+}
+
 std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::string_view unsigned_tx) {
     switch (chain.chain_type) {
         case ChainType::Evm: {
@@ -187,10 +201,13 @@ std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::stri
             if (!tx) return std::unexpected(tx.error());
             return prepare_bitcoin(std::move(*tx));
         }
-        case ChainType::Ton: break;
+        case ChainType::Ton: {
+            auto tx = decode_hex_or_base64(unsigned_tx);
+            if (!tx) return std::unexpected(tx.error());
+            return prepare_ton(*tx);
+        }
     }
-    return std::unexpected(QelLibError::invalid_input("sign_and_encode does not support " +
-                                                      std::string(qel_core::to_string(chain.chain_type)) + " yet"));
+    return std::unexpected(QelLibError::invalid_input("unknown chain family"));
 }
 
 std::string hex_u64(std::uint64_t v) { return std::to_string(v); }

@@ -32,11 +32,20 @@ struct EncodedTransaction {
 };
 
 // Reads `unsigned_tx` in the family's own unsigned form, refusing anything
-// malformed (InvalidInput "transaction: ...") or meant for another
-// chain before the wallet is opened, then signs it with the wallet's key and
-// encodes it. EVM: legacy (EIP-155 form) or typed 0x01/0x02/0x04, hex in and
-// out, hash "0x" + Keccak-256. Solana: the wire transaction in hex, out in
-// base64, hash the first signature in base58.
+// malformed (InvalidInput "transaction: ...") or meant for another chain
+// before the wallet is opened, then signs it with the wallet's key and
+// encodes it:
+// - EVM: legacy (EIP-155 form) or typed 0x01/0x02/0x04, hex in and out,
+//   hash "0x" + Keccak-256;
+// - Solana: the wire transaction in hex, out in base64, hash the first
+//   signature in base58;
+// - Bitcoin: a version 0 PSBT (base64 or hex) whose every input spends the
+//   account's P2WPKH output, out the network transaction in hex, hash the txid;
+// - Cosmos: a SIGN_MODE_DIRECT SignDoc (hex) for this chain and signer, out
+//   the TxRaw in base64, hash its SHA-256 in upper-case hex;
+// - Tron: raw_data (hex), out the Transaction in hex, hash the txID;
+// - TON: a wallet v5r1 signing message (BOC, base64 or hex), out the external
+//   message BOC in base64 (with the StateInit at seqno 0), hash its root cell's.
 [[nodiscard]] std::expected<EncodedTransaction, QelLibError> sign_and_encode(std::string_view wallet,
                                                                            std::string_view chain,
                                                                            std::string_view unsigned_tx,

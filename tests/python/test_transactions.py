@@ -15,7 +15,7 @@ from solders.pubkey import Pubkey
 from solders.transaction import VersionedTransaction
 
 import qel
-from _support import KNOWN, PASS
+from _support import KNOWN, PASS, load
 
 
 def encode(vault: Path, chain: str, tx: str, **kw: object) -> dict:
@@ -188,3 +188,42 @@ def test_bitcoin_refusals(shared: Path, options: dict, message: str) -> None:
     with pytest.raises(RuntimeError) as e:
         encode(shared, "bitcoin", psbt.to_base64())
     assert str(e.value) == message
+
+
+# ---- TON: wallet v5r1 external messages built by pytoniq-core ----
+
+def ton_signing_message(seqno: int, amounts: list[int], wallet_id: int = 2147483409) -> object:
+    from pytoniq_core import Address, begin_cell
+    actions = begin_cell().end_cell()  # out_list_empty
+    for amount in amounts:
+        internal = (begin_cell().store_uint(0b0110, 4).store_uint(0, 2)
+                    .store_address(Address("EQBvW8Z5huBkMJYdnfAEM5JqTNkuWX3diqYENkWsIL0XggGG"))
+                    .store_coins(amount).store_uint(0, 1 + 4 + 4 + 64 + 32 + 1 + 1).end_cell())
+        actions = (begin_cell().store_ref(actions).store_uint(0x0ec3c86d, 32).store_uint(3, 8).store_ref(internal)
+                   .end_cell())
+    return (begin_cell().store_uint(0x7369676E, 32).store_uint(wallet_id, 32).store_uint(1_800_000_000, 32)
+            .store_uint(seqno, 32).store_maybe_ref(actions).store_bit(0).end_cell())
+
+
+def ton_external(signing: object, seqno: int) -> object:
+    from nacl.signing import SigningKey
+    from pytoniq_core import Address, Cell, begin_cell
+    from pytoniq_core.tlb.account import StateInit
+    from pytoniq_core.tlb.transaction import ExternalMsgInfo, MessageAny
+    key = SigningKey(bytes.fromhex(KNOWN[("ton", 0)]["private_key_hex"]))
+    body = begin_cell().store_cell(signing).store_bytes(key.sign(signing.hash).signature).end_cell()
+    data = (begin_cell().store_bit(1).store_uint(0, 32).store_uint(2147483409, 32)
+            .store_bytes(bytes(key.verify_key)).store_bit(0).end_cell())
+    code = Cell.one_from_boc(load("ton-v5r1.json")["code_boc_hex"])
+    init = StateInit(code=code, data=data)
+    info = ExternalMsgInfo(None, Address((0, init.serialize().hash)), 0)
+    return MessageAny(info, init if seqno == 0 else None, body).serialize()
+
+
+@pytest.mark.parametrize("seqno,amounts", [(0, [1]), (7, [0, 2**120 - 1, 5]), (2**32 - 1, [10**9])])
+def test_ton_external_messages_like_pytoniq(shared: Path, seqno: int, amounts: list[int]) -> None:
+    signing = ton_signing_message(seqno, amounts)
+    expected = ton_external(signing, seqno)
+    for given in (base64.b64encode(signing.to_boc()).decode(), signing.to_boc(hash_crc32=True).hex()):
+        assert encode(shared, "ton", given) == {"signed_tx": base64.b64encode(expected.to_boc(hash_crc32=True)).decode(),
+                                                "tx_hash": expected.hash.hex()}

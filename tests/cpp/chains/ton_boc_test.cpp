@@ -44,6 +44,7 @@ TEST(Boc, RefusesEachFault) {
         {"b5ee9c72010102010008000102880100013c00", "declared cell data size does not match the cells"},
         {"b5ee9c72010100010000", "cell count 0 out of range"},
         {"b5ee9c72c101020100070004030102880100013c", "cell 1: index does not match the cell's end"},
+        {"b5ee9c72010102010007000101800100013c", "cell 0: non-canonical completion bit"},
         {"b5ee9c", "truncated bag of cells"},
     };
     for (const auto& [boc, text] : rows) EXPECT_EQ(error_of(read_boc(unhex(boc))), text) << boc;

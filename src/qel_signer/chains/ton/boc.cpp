@@ -149,6 +149,8 @@ std::expected<Boc, std::string> read_boc(ByteSpan bytes) {
             const std::uint8_t last = cell.data.back();
             if (last == 0) return Fault("cell " + std::to_string(i) + ": missing completion bit");
             const int tag = __builtin_ctz(last);  // the lowest set bit ends the data
+            // A last byte that holds only the tag belongs to an even d2.
+            if (tag == 7) return Fault("cell " + std::to_string(i) + ": non-canonical completion bit");
             cell.bits += static_cast<std::size_t>(7 - tag);
             cell.data.back() = static_cast<std::uint8_t>(last & ~(1u << tag));
         }

@@ -1,0 +1,39 @@
+// The v5r1 signing message reader: what it reads, and each refusal once. The
+// signed external messages are compared with pytoniq-core in the Python tests.
+#include "qel_signer/chains/ton/wallet_v5.hpp"
+
+#include "../support.hpp"
+
+namespace {
+
+using qel_signer::chains::ton::read_signing_message;
+using qel_test::unhex;
+
+TEST(TonSigningMessage, ReadsItsFields) {
+    // valid until 1, seqno 5, an empty out action list
+    const auto bytes = unhex("b5ee9c720101020100160001217369676e7fffff110000000100000005a0010000");
+    const auto read = read_signing_message(bytes).value();
+    EXPECT_EQ(read.valid_until, 1u);
+    EXPECT_EQ(read.seqno, 5u);
+    EXPECT_EQ(read.actions, 0u);
+}
+
+TEST(TonSigningMessage, RefusesEachFault) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"b5ee9c720101020100160001217369676e7fffff11000000010000000590010000",
+         "signing message: expected 130 bits, got 131"},
+        {"b5ee9c720101020100160001217369676f7fffff110000000100000005a0010000",
+         "signing message: not a signed external request"},
+        {"b5ee9c720101020100160001217369676e29a9a3170000000100000005a0010000",
+         "signing message: wallet id 698983191 is not this wallet's (2147483409)"},
+        {"b5ee9c720101010100130000217369676e7fffff110000000100000005a0",
+         "signing message: expected 1 references, got 0"},
+        {"b5ee9c720101010100130000217369676e7fffff11000000010000000520", "signing message: no actions"},
+        {"b5ee9c720101020100170001217369676e7fffff110000000100000005a001000201",
+         "signing message: malformed out action list"},
+        {"b5ee9c72", "truncated bag of cells"},
+    };
+    for (const auto& [boc, text] : rows) EXPECT_EQ(qel_test::error_of(read_signing_message(unhex(boc))), text) << boc;
+}
+
+}  // namespace
