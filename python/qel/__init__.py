@@ -36,6 +36,7 @@ from qel._extras import (  # noqa: E402
 # Complete transactions of every family.
 from qel._extras import (  # noqa: E402
     broadcast_transaction,
+    describe_transaction,
     sign_and_encode,
     sign_authorization,
 )
@@ -43,6 +44,7 @@ from qel._extras import (  # noqa: E402
 __all__ = [
     "PanicException",
     "broadcast_transaction",
+    "describe_transaction",
     "change_passphrase",
     "create_wallet",
     "delete_wallet",

@@ -93,3 +93,9 @@ def broadcast_transaction(
     rpc_url: str | None = None,
 ) -> BroadcastDict:
     """Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}."""
+
+def describe_transaction(
+    chain: str,
+    unsigned_tx: str,
+) -> dict[str, str]:
+    """What an unsigned transaction (as sign_and_encode takes it) says about where value goes; {label: value}."""

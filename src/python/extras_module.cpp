@@ -42,6 +42,9 @@ PyMethodDef kFunctions[] = {
     {"broadcast_transaction", as_cfunction<extras::broadcast_transaction>(), kFlags,
      "broadcast_transaction(chain, signed_tx, rpc_url=None)\n--\n\n"
      "Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}."},
+    {"describe_transaction", as_cfunction<extras::describe_transaction>(), kFlags,
+     "describe_transaction(chain, unsigned_tx)\n--\n\n"
+     "What an unsigned transaction (as sign_and_encode takes it) says about where value goes; {label: value}."},
 };
 
 // m_size 0, as for _native: every import comes to PyInit__extras.

@@ -111,7 +111,7 @@ PyObject* export_wallet_keystore(PyObject*, PyObject* const* args, Py_ssize_t na
 
 }  // namespace qel_py::extras
 
-// ==== complete transactions of every family: sign_and_encode, sign_authorization, broadcast_transaction ====
+// ==== complete transactions of every family: sign_and_encode, sign_authorization, broadcast_transaction, describe_transaction ====
 
 #include "qel_lib/transactions.hpp"
 
@@ -166,6 +166,18 @@ PyObject* broadcast_transaction_impl(std::string_view chain, std::string_view si
     return finish(r, broadcast_dict);
 }
 
+PyObject* describe_transaction_impl(std::string_view chain, std::string_view unsigned_tx) {
+    auto r = ops::describe_transaction(chain, unsigned_tx);
+    return finish(r, [](const std::vector<std::pair<std::string, std::string>>& lines) -> PyObject* {
+        Ref dict{new_dict()};
+        if (!dict) return nullptr;
+        for (const auto& [label, value] : lines) {
+            if (!set_item(dict.get(), label.c_str(), to_str(value))) return nullptr;
+        }
+        return dict.release();
+    });
+}
+
 constexpr Param kSignAndEncode[] = {{"wallet", K::Text},       {"chain", K::Text},     {"unsigned_tx", K::Text},
                                     {"passphrase", K::OptText}, {"index", K::OptCount}, {"vault_path_opt", K::OptPath}};
 constexpr Param kSignAuthorization[] = {{"wallet", K::Text},         {"chain_id", K::U64},   {"address", K::Text},
@@ -174,6 +186,8 @@ constexpr Param kSignAuthorization[] = {{"wallet", K::Text},         {"chain_id"
 
 constexpr Param kBroadcastTransaction[] = {{"chain", K::Text}, {"signed_tx", K::Text}, {"rpc_url", K::OptText}};
 
+constexpr Param kDescribeTransaction[] = {{"chain", K::Text}, {"unsigned_tx", K::Text}};
+const Signature kDescribeTransactionSig{"describe_transaction", kDescribeTransaction, 2};
 const Signature kBroadcastTransactionSig{"broadcast_transaction", kBroadcastTransaction, 2};
 const Signature kSignAndEncodeSig{"sign_and_encode", kSignAndEncode, 3};
 const Signature kSignAuthorizationSig{"sign_authorization", kSignAuthorization, 4};
@@ -197,6 +211,11 @@ PyObject* broadcast_transaction(PyObject*, PyObject* const* args, Py_ssize_t nar
     return call(kBroadcastTransactionSig, args, nargs, kwnames, [](const Arguments& a) {
         return broadcast_transaction_impl(a.text(0), a.text(1), a.opt_text(2));
     });
+}
+
+PyObject* describe_transaction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kDescribeTransactionSig, args, nargs, kwnames,
+                [](const Arguments& a) { return describe_transaction_impl(a.text(0), a.text(1)); });
 }
 
 }  // namespace qel_py::extras

@@ -17,6 +17,7 @@ QEL_PY_FUNCTION(export_wallet_keystore);
 QEL_PY_FUNCTION(sign_and_encode);
 QEL_PY_FUNCTION(sign_authorization);
 QEL_PY_FUNCTION(broadcast_transaction);
+QEL_PY_FUNCTION(describe_transaction);
 #undef QEL_PY_FUNCTION
 
 }  // namespace qel_py::extras

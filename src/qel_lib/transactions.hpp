@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "ops.hpp"
 
@@ -51,6 +53,16 @@ struct EncodedTransaction {
                                                                            std::string_view unsigned_tx,
                                                                            OptText passphrase, OptIndex index,
                                                                            const OptPath& vault_root);
+
+// What `unsigned_tx` (in sign_and_encode's form) says about where value
+// goes, as (label, value) lines for a person to check before signing: EVM
+// chain id, nonce, fees, gas, to, value; Bitcoin each output's amount and
+// address and the fee; Solana the fee payer; Cosmos the chain, account and
+// message types; Tron the contract (for a transfer, to and amount) and fee
+// limit; TON seqno, expiry and the number of messages. Malformed input
+// fails as in sign_and_encode.
+[[nodiscard]] std::expected<std::vector<std::pair<std::string, std::string>>, QelLibError> describe_transaction(
+    std::string_view chain, std::string_view unsigned_tx);
 
 struct SignedAuthorization {
     std::uint64_t chain_id;

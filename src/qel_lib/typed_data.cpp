@@ -1,6 +1,7 @@
 // Signing EIP-712 typed data with a stored wallet's EVM key.
 
 #include "ops.hpp"
+#include "transactions.hpp"
 #include "qel_signer/chains/evm.hpp"
 #include "qel_signer/chains/evm_typed_data.hpp"
 #include "qel_signer/encoding.hpp"
@@ -10,7 +11,8 @@ namespace qel_lib::ops {
 std::expected<SignResult, QelLibError> sign_typed_data(std::string_view wallet, std::string_view chain,
                                                       std::string_view typed_data_json, OptText passphrase,
                                                       OptIndex index, const OptPath& vault_root) {
-    auto resolved = resolve_chain(chain);
+    // Any EVM chain, "eip155:<N>" included, as for the transaction functions.
+    auto resolved = resolve_target_chain(chain);
     if (!resolved) return std::unexpected(resolved.error());
     if (resolved->chain_type != qel_core::ChainType::Evm) {
         return std::unexpected(QelLibError::invalid_input("typed data (EIP-712) is signed on EVM chains only, not " +
@@ -21,12 +23,11 @@ std::expected<SignResult, QelLibError> sign_typed_data(std::string_view wallet, 
     // A signature for another network could be replayed there; wallets
     // refuse to sign one for a chain other than the one the user chose.
     if (hashes->chain_id) {
-        const std::string_view own = resolved->chain_id.substr(resolved->chain_id.find(':') + 1);
+        const std::string own = std::to_string(*resolved->evm_chain_id);
         if (*hashes->chain_id != own) {
             return std::unexpected(QelLibError::invalid_input("typed data: domain.chainId " + *hashes->chain_id +
                                                               " is not the chain id of " +
-                                                              std::string(resolved->name) + " (" + std::string(own) +
-                                                              ")"));
+                                                              resolved->name + " (" + own + ")"));
         }
     }
     auto key = decrypt_signing_key(wallet, qel_core::ChainType::Evm, passphrase.value_or(""), index, vault_root);

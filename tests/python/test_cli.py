@@ -139,8 +139,8 @@ def test_passphrase_files(scratch: Path, tmp_path: Path) -> None:
     (["export", "abandon", "--yes"], [("Passphrase for 'abandon' (", "\x03")], 130, "): \n"),
     (["sign-message", "abandon", "ethereum", "m"], [("Passphrase for", PASS + "\n"), ("unlocking…", "\x03")], 130,
      "unlocking…\n^C\n"),
-    (["send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", "http://h/"], [("Passphrase", PASS + "\n"),
-     ("curl waits", "\x03")], 130,
+    (["send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", "http://h/"], [("[y/N] ", "y\n"),
+     ("Passphrase", PASS + "\n"), ("curl waits", "\x03")], 130,
      "qel: interrupted: the transaction may have reached the node; look for it before sending it again\n"),
 ], ids=command_id)
 def test_terminal(scratch: Path, tmp_path: Path, args: list[str], steps: list[tuple[str, str]], code: int, end: str) -> None:
@@ -175,12 +175,26 @@ def test_list_show_rename_delete(scratch: Path) -> None:
 
 
 def test_send(shared: Path) -> None:
+    """What will be signed goes to standard error first; without a terminal only --yes goes ahead."""
     with RpcServer() as server:
-        run = qel_run("send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", server.url, vault=shared, env=ENV)
+        assert qel_run("send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", server.url, vault=shared, env=ENV)[0] == 1
+        run = qel_run("send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", server.url, "--yes", vault=shared, env=ENV)
     fields = {**VECTOR["fields"], "chainId": 1, "data": bytes.fromhex(VECTOR["fields"]["data_hex"])}
     del fields["data_hex"]
     signed = Account.sign_transaction(fields, VECTOR["private_key_hex"]).raw_transaction.hex()
-    assert run == (0, "0xhash\n", "") and [json.loads(r)["params"] for r in server.requests] == [["0x" + signed]]
+    assert run[:2] == (0, "0xhash\n") and [json.loads(r)["params"] for r in server.requests] == [["0x" + signed]]
+    assert run[2].splitlines()[0] == "chain id                  1"
+    assert "to                        0x96216849c49358B10257cb55b28eA603c874b05E" in run[2]
+
+
+def test_send_on_another_family(shared: Path) -> None:
+    from test_transactions import tron_transactions
+    with RpcServer() as server:
+        server.answer(b'{"result":true,"txid":"%s"}' % (b"ab" * 32))
+        run = qel_run("send", "abandon", "tron", tron_transactions()[0].hex(), "--rpc-url", server.url, "--yes",
+                      vault=shared, env=ENV)
+    assert run[:2] == (0, "ab" * 32 + "\n") and server.paths == ["/wallet/broadcasthex application/json"]
+    assert "amount (sun)     1" in run[2]
 
 
 def test_closed_output(shared: Path) -> None:
@@ -204,8 +218,11 @@ def test_closed_output(shared: Path) -> None:
     (["sign-message", "abandon", "solana", "--file", "-"], bytes(range(256)), f"signature    {SOL_SIG}\nrecovery id  none\n"),
     (["sign-typed-data", "vec", "ethereum", "/dev/fd/0"], json.dumps(MAIL).encode(),
      f"signature    {bytes(MAIL_SIG.signature).hex()}\nrecovery id  {MAIL_SIG.v}\n"),
-    (["sign-tx", "vec", "ethereum", "--json"], f"0x{VECTOR['unsigned_hex']}\n".encode(),
+    (["sign-tx", "vec", "ethereum", "--json", "--signature-only"], f"0x{VECTOR['unsigned_hex']}\n".encode(),
      json.dumps({"signature": VECTOR["signature_rsv_hex"], "recovery_id": VECTOR["y_parity"]}, indent=2) + "\n"),
+    (["sign-tx", "vec", "eip155:1337"], f"0x{VECTOR['unsigned_hex']}\n".encode(),
+     f"signed tx  0x{VECTOR['signed_hex']}\ntx hash    0x{VECTOR['tx_hash_hex']}\n"),
+    (["address", "eip155:1337"], ABANDON.encode(), KNOWN[("evm", 0)]["address"] + "\n"),
     (["change-passphrase", "vec", "--new-passphrase-file", "/dev/fd/0"], f"{NEW_PASS}\n".encode(),
      lambda out, vault: VECTOR["private_key_hex"] in qel.export_wallet("vec", NEW_PASS, str(vault))),
     (["export", "abandon", "--keystore", "--index", "1"], b"",

@@ -10,10 +10,10 @@ from pathlib import Path
 import pytest
 
 import qel
-from _support import ABANDON, PASS, VECTOR, load, wallet_files
+from _support import ABANDON, ETH_UNSIGNED, PASS, VECTOR, load, wallet_files
 
 KEY = VECTOR["private_key_hex"]
-UNSIGNED = VECTOR["unsigned_hex"]
+UNSIGNED = ETH_UNSIGNED
 MAIL = json.dumps(load("eip712.json")["vectors"][0]["typed_data"])  # its domain's chainId is 1
 WORDS = "invalid input: words must be 12 or 24"
 UNKNOWN = "invalid input: unknown chain: '{}'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)"

@@ -76,7 +76,8 @@ def binding_failures():
         params, n, req = PARAMS[name], len(PARAMS[name]), REQUIRED[name]
         rows += [(name, ["x"] * given, {}, TypeError, missing(name, params[given:req])) for given in range(req)]
         rows += [
-            (name, ["x"] * (n + 1), {}, TypeError, f"{name}() takes from {req} to {n} positional arguments but {n + 1} were given"),
+            (name, ["x"] * (n + 1), {}, TypeError, f"{name}() takes {'' if req == n else f'from {req} to '}{n} "
+                                                   f"positional arguments but {n + 1} were given"),
             (name, [], {"bogus": 1}, TypeError, f"{name}() got an unexpected keyword argument 'bogus'"),
             (name, [], {**required(name), "bogus": 1}, TypeError, f"{name}() got an unexpected keyword argument 'bogus'"),
             (name, [None], {params[0]: None}, TypeError, f"{name}() got multiple values for argument '{params[0]}'"),

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import argparse
 import json
+import re
+import sys
 
 import qel
 from qel.cli import output
@@ -49,7 +51,7 @@ def mnemonic(ctx: Context, a: argparse.Namespace) -> None:
          "qel address solana --index 1 < phrase.txt", CHAIN, INDEX)
 def address(ctx: Context, a: argparse.Namespace) -> None:
     phrase = ctx.phrase()
-    found = ctx.call(qel.derive_address, phrase, a.chain, a.index)
+    found = ctx.call(qel.derive_address, phrase, core_chain(a.chain), a.index)
     ctx.emit({"address": found}, found)
 
 
@@ -190,7 +192,7 @@ def sign_message(ctx: Context, a: argparse.Namespace) -> None:
         message, encoding = _read_file(ctx, a.file).hex(), "hex"
     passphrase = ctx.passphrase(new=False, wallet=w)
     ctx.status("unlocking…")
-    sig = ctx.call(qel.sign_message, w["id"], a.chain, message, passphrase=passphrase, encoding=encoding,
+    sig = ctx.call(qel.sign_message, w["id"], core_chain(a.chain), message, passphrase=passphrase, encoding=encoding,
                    index=a.index, vault_path_opt=ctx.vault)
     ctx.emit(sig, output.signature(sig))
 
@@ -210,34 +212,51 @@ def sign_typed_data(ctx: Context, a: argparse.Namespace) -> None:
     ctx.emit(sig, output.signature(sig))
 
 
-TX = arg("tx", nargs="?", default="-", metavar="TX_HEX",
-         help="the unsigned transaction in hex (default '-': read it from standard input)")
+TX = arg("tx", nargs="?", default="-", metavar="TX",
+         help="the unsigned transaction: hex, or base64 for a PSBT or a TON message "
+              "(default '-': read it from standard input)")
 
 
-@command("sign-tx", "Sign a transaction; prints the signature and recovery id.",
-         "qel sign-tx main ethereum 0x02ef01...", WALLET, CHAIN, TX, INDEX)
+@command("sign-tx", "Sign a transaction; prints the signed transaction and its hash.",
+         "qel sign-tx main bitcoin cHNidP8BAHEC...", WALLET, CHAIN, TX, INDEX,
+         arg("--signature-only", action="store_true",
+             help="print only the signature and recovery id of the bytes given, signed as they are"))
 def sign_tx(ctx: Context, a: argparse.Namespace) -> None:
     w = ctx.wallet(a.wallet)
     tx = _tx(ctx, a.tx)
+    if a.signature_only:
+        passphrase = ctx.passphrase(new=False, wallet=w)
+        ctx.status("unlocking…")
+        sig = ctx.call(qel.sign_transaction, w["id"], core_chain(a.chain), tx, passphrase=passphrase,
+                       index=a.index, vault_path_opt=ctx.vault)
+        ctx.emit(sig, output.signature(sig))
+        return
+    ctx.call(qel.describe_transaction, a.chain, tx)  # a malformed transaction fails before the passphrase
     passphrase = ctx.passphrase(new=False, wallet=w)
     ctx.status("unlocking…")
-    sig = ctx.call(qel.sign_transaction, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
-                   vault_path_opt=ctx.vault)
-    ctx.emit(sig, output.signature(sig))
+    signed = ctx.call(qel.sign_and_encode, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
+                      vault_path_opt=ctx.vault)
+    ctx.emit(signed, output.table([["signed tx", signed["signed_tx"]], ["tx hash", signed["tx_hash"]]]))
 
 
-@command("send", "Sign and broadcast an EVM or Solana transaction; prints its hash.",
+@command("send", "Sign a transaction and send it to its chain; shows it and asks first unless --yes; prints its hash.",
          "qel send main ethereum 0x02ef01... --rpc-url https://rpc.example",
-         WALLET, CHAIN, TX, INDEX,
-         arg("--rpc-url", metavar="URL", help="the JSON-RPC endpoint (default: from the configuration)"))
+         WALLET, CHAIN, TX, INDEX, YES,
+         arg("--rpc-url", metavar="URL", help="the chain's API endpoint (default: from the configuration)"))
 def send(ctx: Context, a: argparse.Namespace) -> None:
     w = ctx.wallet(a.wallet)
     tx = _tx(ctx, a.tx)
+    summary = ctx.call(qel.describe_transaction, a.chain, tx)
+    # What will be signed, on standard error: standard output stays the hash.
+    print(output.table([[label, output.printable(value)] for label, value in summary.items()]), file=sys.stderr,
+          flush=True)
+    ctx.confirm(f"Sign and send this transaction with wallet {output.label(w)}?", a.yes)
     passphrase = ctx.passphrase(new=False, wallet=w)
     ctx.status("unlocking…")
+    signed = ctx.call(qel.sign_and_encode, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
+                      vault_path_opt=ctx.vault)
     try:
-        sent = ctx.wait(qel.sign_and_send, w["id"], a.chain, tx, passphrase=passphrase, index=a.index,
-                        rpc_url=a.rpc_url, vault_path_opt=ctx.vault)
+        sent = ctx.wait(qel.broadcast_transaction, a.chain, signed["signed_tx"], rpc_url=a.rpc_url)
     except KeyboardInterrupt:
         raise KeyboardInterrupt("the transaction may have reached the node; look for it before sending it again") \
             from None
@@ -258,7 +277,7 @@ def verify(ctx: Context, a: argparse.Namespace) -> None:
         message, encoding = a.message, None
     else:
         message, encoding = _read_file(ctx, a.file).hex(), "hex"
-    valid = ctx.call(qel.verify_message, a.chain, message, a.signature, address=a.address,
+    valid = ctx.call(qel.verify_message, core_chain(a.chain), message, a.signature, address=a.address,
                      public_key_hex=a.public_key, encoding=encoding)
     if valid or ctx.json:
         ctx.emit({"valid": valid}, "the signature matches")
@@ -285,3 +304,17 @@ def _read_file(ctx: Context, path: str) -> bytes:
             return f.read()
     except OSError as e:
         raise CliError(f"cannot read '{output.printable(path)}': {e.strerror or e}") from None
+
+
+# ---- chains beyond the table: eip155:<N> for the functions that take only the table's names ----
+
+_TABLE_EVM_IDS = {"eip155:1", "eip155:137", "eip155:42161", "eip155:10", "eip155:8453", "eip155:56", "eip155:43114"}
+_EIP155 = re.compile(r"eip155:[1-9][0-9]{0,19}")
+
+
+def core_chain(chain: str) -> str:
+    """`chain`, or "evm" for an EVM chain id the table lacks: addresses, messages and plain signatures
+    are the same on every EVM chain."""
+    if _EIP155.fullmatch(chain) and chain not in _TABLE_EVM_IDS and int(chain[7:]) < 2**64:
+        return "evm"
+    return chain
