@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=ON >/dev/null
 cmake --build build/bench -j "$(nproc)"
-for b in bench_mnemonic bench_derive bench_wallet bench_broadcast bench_extras; do
+for b in bench_mnemonic bench_derive bench_wallet bench_broadcast bench_extras bench_transactions; do
   echo "== $b"
   build/bench/bench/$b
 done

@@ -227,3 +227,18 @@ def test_ton_external_messages_like_pytoniq(shared: Path, seqno: int, amounts: l
     for given in (base64.b64encode(signing.to_boc()).decode(), signing.to_boc(hash_crc32=True).hex()):
         assert encode(shared, "ton", given) == {"signed_tx": base64.b64encode(expected.to_boc(hash_crc32=True)).decode(),
                                                 "tx_hash": expected.hash.hex()}
+
+
+def test_describe_says_where_value_goes() -> None:
+    from embit.script import Script
+    psbt = bitcoin_psbt(**PSBTS[1])  # scripts other than P2WPKH and P2WSH are shown as they are
+    assert qel.describe_transaction("bitcoin", psbt.to_base64()) == {
+        "output 0": f"{MAX_SATS} sat to script {TAPROOT.hex()}", "output 1": "0 sat to script 6a04cafe0001",
+        "output 2": "10000 sat to script 76a914" + "33" * 20 + "88ac", "fee (sat)": "40001"}
+    assert qel.describe_transaction("bitcoin", bitcoin_psbt([5000], [(4000, OTHER)]).serialize().hex()) == {
+        "output 0": "4000 sat to " + Script(OTHER).address(), "fee (sat)": "1000"}
+    assert qel.describe_transaction("cosmos", cosmos_transactions()[1][0].hex()) == {
+        "chain id": "cosmoshub-4", "account number": "123456", "message 1": "/cosmos.bank.v1beta1.MsgSend",
+        "message 2": "/cosmos.bank.v1beta1.MsgSend", "memo": "two outputs"}
+    assert qel.describe_transaction("ton", ton_signing_message(0, [1, 2]).to_boc().hex()) == {
+        "seqno": "0", "valid until": "1800000000", "messages sent": "2"}

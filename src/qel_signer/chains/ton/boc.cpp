@@ -29,8 +29,10 @@ std::size_t width_of(std::uint64_t v) {
 // d1 d2 and the data with its completion tag, as both the serialized form and
 // the representation hash have them.
 Bytes descriptor_and_data(const Cell& cell) {
-    Bytes out{static_cast<std::uint8_t>(cell.refs.size()),
-              static_cast<std::uint8_t>(cell.bits / 8 + (cell.bits + 7) / 8)};
+    Bytes out;
+    out.reserve(2 + cell.data.size() + cell.refs.size() * 34);
+    out.push_back(static_cast<std::uint8_t>(cell.refs.size()));
+    out.push_back(static_cast<std::uint8_t>(cell.bits / 8 + (cell.bits + 7) / 8));
     out.insert(out.end(), cell.data.begin(), cell.data.end());
     if (cell.bits % 8 != 0) out.back() |= static_cast<std::uint8_t>(0x80 >> (cell.bits % 8));
     return out;

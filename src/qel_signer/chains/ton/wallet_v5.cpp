@@ -100,7 +100,10 @@ NodePtr to_tree(const Boc& boc) {
 
 // Hashes a node whose children are hashed.
 void hash_node(Node& n) {
-    Bytes repr{static_cast<std::uint8_t>(n.refs.size()), static_cast<std::uint8_t>(n.bits / 8 + (n.bits + 7) / 8)};
+    Bytes repr;
+    repr.reserve(2 + n.data.size() + n.refs.size() * 34);
+    repr.push_back(static_cast<std::uint8_t>(n.refs.size()));
+    repr.push_back(static_cast<std::uint8_t>(n.bits / 8 + (n.bits + 7) / 8));
     repr.insert(repr.end(), n.data.begin(), n.data.end());
     if (n.bits % 8 != 0) repr.back() |= static_cast<std::uint8_t>(0x80 >> (n.bits % 8));
     std::uint16_t depth = 0;
