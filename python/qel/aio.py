@@ -18,10 +18,12 @@ import asyncio
 import functools
 import threading
 from collections.abc import Callable, Coroutine
-from typing import Any, ParamSpec, TypeVar
+from typing import TYPE_CHECKING, Any, ParamSpec, TypeVar
 
 from qel import _extras, _native
-from qel._native import BroadcastDict
+
+if TYPE_CHECKING:
+    from qel._native import BroadcastDict
 
 _P = ParamSpec("_P")
 _R = TypeVar("_R")

@@ -291,6 +291,8 @@ std::expected<void, QelLibError> read_wallet_files(const OptPath& vault_root, Ta
             if (!next) return std::unexpected(QelLibError::io_errno(next.error()));
             ReadAhead::File* file = *next;
             if (file == nullptr) break;
+            // A wallet deleted while the vault is listed is simply not listed.
+            if (file->gone) continue;
             if (!file->error.empty()) {
                 warn("skipping " + (*dir / file->name).string() + ": " + file->error);
                 continue;
