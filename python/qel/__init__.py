@@ -29,6 +29,7 @@ from qel._extras import (  # noqa: E402
     change_passphrase,
     export_wallet_keystore,
     import_wallet_keystore,
+    sign_and_send_cancellable,
     sign_typed_data,
     verify_message,
 )
@@ -60,6 +61,7 @@ __all__ = [
     "rename_wallet",
     "sign_and_encode",
     "sign_and_send",
+    "sign_and_send_cancellable",
     "sign_authorization",
     "sign_message",
     "sign_transaction",
