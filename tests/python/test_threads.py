@@ -20,7 +20,7 @@ import pytest
 
 import qel
 import qel.aio
-from _support import PASS, VECTOR, wallet_files
+from _support import ETH_UNSIGNED, PASS, wallet_files
 
 # A stand-in curl that says where it runs and then waits for far longer than any test.
 CURL = "#!/bin/sh\necho $$ > {pids}/$$\nexec sleep 100\n"
@@ -141,7 +141,7 @@ def test_ctrl_c_ends_a_wait_while_other_threads_work(scratch: Path, tmp_path: Pa
     before = {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()}
     with open(scratch / "wallets" / ".qel-lock") as held:
         fcntl.flock(held, fcntl.LOCK_EX)  # another writer, for the lock case; a broadcast takes no lock
-        run = subprocess.run([sys.executable, "-c", INTERRUPTED, what, str(scratch), str(pids), VECTOR["unsigned_hex"]],
+        run = subprocess.run([sys.executable, "-c", INTERRUPTED, what, str(scratch), str(pids), ETH_UNSIGNED],
                              env={**os.environ, "PATH": path}, capture_output=True, text=True, timeout=60)
     assert run.returncode == 0 and run.stderr == "", run.stderr
     seen = json.loads(run.stdout)
@@ -155,7 +155,7 @@ def test_cancelled_aio_sign_and_send_leaves_no_curl(shared: Path, tmp_path: Path
     monkeypatch.setenv("PATH", path)
 
     async def main() -> None:
-        send = asyncio.create_task(qel.aio.sign_and_send("vec", "ethereum", VECTOR["unsigned_hex"], PASS,
+        send = asyncio.create_task(qel.aio.sign_and_send("vec", "ethereum", ETH_UNSIGNED, PASS,
                                                          rpc_url="http://127.0.0.1:9/", vault_path_opt=str(shared)))
         while not any(pids.iterdir()):
             await asyncio.sleep(0.01)
@@ -183,6 +183,6 @@ def test_cancel_from_another_thread(shared: Path, tmp_path: Path, monkeypatch: p
 
     threading.Thread(target=cancel_once_curl_runs).start()
     with pytest.raises(RuntimeError, match="^interrupted$"):
-        qel.sign_and_send_cancellable("vec", "ethereum", VECTOR["unsigned_hex"], PASS, None, "http://127.0.0.1:9/",
+        qel.sign_and_send_cancellable("vec", "ethereum", ETH_UNSIGNED, PASS, None, "http://127.0.0.1:9/",
                                       str(shared), cancel)
     assert [gone(int(p.name)) for p in pids.iterdir()] == [True]
