@@ -3,6 +3,7 @@
 #include "ops.hpp"
 #include "qel_core/config.hpp"
 #include "qel_core/json.hpp"
+#include "qel_core/shown.hpp"
 #include "qel_signer/chains/solana.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/rlp.hpp"
@@ -54,8 +55,8 @@ std::expected<std::string, QelLibError> extract_json_field(std::string_view repl
     if (doc->get_object().get(object) == simdjson::SUCCESS) {
         if (const auto error = qel_core::find_member(object, "error")) {
             return std::unexpected(QelLibError::broadcast_failed(
-                "RPC error: " +
-                qel_core::to_generic(*error).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+                "RPC error: " + qel_core::shown(qel_core::to_generic(*error).dump(
+                                    -1, ' ', false, nlohmann::json::error_handler_t::replace))));
         }
         std::string_view field;
         if (const auto value = qel_core::find_member(object, name);
@@ -64,7 +65,7 @@ std::expected<std::string, QelLibError> extract_json_field(std::string_view repl
         }
     }
     return std::unexpected(
-        QelLibError::broadcast_failed("no '" + std::string(name) + "' in response: " + std::string(reply)));
+        QelLibError::broadcast_failed("no '" + std::string(name) + "' in response: " + qel_core::shown(reply)));
 }
 
 std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::string_view url, ByteSpan signed_tx,

@@ -92,12 +92,22 @@ TEST(ExtractJsonField, Replies) {
         {R"({"result":null})", R"(broadcast failed: no 'result' in response: {"result":null})"},
         {R"({"result":5} )", R"(broadcast failed: no 'result' in response: {"result":5} )"},
         {R"(["result"])", R"(broadcast failed: no 'result' in response: ["result"])"},
-        {"<html>502</html>", "JSON error: invalid value at line 1 column 1"},
+        {"<html>502</html>", "JSON error: The JSON document has an improper structure: missing or superfluous "
+                             "commas, braces, missing keys, etc."},
     };
     for (const auto& [reply, expected] : cases) {
         auto r = ops::extract_json_field(reply, "result");
         EXPECT_EQ(r ? *r : error_of(r), expected) << reply;
     }
+}
+
+TEST(ExtractJsonField, QuotesTheReplyEscapedAndCutShort) {
+    const std::string padding(300, ' ');
+    EXPECT_EQ(error_of(ops::extract_json_field("{\"result\":1,\"\\u001b\":0}" + padding, "result")),
+              "broadcast failed: no 'result' in response: {\"result\":1,\"\\u001b\":0}" + padding.substr(0, 177) +
+                  "\u2026");
+    EXPECT_EQ(error_of(ops::extract_json_field("{\"error\":\"" + std::string(300, 'e') + "\"}", "result")),
+              "broadcast failed: RPC error: \"" + std::string(199, 'e') + "\u2026");
 }
 
 TEST(ExtractJsonField, NestingLimitIs128Levels) {

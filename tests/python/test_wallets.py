@@ -149,7 +149,7 @@ def test_listing_is_newest_first_and_skips_what_is_no_wallet(shared: Path, vault
     equal = [e.name[:-5] for e in os.scandir(wallets) if e.name.startswith("eq")]  # kept in directory order
     assert [w["id"] for w in qel.list_wallets(str(vault))] == ["new", *equal, "whole", "dotted", "linked", "old"]
     skipped = f"warning: skipping {wallets}/"
-    warnings = [skipped + "bad.json: unexpected end of input at line 1 column 7",
+    warnings = [skipped + "bad.json: The JSON document has an improper structure: missing or superfluous commas, braces, missing keys, etc.",
                 skipped + "dangling.json: No such file or directory (os error 2)",
                 skipped + "dir.json: Is a directory (os error 21)",
                 skipped + "fifo.json: not a regular file"]

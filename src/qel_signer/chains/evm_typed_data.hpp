@@ -15,6 +15,10 @@ namespace qel_signer::chains::evm {
 
 // Deepest nesting of structs and arrays inside the domain or the message.
 inline constexpr std::size_t kMaxTypedDataDepth = 32;
+// The largest document read, and how one above it is refused before it is
+// parsed.
+inline constexpr std::size_t kMaxTypedDataBytes = 1024 * 1024;
+inline constexpr std::string_view kTypedDataTooLarge = "typed data is larger than 1 MiB";
 
 struct TypedDataHashes {
     Hash32 domain_separator;
@@ -44,6 +48,12 @@ struct TypedDataHashes {
 // "0x" hex (bytesN exactly N bytes); integers as JSON integers of any size,
 // decimal strings (a leading "-" for negative ones) or "0x" hex strings, in
 // the type's range. Members a struct does not declare are ignored.
+//
+// Bounded work: a document above kMaxTypedDataBytes is refused unread
+// (kTypedDataTooLarge), each type's hash is computed once, and a document
+// whose type encodings to hash add up to more than 4 MiB is refused
+// ("types: the encodings of the types used exceed 4 MiB"). Names and values
+// quoted in an error are escaped and cut short.
 //
 // Fails with "<where>: <what>", where names the member (for example
 // "message.from.wallet: expected an address (\"0x\" and 40 hex digits)",
