@@ -154,7 +154,17 @@ Hash32 mac_of(const WipedArray<kKeySize>& derived, ByteSpan ciphertext) {
 
 std::expected<void, CryptoError> check_cost(const Keystore& ks) {
     switch (ks.kdf) {
-        case Keystore::Kdf::Scrypt: return crypto::check_scrypt_cost(ks.n, ks.r, ks.p);
+        case Keystore::Kdf::Scrypt: {
+            // r p < 2^64 always, and N r p < 2^55 once r p is within the limit.
+            const std::uint64_t rp = std::uint64_t{ks.r} * ks.p;
+            if (rp > kMaxScryptWork || ks.n * rp > kMaxScryptWork) {
+                return std::unexpected(invalid_params("scrypt parameters n=" + std::to_string(ks.n) +
+                                                      " r=" + std::to_string(ks.r) + " p=" + std::to_string(ks.p) +
+                                                      " are beyond the limit of N*r*p = " +
+                                                      std::to_string(kMaxScryptWork) + " for keystores"));
+            }
+            return crypto::check_scrypt_cost(ks.n, ks.r, ks.p);
+        }
         case Keystore::Kdf::Pbkdf2:
             if (ks.c == 0 || ks.c > kMaxPbkdf2Iterations) {
                 return std::unexpected(invalid_params("pbkdf2 iterations c=" + std::to_string(ks.c) +
