@@ -39,6 +39,17 @@ std::expected<void, QelLibError> check_sendable(ChainType chain_type, ByteSpan t
     return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + std::string(checked.error())));
 }
 
+// The configuration's endpoint for a chain (the file is read, and any
+// warning about it printed, once per call).
+std::expected<std::string, QelLibError> configured_endpoint(std::string_view chain_id) {
+    const qel_core::Config config = qel_core::Config::load_or_default();
+    const auto entry = config.rpc.find(std::string(chain_id));
+    if (entry == config.rpc.end()) {
+        return std::unexpected(QelLibError::broadcast_failed("no RPC endpoint configured for " + std::string(chain_id)));
+    }
+    return entry->second;
+}
+
 }  // namespace
 
 std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name) {
@@ -110,13 +121,9 @@ std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, 
     if (rpc_url) {
         url = std::string(*rpc_url);
     } else {
-        const qel_core::Config config = qel_core::Config::load_or_default();
-        const auto entry = config.rpc.find(std::string(resolved->chain_id));
-        if (entry == config.rpc.end()) {
-            return std::unexpected(QelLibError::broadcast_failed("no RPC endpoint configured for " +
-                                                                 std::string(resolved->chain_id)));
-        }
-        url = entry->second;
+        auto configured = configured_endpoint(resolved->chain_id);
+        if (!configured) return std::unexpected(configured.error());
+        url = std::move(*configured);
     }
     return broadcast(resolved->chain_type, url, *signed_tx, stop_requested);
 }
@@ -125,16 +132,27 @@ std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, s
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                      OptText rpc_url, const OptPath& vault_root,
                                                      const StopRequested& stop_requested) {
-    const auto check = [rpc_url](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
+    // The endpoint, the caller's or the configuration's, is chosen and
+    // checked before the wallet is unlocked.
+    std::string url;
+    const auto check = [&](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
         if (auto sendable = check_sendable(chain_type, tx); !sendable) return sendable;
-        if (rpc_url) return check_rpc_url(*rpc_url);
-        return {};
+        if (rpc_url) {
+            url = std::string(*rpc_url);
+        } else {
+            auto resolved = resolve_chain(chain);
+            if (!resolved) return std::unexpected(resolved.error());
+            auto configured = configured_endpoint(resolved->chain_id);
+            if (!configured) return std::unexpected(configured.error());
+            url = std::move(*configured);
+        }
+        return check_rpc_url(url);
     };
     auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check);
     if (!unlocked) return std::unexpected(unlocked.error());
     // The key stays in its wiped buffer until the endpoint has answered, or
     // until the wait is abandoned.
-    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, rpc_url, stop_requested);
+    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, url, stop_requested);
 }
 
 }  // namespace qel_lib::ops

@@ -10,6 +10,7 @@
 
 #include "chains/evm.hpp"
 #include "encoding.hpp"
+#include "qel_core/shown.hpp"
 #include "hash.hpp"
 #include "qel_core/json.hpp"
 #include "random.hpp"
@@ -112,9 +113,9 @@ std::expected<void, std::string> read_kdf(const json& crypto, Keystore& out) {
         out.c = *c;
         auto prf = string_member(kp, "prf");
         if (!prf) return std::unexpected(prf.error());
-        if (*prf != "hmac-sha256") return malformed("unsupported prf `" + *prf + "` (expected hmac-sha256)");
+        if (*prf != "hmac-sha256") return malformed("unsupported prf `" + qel_core::shown(*prf) + "` (expected hmac-sha256)");
     } else {
-        return malformed("unsupported kdf `" + *kdf + "` (expected scrypt or pbkdf2)");
+        return malformed("unsupported kdf `" + qel_core::shown(*kdf) + "` (expected scrypt or pbkdf2)");
     }
     auto dklen = u32_member(kp, "dklen");
     if (!dklen) return std::unexpected(dklen.error());
@@ -265,7 +266,7 @@ std::expected<Keystore, std::string> parse(std::string_view json_text) {
     Keystore out;
     auto cipher = string_member(c, "cipher");
     if (!cipher) return std::unexpected(cipher.error());
-    if (*cipher != "aes-128-ctr") return malformed("unsupported cipher `" + *cipher + "` (expected aes-128-ctr)");
+    if (*cipher != "aes-128-ctr") return malformed("unsupported cipher `" + qel_core::shown(*cipher) + "` (expected aes-128-ctr)");
     auto cipherparams = object_member(c, "cipherparams");
     if (!cipherparams) return std::unexpected(cipherparams.error());
     auto iv = hex_member(**cipherparams, "iv", kIvSize);
