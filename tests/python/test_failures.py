@@ -65,7 +65,7 @@ CASES = [
      "invalid transaction: encode_signed_transaction not implemented for cosmos"),
     # The endpoint is checked before unlocking.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED], {**WRONG, "rpc_url": "-K/some/file"},
-     "broadcast failed: invalid RPC URL: '-K/some/file' begins with '-'"),
+     "broadcast failed: invalid RPC URL: '-K/some/file' is not an http:// or https:// URL"),
 ]
 
 

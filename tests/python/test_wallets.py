@@ -226,7 +226,8 @@ def test_a_vault_another_user_controls_is_refused_before_anything_in_it_is_read(
              lambda: qel.create_wallet("w", vault_path_opt=str(shared)),
              refuse.format(shared / "wallets", "owned by another user"), sticky),
             # This user's wallets directory, with a lock another user left in it.
-            (lambda: (plant(mine / "wallets"), os.chown(mine / "wallets" / ".qel-lock", NOBODY, -1)),
+            (lambda: ((mine / "wallets").mkdir(parents=True), (mine / "wallets" / ".qel-lock").touch(),
+                      os.chown(mine / "wallets" / ".qel-lock", NOBODY, -1)),
              lambda: qel.create_wallet("w", vault_path_opt=str(mine)),
              refuse.format(mine / "wallets" / ".qel-lock", "owned by another user"), ""),
             # For an unprivileged caller: root's directory open to all, unless it is sticky like /tmp.
