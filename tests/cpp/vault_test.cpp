@@ -42,6 +42,26 @@ TEST_F(VaultTest, PermissionWarnings) {
                                        " has permissions 0755, expected 0700\n");
 }
 
+// A file name drives no terminal and no warning grows without bound.
+TEST_F(VaultTest, FileNamesInWarningsAreEscapedAndCutShort) {
+    const fs::path wallets = root() / "wallets";
+    fs::create_directories(wallets);
+    qel_test::write_text(wallets / "\x1b]0;x\x07\x1b[2J.json", "{");
+    CaptureStderr();
+    EXPECT_TRUE(vault::list_encrypted_wallets(root()).value().empty());
+    const std::string escaped = GetCapturedStderr();
+    EXPECT_EQ(escaped, "warning: skipping " + wallets.string() + "/\\x1b]0;x\\x07\\x1b[2J.json: The JSON document has "
+                       "an improper structure: missing or superfluous commas, braces, missing keys, etc.\n");
+    fs::remove(wallets / "\x1b]0;x\x07\x1b[2J.json");
+    const std::string name = std::string(250, 'n') + ".json";
+    qel_test::write_text(wallets / name, "{");
+    CaptureStderr();
+    EXPECT_TRUE(vault::list_encrypted_wallets(root()).value().empty());
+    const std::string path = (wallets / name).string();
+    EXPECT_EQ(GetCapturedStderr(), "warning: skipping " + path.substr(0, 200) + "\u2026: The JSON document has an "
+                                   "improper structure: missing or superfluous commas, braces, missing keys, etc.\n");
+}
+
 TEST_F(VaultTest, WriteLockExcludesWritersOnly) {
     const fs::path lock = root() / "wallets" / ".qel-lock";
     {
