@@ -62,8 +62,8 @@ struct BigInteger {
 };
 
 // The integers in a JSON text that 64 bits cannot hold: number tokens
-// outside strings that have no fraction or exponent and are out of range for
-// int64 (negative) or uint64.
+// outside strings that are JSON integers (no fraction, exponent or leading
+// zero) out of range for int64 (negative) or uint64.
 std::vector<BigInteger> big_integers(std::string_view text) {
     std::vector<BigInteger> found;
     std::size_t strings = 0;
@@ -86,7 +86,9 @@ std::vector<BigInteger> big_integers(std::string_view text) {
         while (i < text.size() && is_number_byte(text[i])) ++i;
         const std::string_view token = text.substr(start, i - start);
         const std::size_t digits = token.front() == '-' ? 1 : 0;
-        if (digits == token.size() || token.find_first_not_of("0123456789", digits) != std::string_view::npos) {
+        // Digits only, without a leading zero: "0" and "-0" are no big integer.
+        if (digits == token.size() || token[digits] == '0' ||
+            token.find_first_not_of("0123456789", digits) != std::string_view::npos) {
             continue;
         }
         std::errc ec{};
@@ -123,35 +125,38 @@ void mark_big_integers(std::string_view text, const std::vector<BigInteger>& fou
     out.set_size(at);
 }
 
-// Counts the strings of a document (member names included) in document
-// order, and collects the addresses of those whose ordinal is the next one
-// in `ordinals` (ascending).
-void collect_strings(simdjson::dom::element value, const std::vector<BigInteger>& wanted, std::size_t& count,
-                     std::size_t& next, std::vector<const char*>& out) {
-    if (next == wanted.size()) return;
-    switch (value.type()) {
-        case dom::element_type::STRING:
-            if (count++ == wanted[next].strings_before + next) {
-                out.push_back(value.get_string().value_unsafe().data());
-                ++next;
-            }
-            return;
-        case dom::element_type::ARRAY:
-            for (const dom::element item : array_of(value)) collect_strings(item, wanted, count, next, out);
-            return;
-        case dom::element_type::OBJECT:
-            for (const dom::key_value_pair member : object_of(value)) {
-                ++count;
-                collect_strings(member.value, wanted, count, next, out);
-            }
-            return;
-        case dom::element_type::INT64:
-        case dom::element_type::UINT64:
-        case dom::element_type::DOUBLE:
-        case dom::element_type::BOOL:
-        case dom::element_type::NULL_VALUE: return;
+// Finds, among the strings of a document (member names included) in
+// document order, those that were the integers `wanted` of its text.
+struct BigIntegerStrings {
+    const std::vector<BigInteger>& wanted;
+    std::vector<const char*>& found;
+    std::size_t count = 0;
+    bool named = false;  // one was a member name: the text itself was no JSON
+
+    bool is_next() { return found.size() < wanted.size() && count++ == wanted[found.size()].strings_before + found.size(); }
+
+    void walk(dom::element value) {
+        switch (value.type()) {
+            case dom::element_type::STRING:
+                if (is_next()) found.push_back(value.get_string().value_unsafe().data());
+                return;
+            case dom::element_type::ARRAY:
+                for (const dom::element item : array_of(value)) walk(item);
+                return;
+            case dom::element_type::OBJECT:
+                for (const dom::key_value_pair member : object_of(value)) {
+                    if (is_next()) named = true;
+                    walk(member.value);
+                }
+                return;
+            case dom::element_type::INT64:
+            case dom::element_type::UINT64:
+            case dom::element_type::DOUBLE:
+            case dom::element_type::BOOL:
+            case dom::element_type::NULL_VALUE: return;
+        }
     }
-}
+};
 
 // The text with an exponent ("e0") after each integer that 64 bits cannot
 // hold, which makes it a floating-point number of the same value; false when
@@ -283,9 +288,10 @@ std::expected<dom::element, std::string> JsonParser::parse_keeping_big_integers(
     }
     auto root = parse_padded(copy_.text(), true);
     if (!root) return root;
-    std::size_t count = 0;
-    std::size_t next = 0;
-    collect_strings(*root, found, count, next, big_integers_);
+    BigIntegerStrings strings{found, big_integers_};
+    strings.walk(*root);
+    // "{123...:1}": a name made of digits, which the plain reader refuses as this.
+    if (strings.named) return std::unexpected(std::string(simdjson::error_message(simdjson::TAPE_ERROR)));
     return root;
 }
 

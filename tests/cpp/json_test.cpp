@@ -149,6 +149,11 @@ TEST(JsonParser, KeepsIntegersBeyond64BitsWhenAsked) {
     EXPECT_FALSE(parser.is_big_integer(r->at_key("A").get_string().value_unsafe()));
     EXPECT_EQ(qel_test::error_of(parser.parse_keeping_big_integers(R"({"a":1,"a":)" + big + "}")),
               "duplicate field `a`");
+    // What the plain reader refuses, so does this one.
+    for (const std::string& text : {"{" + big + ":1}", "[" + big + "\"x\"]", "[\"x\"" + big + "]", "[0" + big + "]"}) {
+        EXPECT_FALSE(parser.parse_keeping_big_integers(text).has_value()) << text;
+        EXPECT_FALSE(parser.parse(text).has_value()) << text;
+    }
 }
 
 }  // namespace
