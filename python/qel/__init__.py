@@ -29,6 +29,7 @@ from qel._extras import (  # noqa: E402
     change_passphrase,
     export_wallet_keystore,
     import_wallet_keystore,
+    sign_and_send_cancellable,
     sign_typed_data,
     verify_message,
 )
@@ -49,6 +50,7 @@ __all__ = [
     "list_wallets",
     "rename_wallet",
     "sign_and_send",
+    "sign_and_send_cancellable",
     "sign_message",
     "sign_transaction",
     "sign_typed_data",

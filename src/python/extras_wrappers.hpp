@@ -13,6 +13,7 @@ QEL_PY_FUNCTION(verify_message);
 QEL_PY_FUNCTION(sign_typed_data);
 QEL_PY_FUNCTION(import_wallet_keystore);
 QEL_PY_FUNCTION(export_wallet_keystore);
+QEL_PY_FUNCTION(sign_and_send_cancellable);
 #undef QEL_PY_FUNCTION
 
 }  // namespace qel_py::extras

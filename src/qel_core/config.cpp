@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -213,8 +213,12 @@ Config Config::load_or_default_from(const std::filesystem::path& path) {
     Config config = defaults();
     // A file that is there but not used would send transactions elsewhere
     // than its owner meant without a word: say so, once per load.
+    // One write per line, so that warnings from calls on several threads do
+    // not interleave.
     const auto ignoring = [&](std::string_view reason) {
-        std::cerr << "warning: ignoring " << shown(path.string()) << ": " << reason << '\n' << std::flush;
+        const std::string line = "warning: ignoring " + shown(path.string()) + ": " + std::string(reason) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
         return defaults();
     };
     try {
