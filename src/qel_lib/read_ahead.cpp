@@ -36,8 +36,14 @@ bool has_json_extension(std::string_view name) {
 std::expected<bool, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text, off_t limit,
                                            bool& gone) {
     const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    gone = fd < 0 && errno == ENOENT;
-    if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
+    if (fd < 0) {
+        const int err = errno;
+        // Gone, unlike a link to nothing, whose name is still there.
+        struct stat st {};
+        gone = err == ENOENT && ::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+        return std::unexpected(qel_core::os_error_text(err));
+    }
+    gone = false;
     const auto fail = [fd](std::string error) {
         ::close(fd);
         return std::unexpected(std::move(error));
