@@ -48,3 +48,15 @@ def export_wallet_keystore(
 ) -> str:
     """Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).
     The keystore password defaults to the wallet passphrase."""
+
+# The public keys of stored accounts.
+
+def get_public_key(
+    wallet: str,
+    chain: str,
+    passphrase: str | None = None,
+    index: int | None = None,
+    vault_path_opt: str | None = None,
+) -> str:
+    """The public key (hex) of the wallet's account on a chain: compressed SEC1 on secp256k1
+    chains, 32 bytes on Ed25519 ones."""
