@@ -50,7 +50,8 @@ def mnemonic(ctx: Context, a: argparse.Namespace) -> None:
 
 @command("address", "Print a stored wallet's address on a chain, or a recovery phrase's.",
          "qel address main solana   |   qel address solana --index 1 < phrase.txt",
-         arg("first", metavar="[WALLET]", help="a stored wallet (without it the phrase is read)"),
+         arg("first", metavar="WALLET|CHAIN",
+             help="a stored wallet, then CHAIN; or the chain alone, and the recovery phrase is read"),
          arg("second", nargs="?", metavar="CHAIN", help=CHAIN.options["help"]), INDEX)
 def address(ctx: Context, a: argparse.Namespace) -> None:
     if a.second is None:
