@@ -72,7 +72,7 @@ class _Parser(argparse.ArgumentParser):
 
     def error(self, message: str) -> NoReturn:
         if m := _INVALID_COMMAND.match(message):
-            message = f"unknown command '{m[1]}'{checks.did_you_mean(m[1], list(COMMANDS))}"
+            message = f"unknown command '{output.cut(m[1])}'{checks.did_you_mean(m[1], list(COMMANDS))}"
         super().error(message)
 
 
