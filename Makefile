@@ -1,4 +1,4 @@
-.PHONY: all setup demo test bench fuzz coverage clean
+.PHONY: all setup demo test tsan bench fuzz coverage clean
 
 all: test
 
@@ -10,6 +10,10 @@ demo: setup
 
 test: setup
 	@bash scripts/test.sh
+
+# The C++ thread test under ThreadSanitizer (also part of make test).
+tsan: setup
+	@bash scripts/tsan.sh
 
 bench: setup
 	@bash scripts/bench.sh

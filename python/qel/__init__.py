@@ -30,6 +30,7 @@ from qel._extras import (  # noqa: E402
     export_wallet_keystore,
     get_public_key,
     import_wallet_keystore,
+    sign_and_send_cancellable,
     sign_typed_data,
     verify_message,
 )
@@ -51,6 +52,7 @@ __all__ = [
     "list_wallets",
     "rename_wallet",
     "sign_and_send",
+    "sign_and_send_cancellable",
     "sign_message",
     "sign_transaction",
     "sign_typed_data",

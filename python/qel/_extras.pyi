@@ -1,6 +1,13 @@
 """Wallet operations beyond the core set: passphrase changes, signature checks, typed data, keystores."""
 
-from qel._native import SignatureDict, WalletDict
+from typing import Protocol
+
+from qel._native import BroadcastDict, SignatureDict, WalletDict
+
+class Cancel(Protocol):
+    """What `sign_and_send_cancellable` asks whether to stop, such as a threading.Event."""
+
+    def is_set(self) -> bool: ...
 
 def change_passphrase(
     name_or_id: str,
@@ -48,6 +55,19 @@ def export_wallet_keystore(
 ) -> str:
     """Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).
     The keystore password defaults to the wallet passphrase."""
+
+def sign_and_send_cancellable(
+    wallet: str,
+    chain: str,
+    tx_hex: str,
+    passphrase: str | None = None,
+    index: int | None = None,
+    rpc_url: str | None = None,
+    vault_path_opt: str | None = None,
+    cancel: Cancel | None = None,
+) -> BroadcastDict:
+    """sign_and_send that another thread can stop: once cancel.is_set() is true (a threading.Event),
+    curl is killed and the call raises RuntimeError('interrupted')."""
 
 # The public keys of stored accounts.
 

@@ -31,6 +31,11 @@ PyMethodDef kFunctions[] = {
      "vault_path_opt=None)\n--\n\n"
      "Export the wallet's EVM key as an encrypted Ethereum keystore (version 3, JSON text).\n"
      "The keystore password defaults to the wallet passphrase."},
+    {"sign_and_send_cancellable", as_cfunction<extras::sign_and_send_cancellable>(), kFlags,
+     "sign_and_send_cancellable(wallet, chain, tx_hex, passphrase=None, index=None, rpc_url=None, "
+     "vault_path_opt=None, cancel=None)\n--\n\n"
+     "sign_and_send that another thread can stop: once cancel.is_set() is true (a threading.Event),\n"
+     "curl is killed and the call raises RuntimeError('interrupted')."},
     // The public keys of stored accounts.
     {"get_public_key", as_cfunction<extras::get_public_key>(), kFlags,
      "get_public_key(wallet, chain, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"

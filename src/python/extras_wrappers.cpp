@@ -18,32 +18,41 @@ using K = ParamKind;
 
 PyObject* change_passphrase_impl(std::string_view name_or_id, std::string_view old_passphrase,
                                  std::string_view new_passphrase, const OptPath& vault) {
-    auto r = ops::change_passphrase(name_or_id, old_passphrase, new_passphrase, vault);
+    auto r = without_lock([&] { return ops::change_passphrase(name_or_id, old_passphrase, new_passphrase, vault); });
     return finish(r, wallet_dict);
 }
 
 PyObject* verify_message_impl(std::string_view chain, std::string_view message, std::string_view signature_hex,
                               OptText address, OptText public_key_hex, OptText encoding) {
-    auto r = ops::verify_message(chain, message, signature_hex, address, public_key_hex, encoding);
+    auto r = without_lock([&] { return ops::verify_message(chain, message, signature_hex, address, public_key_hex, encoding); });
     return finish(r, bool_result);
 }
 
 PyObject* sign_typed_data_impl(std::string_view wallet, std::string_view chain, std::string_view typed_data_json,
                                OptText passphrase, OptIndex index, const OptPath& vault) {
-    auto r = ops::sign_typed_data(wallet, chain, typed_data_json, passphrase, index, vault);
+    auto r = without_lock([&] { return ops::sign_typed_data(wallet, chain, typed_data_json, passphrase, index, vault); });
     return finish(r, signature_dict);
 }
 
 PyObject* import_wallet_keystore_impl(std::string_view name, std::string_view keystore_json,
                                       std::string_view keystore_password, OptText passphrase, const OptPath& vault) {
-    auto r = ops::import_wallet_keystore(name, keystore_json, keystore_password, passphrase, vault);
+    auto r = without_lock([&] { return ops::import_wallet_keystore(name, keystore_json, keystore_password, passphrase, vault); });
     return finish(r, wallet_dict);
 }
 
 PyObject* export_wallet_keystore_impl(std::string_view name_or_id, OptText passphrase, OptText keystore_password,
                                       OptIndex index, const OptPath& vault) {
-    auto r = ops::export_wallet_keystore(name_or_id, passphrase, keystore_password, index, vault);
+    auto r = without_lock([&] { return ops::export_wallet_keystore(name_or_id, passphrase, keystore_password, index, vault); });
     return finish(r, text_result);
+}
+
+PyObject* sign_and_send_cancellable_impl(std::string_view wallet, std::string_view chain, std::string_view tx_hex,
+                                         OptText passphrase, OptIndex index, OptText rpc_url, const OptPath& vault,
+                                         PyObject* cancel) {
+    // Setting `cancel` (or Ctrl-C) while curl runs kills and reaps curl.
+    auto r = without_lock(
+        [&] { return ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault); }, cancel);
+    return finish(r, broadcast_dict);
 }
 
 // ---- parameter tables ----
@@ -68,12 +77,17 @@ constexpr Param kExportWalletKeystore[] = {{"name_or_id", K::Text},
                                            {"keystore_password", K::OptText},
                                            {"index", K::OptCount},
                                            {"vault_path_opt", K::OptPath}};
+constexpr Param kSignAndSendCancellable[] = {{"wallet", K::Text},        {"chain", K::Text},
+                                             {"tx_hex", K::Text},        {"passphrase", K::OptText},
+                                             {"index", K::OptCount},     {"rpc_url", K::OptText},
+                                             {"vault_path_opt", K::OptPath}, {"cancel", K::OptObject}};
 
 const Signature kChangePassphraseSig{"change_passphrase", kChangePassphrase, 3};
 const Signature kVerifyMessageSig{"verify_message", kVerifyMessage, 3};
 const Signature kSignTypedDataSig{"sign_typed_data", kSignTypedData, 3};
 const Signature kImportWalletKeystoreSig{"import_wallet_keystore", kImportWalletKeystore, 3};
 const Signature kExportWalletKeystoreSig{"export_wallet_keystore", kExportWalletKeystore, 1};
+const Signature kSignAndSendCancellableSig{"sign_and_send_cancellable", kSignAndSendCancellable, 3};
 
 }  // namespace
 
@@ -109,13 +123,20 @@ PyObject* export_wallet_keystore(PyObject*, PyObject* const* args, Py_ssize_t na
     });
 }
 
+PyObject* sign_and_send_cancellable(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kSignAndSendCancellableSig, args, nargs, kwnames, [](const Arguments& a) {
+        return sign_and_send_cancellable_impl(a.text(0), a.text(1), a.text(2), a.opt_text(3), a.opt_count(4),
+                                              a.opt_text(5), a.opt_path(6), a.opt_object(7));
+    });
+}
+
 // ---- get_public_key: the public keys of stored accounts ----
 
 namespace {
 
 PyObject* get_public_key_impl(std::string_view wallet, std::string_view chain, OptText passphrase, OptIndex index,
                               const OptPath& vault) {
-    auto r = ops::get_public_key(wallet, chain, passphrase, index, vault);
+    auto r = without_lock([&] { return ops::get_public_key(wallet, chain, passphrase, index, vault); });
     return finish(r, text_result);
 }
 

@@ -169,6 +169,11 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
                 if (!convert_count(param, obj, value.count)) return false;
                 value.present = true;
                 break;
+            case ParamKind::OptObject:
+                if (absent) break;
+                value.object = obj;
+                value.present = true;
+                break;
             case ParamKind::CountDefault12:
                 value.present = true;
                 if (obj == nullptr) {
@@ -210,6 +215,8 @@ std::optional<std::uint32_t> Arguments::opt_count(std::size_t i) const {
 }
 
 std::uint32_t Arguments::count(std::size_t i) const { return slot(i, ParamKind::CountDefault12).count; }
+
+PyObject* Arguments::opt_object(std::size_t i) const { return slot(i, ParamKind::OptObject).object; }
 
 PyObject* to_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
@@ -259,7 +266,49 @@ PyObject* raise_operation_error(const qel_lib::QelLibError& error) {
     return nullptr;
 }
 
-bool signal_handler_raised() noexcept { return PyErr_CheckSignals() != 0; }
+namespace {
+// How often a waiting call takes the interpreter lock back to look for
+// signals and cancellation.
+constexpr std::chrono::milliseconds kStopCheckInterval{50};
+}  // namespace
+
+Released::Released(PyObject* cancel) : environment_(qel_core::Environment::capture()), cancel_(cancel) {
+    state_ = PyEval_SaveThread();
+    released_ = true;
+    scope_.emplace(environment_, [this] { return stop_requested(); });
+}
+
+Released::~Released() {
+    scope_.reset();
+    if (released_) reacquire();
+}
+
+void Released::reacquire() noexcept {
+    scope_.reset();
+    if (!released_) return;
+    released_ = false;
+    PyEval_RestoreThread(state_);
+}
+
+bool Released::stop_requested() {
+    if (stopped_) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_check_) return false;
+    next_check_ = now + kStopCheckInterval;
+    with_lock([this] {
+        // A handler that raised leaves its exception (KeyboardInterrupt) set;
+        // the call then ends with it.
+        if (PyErr_CheckSignals() != 0) {
+            stopped_ = true;
+            return;
+        }
+        if (cancel_ == nullptr) return;
+        Ref answer{PyObject_CallMethod(cancel_, "is_set", nullptr)};
+        // A cancel object that fails to answer stops the call with its error.
+        stopped_ = !answer || PyObject_IsTrue(answer.get()) != 0;
+    });
+    return stopped_;
+}
 
 PyObject* panic_exception_type() {
     if (g_panic_type != nullptr) return g_panic_type;

@@ -7,7 +7,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cxxabi.h>
+
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -18,6 +21,7 @@
 #include <string_view>
 #include <utility>
 
+#include "qel_core/call_context.hpp"
 #include "qel_lib/error.hpp"
 
 namespace qel_py {
@@ -28,6 +32,7 @@ enum class ParamKind {
     OptPath,          // absent, None or str without NUL; used as a file-system path
     OptCount,         // absent, None or int in [0, 2**32)
     CountDefault12,   // absent (12) or int in [0, 2**32); None refused
+    OptObject,        // absent, None or any object (borrowed for the call)
 };
 
 struct Param {
@@ -57,6 +62,8 @@ public:
     [[nodiscard]] std::optional<std::filesystem::path> opt_path(std::size_t i) const;
     [[nodiscard]] std::optional<std::uint32_t> opt_count(std::size_t i) const;
     [[nodiscard]] std::uint32_t count(std::size_t i) const;
+    // Borrowed; nullptr when absent or None.
+    [[nodiscard]] PyObject* opt_object(std::size_t i) const;
 
 private:
     friend bool bind_arguments(const Signature&, PyObject* const*, Py_ssize_t, PyObject*, Arguments&);
@@ -65,6 +72,7 @@ private:
         bool present = false;
         std::string_view text;
         std::uint32_t count = 0;
+        PyObject* object = nullptr;
     };
     const Value& slot(std::size_t i, ParamKind expected) const;
 
@@ -130,11 +138,68 @@ template <class Range, class Convert>
 // operation stopped by signal_handler_raised, leaves the handler's exception.
 [[nodiscard]] PyObject* raise_operation_error(const qel_lib::QelLibError& error);
 
-// The stop check of an operation that waits on another process: runs the
-// interpreter's pending signal handlers (the interpreter lock is held
-// throughout the call) and is true when one of them raised, as Ctrl-C's
-// KeyboardInterrupt does.
-[[nodiscard]] bool signal_handler_raised() noexcept;
+// The interpreter lock released for the work of one call, so that the
+// program's other threads run meanwhile. The work touches no Python object:
+// the arguments are C++ values by then and the results become objects after
+// the lock is back. Made with the lock held, it first copies the environment
+// for the call (os.environ written on another thread calls setenv, which a
+// getenv racing it may see half done) and installs that copy and its stop
+// check on this thread.
+//
+// The stop check, asked while the work waits (for curl, or for another
+// writer's vault lock), takes the lock back for a moment at most every 50 ms
+// to run the signal handlers, so that Ctrl-C on the main thread still ends
+// the call with KeyboardInterrupt, and to ask `cancel` (any object with an
+// is_set() method, or nullptr) whether the caller gave up on the call.
+class Released {
+public:
+    explicit Released(PyObject* cancel = nullptr);
+    ~Released();  // takes the lock back if the work threw
+    Released(const Released&) = delete;
+    Released& operator=(const Released&) = delete;
+
+    // Takes the lock back for good.
+    void reacquire() noexcept;
+
+    // Runs `f` with the lock held, then releases it again. Only on the thread
+    // that made this object, while it is released.
+    template <class F>
+    void with_lock(F&& f) {
+        // A thread that takes the lock back during the interpreter's shutdown
+        // is ended right there: nothing may then release it again.
+        released_ = false;
+        PyEval_RestoreThread(state_);
+        released_ = true;
+        struct Again {
+            Released& r;
+            ~Again() { r.state_ = PyEval_SaveThread(); }
+        } again{*this};
+        std::forward<F>(f)();
+    }
+
+    // True once a signal handler raised (its exception is left set for the
+    // call's result) or `cancel` was set.
+    [[nodiscard]] bool stop_requested();
+
+private:
+    qel_core::Environment environment_;
+    PyObject* cancel_;
+    bool stopped_ = false;
+    bool released_ = false;
+    std::chrono::steady_clock::time_point next_check_{};
+    PyThreadState* state_ = nullptr;
+    std::optional<qel_core::CallScope> scope_;
+};
+
+// Runs `work` with the interpreter lock released (see Released) and returns
+// its result with the lock held again.
+template <class Work>
+auto without_lock(Work&& work, PyObject* cancel = nullptr) {
+    Released released(cancel);
+    auto result = std::forward<Work>(work)();
+    released.reacquire();
+    return result;
+}
 
 // The exception type for internal faults: qel.PanicException when the package
 // provides it, otherwise one created here. Borrowed; nullptr with an error set
@@ -146,11 +211,15 @@ template <class Range, class Convert>
 PyObject* report_fault(const std::exception_ptr& fault) noexcept;
 
 // Runs `body` (returning a new reference or nullptr) so that no C++ exception
-// leaves it.
+// leaves it; only the forced unwinding that ends a thread passes through.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* guarded(Body&& body) {
     try {
         return std::forward<Body>(body)();
+    } catch (abi::__forced_unwind&) {
+        // A thread that takes the interpreter lock back while the interpreter
+        // shuts down is ended by pthread_exit, which unwinds through here.
+        throw;
     } catch (...) {
         return report_fault(std::current_exception());
     }
@@ -159,7 +228,7 @@ PyObject* guarded(Body&& body) noexcept {
 // The whole life of one call: bind, convert, then run `body` on the arguments.
 template <class Body>
 PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-               Body&& body) noexcept {
+               Body&& body) {
     return guarded([&]() -> PyObject* {
         Arguments bound;
         if (!bind_arguments(sig, args, nargsf, kwnames, bound)) return nullptr;

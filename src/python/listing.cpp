@@ -209,16 +209,95 @@ private:
     std::string times_;
 };
 
+// The public parts of wallets read while the interpreter lock is released,
+// copied out of the reader's buffer (which the next file overwrites) and
+// handed on as views once the lock is back.
+class Batch {
+public:
+    void add(const qel_core::WalletFileView& w) {
+        wallets_.push_back({put(w.id), put(w.name), put(w.created_at), accounts_.size(), w.accounts.size()});
+        for (const qel_core::WalletAccountView& a : w.accounts) {
+            accounts_.push_back({put(a.address), put(a.chain_id), put(a.derivation_path)});
+        }
+    }
+
+    [[nodiscard]] std::size_t size() const noexcept { return wallets_.size(); }
+
+    // Calls `take` with a view of each wallet in order, then empties the batch.
+    template <class Take>
+    void drain(Take take) {
+        std::vector<qel_core::WalletAccountView> views;
+        for (const Wallet& w : wallets_) {
+            views.clear();
+            for (std::size_t i = w.first_account; i < w.first_account + w.account_count; ++i) {
+                const Account& a = accounts_[i];
+                views.push_back({{}, text(a.address), text(a.chain_id), text(a.derivation_path)});
+            }
+            qel_core::WalletFileView view;
+            view.id = text(w.id);
+            view.name = text(w.name);
+            view.created_at = text(w.created_at);
+            view.accounts = views;
+            take(view);
+        }
+        wallets_.clear();
+        accounts_.clear();
+        text_.clear();
+    }
+
+private:
+    struct Piece {
+        std::size_t at, size;
+    };
+    struct Wallet {
+        Piece id, name, created_at;
+        std::size_t first_account, account_count;
+    };
+    struct Account {
+        Piece address, chain_id, derivation_path;
+    };
+
+    Piece put(std::string_view s) {
+        const Piece piece{text_.size(), s.size()};
+        text_.append(s);
+        return piece;
+    }
+    [[nodiscard]] std::string_view text(Piece p) const { return std::string_view(text_).substr(p.at, p.size); }
+
+    std::vector<Wallet> wallets_;
+    std::vector<Account> accounts_;
+    std::string text_;
+};
+
+// Wallets read between two visits to the interpreter: turning this many into
+// objects takes well under a millisecond, so other threads wait no longer.
+constexpr std::size_t kBatchSize = 128;
+
 }  // namespace
 
 PyObject* list_wallets_result(const qel_lib::ops::OptPath& vault) {
     Listing listing;
     if (!listing.init()) return nullptr;
+    Batch batch;
     bool failed = false;
-    const GcPause pause;
-    auto r = qel_lib::ops::visit_wallets(vault, [&](const qel_core::WalletFileView& wallet) {
-        if (!failed && !listing.add(wallet)) failed = true;
-    });
+    // With the lock held: the batch's wallets become objects.
+    const auto build = [&] {
+        const GcPause pause;
+        batch.drain([&](const qel_core::WalletFileView& wallet) {
+            if (!failed && !listing.add(wallet)) failed = true;
+        });
+    };
+    std::expected<void, qel_lib::QelLibError> r;
+    {
+        Released released;
+        r = qel_lib::ops::visit_wallets(vault, [&](const qel_core::WalletFileView& wallet) {
+            if (failed) return;
+            batch.add(wallet);
+            if (batch.size() >= kBatchSize) released.with_lock(build);
+        });
+        released.reacquire();
+    }
+    build();
     if (failed) return nullptr;
     if (!r) return raise_operation_error(r.error());
     return listing.finish();

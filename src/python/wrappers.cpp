@@ -23,68 +23,68 @@ using K = ParamKind;
 // ---- typed bodies ----
 
 PyObject* generate_mnemonic_impl(std::uint32_t words) {
-    auto r = ops::generate_mnemonic(words);
+    auto r = without_lock([&] { return ops::generate_mnemonic(words); });
     return finish(r, secret_text_result);
 }
 
 PyObject* derive_address_impl(std::string_view mnemonic, std::string_view chain, OptIndex index) {
-    auto r = ops::derive_address(mnemonic, chain, index);
+    auto r = without_lock([&] { return ops::derive_address(mnemonic, chain, index); });
     return finish(r, text_result);
 }
 
 PyObject* create_wallet_impl(std::string_view name, OptText passphrase, OptIndex words, const OptPath& vault) {
-    auto r = ops::create_wallet(name, passphrase, words, vault);
+    auto r = without_lock([&] { return ops::create_wallet(name, passphrase, words, vault); });
     return finish(r, wallet_dict);
 }
 
 PyObject* import_wallet_mnemonic_impl(std::string_view name, std::string_view mnemonic, OptText passphrase,
                                       OptIndex index, const OptPath& vault) {
-    auto r = ops::import_wallet_mnemonic(name, mnemonic, passphrase, index, vault);
+    auto r = without_lock([&] { return ops::import_wallet_mnemonic(name, mnemonic, passphrase, index, vault); });
     return finish(r, wallet_dict);
 }
 
 PyObject* import_wallet_private_key_impl(std::string_view name, std::string_view private_key_hex, OptText chain,
                                          OptText passphrase, const OptPath& vault, OptText secp256k1_key,
                                          OptText ed25519_key) {
-    auto r = ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
-                                            ed25519_key);
+    auto r = without_lock([&] { return ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
+                                            ed25519_key); });
     return finish(r, wallet_dict);
 }
 
 PyObject* get_wallet_impl(std::string_view name_or_id, const OptPath& vault) {
-    auto r = ops::get_wallet(name_or_id, vault);
+    auto r = without_lock([&] { return ops::get_wallet(name_or_id, vault); });
     return finish(r, wallet_dict);
 }
 
 PyObject* delete_wallet_impl(std::string_view name_or_id, const OptPath& vault) {
-    return finish(ops::delete_wallet(name_or_id, vault));
+    return finish(without_lock([&] { return ops::delete_wallet(name_or_id, vault); }));
 }
 
 PyObject* export_wallet_impl(std::string_view name_or_id, OptText passphrase, const OptPath& vault) {
-    auto r = ops::export_wallet(name_or_id, passphrase, vault);
+    auto r = without_lock([&] { return ops::export_wallet(name_or_id, passphrase, vault); });
     return finish(r, secret_text_result);
 }
 
 PyObject* rename_wallet_impl(std::string_view name_or_id, std::string_view new_name, const OptPath& vault) {
-    return finish(ops::rename_wallet(name_or_id, new_name, vault));
+    return finish(without_lock([&] { return ops::rename_wallet(name_or_id, new_name, vault); }));
 }
 
 PyObject* sign_transaction_impl(std::string_view wallet, std::string_view chain, std::string_view tx_hex,
                                 OptText passphrase, OptIndex index, const OptPath& vault) {
-    auto r = ops::sign_transaction(wallet, chain, tx_hex, passphrase, index, vault);
+    auto r = without_lock([&] { return ops::sign_transaction(wallet, chain, tx_hex, passphrase, index, vault); });
     return finish(r, signature_dict);
 }
 
 PyObject* sign_message_impl(std::string_view wallet, std::string_view chain, std::string_view message,
                             OptText passphrase, OptText encoding, OptIndex index, const OptPath& vault) {
-    auto r = ops::sign_message(wallet, chain, message, passphrase, encoding, index, vault);
+    auto r = without_lock([&] { return ops::sign_message(wallet, chain, message, passphrase, encoding, index, vault); });
     return finish(r, signature_dict);
 }
 
 PyObject* sign_and_send_impl(std::string_view wallet, std::string_view chain, std::string_view tx_hex,
                              OptText passphrase, OptIndex index, OptText rpc_url, const OptPath& vault) {
     // Ctrl-C while curl runs ends the call with KeyboardInterrupt, curl killed.
-    auto r = ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault, signal_handler_raised);
+    auto r = without_lock([&] { return ops::sign_and_send(wallet, chain, tx_hex, passphrase, index, rpc_url, vault); });
     return finish(r, broadcast_dict);
 }
 

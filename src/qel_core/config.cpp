@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -188,7 +188,9 @@ Config Config::load_or_default_from(const std::filesystem::path& path) {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) return config;
         if (!written_only_by_owner(st)) {
-            std::cerr << "warning: ignoring " << path.string() << ": it is writable by other users\n" << std::flush;
+            const std::string line = "warning: ignoring " + path.string() + ": it is writable by other users\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+            std::fflush(stderr);
             return config;
         }
         const auto text = read_small_file(path, st);

@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "call_context.hpp"
 #include "utf8.hpp"
 
 namespace qel_core {
@@ -34,12 +34,12 @@ std::optional<std::filesystem::path> passwd_home(uid_t uid) {
 }  // namespace
 
 std::expected<std::filesystem::path, std::string> home_dir() {
-    const char* home = std::getenv("HOME");
-    const char* problem = home == nullptr      ? "is not set"
-                          : home[0] == '\0'    ? "is empty"
-                          : !is_valid_utf8(home) ? "is not valid UTF-8"
-                                                 : nullptr;
-    if (problem == nullptr) return std::filesystem::path(home);
+    const auto home = environment_variable("HOME");
+    const char* problem = !home                   ? "is not set"
+                          : home->empty()          ? "is empty"
+                          : !is_valid_utf8(*home)  ? "is not valid UTF-8"
+                                                   : nullptr;
+    if (problem == nullptr) return std::filesystem::path(*home);
     const uid_t uid = ::getuid();
     if (auto from_passwd = passwd_home(uid)) return std::move(*from_passwd);
     return std::unexpected("cannot find the home directory: HOME " + std::string(problem) + " and user " +

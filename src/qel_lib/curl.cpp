@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,10 +19,9 @@
 #include <utility>
 
 #include "ops.hpp"
+#include "qel_core/call_context.hpp"
 #include "qel_core/os_error.hpp"
 #include "qel_core/utf8.hpp"
-
-extern char** environ;
 
 namespace qel_lib::ops {
 
@@ -133,6 +133,29 @@ std::optional<std::pair<std::size_t, std::size_t>> ipv6_brackets(std::string_vie
     return std::pair{open, close};
 }
 
+// The file that running `name` through PATH starts, searched as execvp does
+// (an empty entry is the working directory; without PATH, /bin and /usr/bin),
+// in the call's own copy of the environment: the process environment may be
+// changed by another thread meanwhile. An OS error number when there is none.
+std::expected<std::string, int> find_program(std::string_view name) {
+    const auto path = qel_core::environment_variable("PATH");
+    const std::string_view dirs = path ? std::string_view(*path) : std::string_view("/bin:/usr/bin");
+    int err = ENOENT;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string_view dir = dirs.substr(start, end - start);
+        std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/" + std::string(name);
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+            err = EACCES;
+        }
+        if (end == dirs.size()) return std::unexpected(err);
+        start = end + 1;
+    }
+}
+
 int poll_timeout_ms(Clock::time_point deadline, milliseconds cap) {
     const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::clamp(left, milliseconds{0}, cap).count());
@@ -169,12 +192,15 @@ std::expected<void, QelLibError> check_rpc_url(std::string_view url) {
 }
 
 std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std::string_view body,
-                                                       const StopRequested& stop_requested,
+                                                       const StopRequested& caller_stop,
                                                        std::chrono::seconds time_limit) {
     if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
+    const auto stop_requested = [&caller_stop] {
+        return (caller_stop && caller_stop()) || qel_core::stop_requested();
+    };
     // A Ctrl-C that came while the transaction was being signed stops it
     // before curl could send anything.
-    if (stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
+    if (stop_requested()) return std::unexpected(QelLibError::interrupted());
     const auto deadline = Clock::now() + time_limit;
 
     int out_pipe[2];
@@ -205,8 +231,11 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
         url_arg.data(),
         nullptr,
     };
+    const auto program = find_program("curl");
+    if (!program) return std::unexpected(spawn_error(program.error()));
     pid_t pid = -1;
-    const int spawn_err = ::posix_spawnp(&pid, "curl", &spawn.actions, nullptr, argv.data(), environ);
+    const int spawn_err =
+        ::posix_spawn(&pid, program->c_str(), &spawn.actions, nullptr, argv.data(), qel_core::environment_block());
     out_write.reset();
     err_write.reset();
     if (spawn_err != 0) return std::unexpected(spawn_error(spawn_err));
@@ -224,7 +253,7 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
     std::array<char, 65536> buf{};
     microseconds exit_wait{50};
     for (;;) {
-        if (stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
+        if (stop_requested()) return std::unexpected(QelLibError::interrupted());
         if (open_count == 0) {
             // Both pipes closed: curl is exiting; look for its status, backing
             // off from 50 us so that a normal exit is seen at once.
@@ -264,7 +293,7 @@ std::expected<std::string, QelLibError> curl_post_json(std::string_view url, std
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return qel_core::utf8_lossy(out);
     // A Ctrl-C at a terminal reaches curl too; the caller's own interruption
     // then explains the failure better than curl's (empty) error output.
-    if (WIFSIGNALED(status) && stop_requested && stop_requested()) return std::unexpected(QelLibError::interrupted());
+    if (WIFSIGNALED(status) && stop_requested()) return std::unexpected(QelLibError::interrupted());
     return std::unexpected(QelLibError::broadcast_failed(qel_core::utf8_lossy(err)));
 }
 

@@ -31,9 +31,12 @@ bool has_json_extension(std::string_view name) {
 // Whole-file read of `name` in the directory `dir_fd` into `text`, reusing
 // its buffer; false, with the text left incomplete, for a file larger than
 // `limit` but within the largest wallet file. The error is an OS error text. Non-blocking
-// open so that a FIFO planted in the vault cannot hang the listing.
-std::expected<bool, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text, off_t limit) {
+// open so that a FIFO planted in the vault cannot hang the listing. `gone`
+// tells whether the file was removed since its name was read.
+std::expected<bool, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text, off_t limit,
+                                           bool& gone) {
     const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    gone = fd < 0 && errno == ENOENT;
     if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
     const auto fail = [fd](std::string error) {
         ::close(fd);
@@ -132,7 +135,7 @@ bool ReadAhead::fill_one() {
     slot.file.name = entry->d_name;
     slot.file.error.clear();
     slot.deferred = false;
-    if (auto read = read_file(dir_fd_, entry->d_name, slot.file.text, kReadAheadBytes); !read) {
+    if (auto read = read_file(dir_fd_, entry->d_name, slot.file.text, kReadAheadBytes, slot.file.gone); !read) {
         slot.file.error = std::move(read.error());
     } else {
         slot.deferred = !*read;
@@ -189,7 +192,7 @@ std::expected<ReadAhead::File*, int> ReadAhead::next() {
     if (!slot.deferred) return &slot.file;
     large_.name = slot.file.name;
     large_.error.clear();
-    if (auto read = read_file(dir_fd_, large_.name.c_str(), large_.text, kMaxWalletFileBytes); !read) {
+    if (auto read = read_file(dir_fd_, large_.name.c_str(), large_.text, kMaxWalletFileBytes, large_.gone); !read) {
         large_.error = std::move(read.error());
     }
     return &large_;

@@ -33,6 +33,7 @@ public:
         std::string name;
         qel_core::PaddedText text;
         std::string error;  // why the file could not be read, or empty
+        bool gone = false;  // removed between the listing of its name and its opening
     };
 
     // The stream must stay open while this object lives; nothing else may

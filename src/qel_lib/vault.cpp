@@ -11,11 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <iostream>
 #include <memory>
 #include <thread>
 #include <utility>
 
+#include "qel_core/call_context.hpp"
 #include "qel_core/config.hpp"
 #include "qel_core/os_error.hpp"
 #include "qel_signer/random.hpp"
@@ -38,8 +38,12 @@ constexpr std::size_t kTempRandomDigits = 16;
 // killed, and it is a full copy of a sealed wallet that nothing else removes.
 constexpr std::time_t kStaleTempSeconds = 10 * 60;
 
+// One write per line, so that warnings from calls on several threads do not
+// interleave.
 void warn(const std::string& line) {
-    std::cerr << "warning: " << line << '\n' << std::flush;
+    const std::string text = "warning: " + line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 bool is_unsafe_id(std::string_view id) {
@@ -222,10 +226,14 @@ std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath& vault_root
             QelLibError::io("cannot open the vault lock " + path.string() + ": " + qel_core::os_error_text(errno)));
     }
     WriteLock lock(fd);
-    // Polled rather than blocking, so that the wait has a bound.
+    // Polled rather than blocking, so that the wait has a bound and the
+    // caller can end it. The lock belongs to this open description of the
+    // file: a writer on another thread of this process opens its own, and so
+    // waits here as one in another process does.
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return lock;
+        if (qel_core::stop_requested()) return std::unexpected(QelLibError::interrupted());
         if (errno != EWOULDBLOCK && errno != EINTR) {
             return std::unexpected(QelLibError::io("cannot lock the vault lock " + path.string() + ": " +
                                                    qel_core::os_error_text(errno)));
@@ -283,6 +291,8 @@ std::expected<void, QelLibError> read_wallet_files(const OptPath& vault_root, Ta
             if (!next) return std::unexpected(QelLibError::io_errno(next.error()));
             ReadAhead::File* file = *next;
             if (file == nullptr) break;
+            // A wallet deleted while the vault is listed is simply not listed.
+            if (file->gone) continue;
             if (!file->error.empty()) {
                 warn("skipping " + (*dir / file->name).string() + ": " + file->error);
                 continue;
