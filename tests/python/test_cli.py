@@ -116,6 +116,8 @@ def command_id(x: object) -> str:
     ([*EXPORT, "/dev/zero"], b"", "passphrase file '/dev/zero' is larger than 4 KiB"),
     ([*EXPORT, "/dev/fd/0"], b"\xff", "passphrase file '/dev/fd/0' is not UTF-8 text"),
     ([*EXPORT, "/no/p"], b"", "cannot read passphrase file '/no/p': No such file or directory"),
+    (["export", "vec", "--keystore", "--keystore-password-file", "/dev/null"], b"",
+     "the keystore password is empty: a keystore is only as safe as its password"),
     (["change-passphrase", "vec", "--passphrase-file", "/dev/fd/0"], PASS.encode(),
      "no new passphrase: use --new-passphrase-file FILE or set QEL_NEW_PASSPHRASE"),
 ], ids=command_id)
