@@ -30,8 +30,7 @@ _BAD_WORD = re.compile(r"the word `(.*)` is invalid$", re.DOTALL)
 _BAD_PHRASE = re.compile(r"the phrase `.*` is invalid$", re.DOTALL)
 # What the library says when a wallet's secret does not open under the passphrase given.
 _WRONG_PASSPHRASE = "decryption failed: aead::Error"
-# The index in each family's path of a mnemonic wallet's accounts: the last step of a BIP-44 path of
-# five steps (m/44'/60'/0'/0/N), else the third (m/44'/501'/N'/0', m/44'/607'/N').
+# A derivation path, as a mnemonic wallet's accounts store it.
 _PATH = re.compile(r"m(/\d+'?)*")
 UINT31_MAX = 2**31 - 1
 
@@ -142,6 +141,7 @@ class Context:
         path = w["accounts"][0]["derivation_path"] if w["accounts"] else ""
         if not _PATH.fullmatch(path):
             return None  # a private-key wallet: no index
+        # The last step of a five-step path (m/44'/60'/0'/0/N), else the third (m/44'/501'/N'/0', m/44'/607'/N').
         steps = path.split("/")[1:]
         step = steps[-1] if len(steps) == 5 else steps[2] if len(steps) >= 3 else "0"
         return int(step.rstrip("'"))
@@ -243,10 +243,12 @@ class Context:
     def check_output() -> None:
         """Fails when standard output is closed: for output that is shown only once."""
         try:
-            if sys.stdout is None or os.fstat(sys.stdout.fileno()) is None:
-                raise OutputError("standard output is closed")
+            if sys.stdout is not None:
+                os.fstat(sys.stdout.fileno())
+                return
         except (OSError, ValueError):
-            raise OutputError("standard output is closed") from None
+            pass
+        raise OutputError("standard output is closed")
 
     def note(self, text: str) -> None:
         """A line for the person at the terminal or reading the log: on standard error."""
