@@ -297,6 +297,7 @@ def test_the_passphrase_does_not_reach_curl(shared: Path, tmp_path: Path) -> Non
     (["export", "at1", "--keystore", "--keystore-password-file", "-"], b"ks\n",
      lambda out, vault: Account.decrypt(out, "ks").hex() == KNOWN[("evm", 1)]["private_key_hex"]),
     (["public-key", "at1", "ton"], b"", KNOWN[("ton", 1)]["public_key_hex"] + "\n"),
+    (["export", "abandon", "--yes", "--passphrase-file", "-"], f"{PASS}\r\n".encode(), ABANDON + "\n"),  # one line end
     (["address", "at1", "eip155:137"], b"", KNOWN[("evm", 1)]["address"] + "\n"),  # no passphrase
     (["sign-message", "abandon", "bitcoin", "m", "--bip137"], b"", lambda out, vault: qel.verify_message(
      "bitcoin", "m", out.strip(), address=KNOWN[("bitcoin", 0)]["address"])),
