@@ -92,7 +92,7 @@ TEST(VerifyMessage, MalformedInputSaysWhat) {
          "invalid address: EIP-55 checksum mismatch"},
         {ChainType::Bitcoin, secp, "bc1Qw508d6qejxtdg4y5r3zarvary0c5xw7kv8f3t4", nullopt, "invalid address: mixed case"},
         {ChainType::Bitcoin, secp, "tb1qw508d6qejxtdg4y5r3zarvary0c5xw7kxpjzsx", nullopt,
-         "invalid address: invalid base58 character at position 6"},
+         "invalid address: not a mainnet address (`tb1...`)"},
         {ChainType::Bitcoin, secp, "mipcBbFg9gMiCh81Kj8tqqdgoZub1ZJRfn", nullopt,
          "invalid address: not a mainnet P2PKH or P2SH address"},
         {ChainType::Cosmos, secp, "cosmos1qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq", nullopt,

@@ -33,7 +33,13 @@ std::expected<Address, std::string> parse_address(std::string_view text) {
         return Address{p2wpkh ? AddressKind::P2wpkh : AddressKind::OtherSegwit, std::move(decoded->program)};
     }
     auto payload = base58check_decode(text);
-    if (!payload) return std::unexpected(payload.error());
+    if (!payload) {
+        // A segwit address of another network reads as bad base58: say what it is instead.
+        if (auto other = bech32_decode(text, 90)) {
+            return std::unexpected("not a mainnet address (`" + other->hrp + "1...`)");
+        }
+        return std::unexpected(payload.error());
+    }
     if (payload->size() != 21 || ((*payload)[0] != kP2pkhVersion && (*payload)[0] != kP2shVersion)) {
         return std::unexpected(std::string("not a mainnet P2PKH or P2SH address"));
     }

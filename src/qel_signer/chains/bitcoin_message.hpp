@@ -42,8 +42,9 @@ struct Address {
 };
 
 // A mainnet address: base58check with version 0 (P2PKH) or 5 (P2SH), or a
-// "bc" segwit address. Fails with the decoder's text, or
-// "not a mainnet P2PKH or P2SH address".
+// "bc" segwit address. Fails with the decoder's text,
+// "not a mainnet P2PKH or P2SH address", or for another network's segwit
+// address "not a mainnet address (`tb1...`)".
 [[nodiscard]] std::expected<Address, std::string> parse_address(std::string_view text);
 
 // Whether `address` is one of `key`'s addresses that a signature of `use`
