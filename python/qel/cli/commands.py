@@ -207,7 +207,7 @@ def change_passphrase(ctx: Context, a: argparse.Namespace) -> None:
     old = ctx.passphrase(new=False, wallet=w)
     if new is None:
         new = ctx.new_passphrase(None)
-    ctx.status("encrypting…")
+    ctx.status("unlocking, then encrypting…")
     changed = ctx.change(qel.change_passphrase, w["id"], old, new, ctx.vault)
     ctx.emit(changed, f"changed the passphrase of wallet {output.label(changed)}")
 
