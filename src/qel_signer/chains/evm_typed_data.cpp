@@ -350,8 +350,7 @@ std::expected<std::string, std::string> primary_type(const json& doc, const Type
     if (const auto it = doc.find("primaryType"); it != doc.end()) {
         if (!it->is_string()) return fail("primaryType", "expected a string");
         const std::string name = it->get<std::string>();
-        if (name == "EIP712Domain") return fail("primaryType", "the message cannot be of type EIP712Domain");
-        if (!types.contains(name)) return fail("primaryType", "unknown type `" + name + "`");
+        if (name != "EIP712Domain" && !types.contains(name)) return fail("primaryType", "unknown type `" + name + "`");
         return name;
     }
     std::set<std::string_view> referenced;
@@ -547,9 +546,11 @@ std::expected<TypedDataHashes, std::string> hash_typed_data(std::string_view jso
     if (domain == doc->end()) return fail("domain", "missing");
     if (!domain->is_object()) return fail("domain", "expected an object");
     const auto message = doc->find("message");
-    if (message == doc->end()) return fail("message", "missing");
     auto primary = primary_type(*doc, *types);
     if (!primary) return std::unexpected(primary.error());
+    // Of type EIP712Domain, the domain is all that is signed (any message is ignored).
+    const bool domain_only = *primary == "EIP712Domain";
+    if (message == doc->end() && !domain_only) return fail("message", "missing");
     if (auto ok = settle_domain_type(*types, *domain); !ok) return std::unexpected(ok.error());
 
     Encoder encoder(*types);
@@ -557,15 +558,19 @@ std::expected<TypedDataHashes, std::string> hash_typed_data(std::string_view jso
     std::string where = "domain";
     auto domain_hash = encoder.hash_struct("EIP712Domain", *domain, where, 1);
     if (!domain_hash) return std::unexpected(domain_hash.error());
-    where = "message";
-    auto message_hash = encoder.hash_struct(*primary, *message, where, 1);
-    if (!message_hash) return std::unexpected(message_hash.error());
     out.domain_separator = *domain_hash;
-    out.message_hash = *message_hash;
     std::array<std::uint8_t, 66> signed_bytes{0x19, 0x01};
     std::copy(out.domain_separator.begin(), out.domain_separator.end(), signed_bytes.begin() + 2);
-    std::copy(out.message_hash.begin(), out.message_hash.end(), signed_bytes.begin() + 34);
-    out.digest = keccak256(signed_bytes);
+    if (domain_only) {
+        out.digest = keccak256(ByteSpan(signed_bytes).first(34));
+    } else {
+        where = "message";
+        auto message_hash = encoder.hash_struct(*primary, *message, where, 1);
+        if (!message_hash) return std::unexpected(message_hash.error());
+        out.message_hash = *message_hash;
+        std::copy(message_hash->begin(), message_hash->end(), signed_bytes.begin() + 34);
+        out.digest = keccak256(signed_bytes);
+    }
     auto chain_id = domain_chain_id(*types, *domain);
     if (!chain_id) return std::unexpected(chain_id.error());
     out.chain_id = std::move(*chain_id);
