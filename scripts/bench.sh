@@ -9,6 +9,18 @@ for b in bench_mnemonic bench_derive bench_wallet bench_broadcast bench_extras; 
   echo "== $b"
   build/bench/bench/$b
 done
+echo "== threads"
+# The package as it was before calls released the interpreter lock, built once,
+# for the single-call comparison.
+baseline_rev=0662942
+baseline=build/bench/baseline-$baseline_rev
+if [ ! -d "$baseline/site/qel" ]; then
+  rm -rf "$baseline" && mkdir -p "$baseline/src"
+  git archive "$baseline_rev" | tar -x -C "$baseline/src"
+  .venv/bin/python -m pip install -q --no-build-isolation --no-deps --target "$baseline/site" "$baseline/src" \
+    -C build-dir="$PWD/$baseline/build"
+fi
+.venv/bin/python bench/threads.py "$baseline/site"
 echo "== list_wallets"
 .venv/bin/python bench/list_wallets.py build/bench/bench/read_files
 echo "== sign_typed_data"

@@ -135,7 +135,7 @@ template <class Range, class Convert>
 }
 
 // Raises RuntimeError carrying exactly the operation's message; for an
-// operation stopped by signal_handler_raised, leaves the handler's exception.
+// operation stopped because a signal handler raised, leaves that exception.
 [[nodiscard]] PyObject* raise_operation_error(const qel_lib::QelLibError& error);
 
 // The interpreter lock released for the work of one call, so that the

@@ -100,6 +100,7 @@ using OptIndex = std::optional<std::uint32_t>;
 
 // Whether `signature_hex` is sign_message's signature of `message` (read by
 // `encoding` as there) on `chain` by the claimed address and/or public key.
+// 65 bytes may also come in base64 (88 characters), as BIP-137 signatures do.
 // false when it does not match; InvalidInput for malformed input
 // ("invalid hex signature: ...", "invalid hex public key: ...", and the
 // texts of qel_signer::verify::verify_message).
@@ -129,6 +130,13 @@ using OptIndex = std::optional<std::uint32_t>;
                                                                            OptText keystore_password,
                                                                            OptIndex index,
                                                                            const OptPath& vault_root);
+
+// The public key of the wallet's account on `chain` (at `index` for a mnemonic
+// wallet) in hex: the compressed SEC1 key on secp256k1 chains, the 32-byte
+// key on Ed25519 ones. Unlocks the wallet as signing does.
+[[nodiscard]] std::expected<std::string, QelLibError> get_public_key(std::string_view wallet, std::string_view chain,
+                                                                   OptText passphrase, OptIndex index,
+                                                                   const OptPath& vault_root);
 
 // A chain name or CAIP-2 id resolved, or InvalidInput with the resolver's message.
 [[nodiscard]] std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain);

@@ -35,15 +35,15 @@ bool has_json_extension(std::string_view name) {
 // tells whether the file was removed since its name was read.
 std::expected<bool, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text, off_t limit,
                                            bool& gone) {
+    gone = false;
     const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
-        // Gone, unlike a link to nothing, whose name is still there.
-        struct stat st {};
-        gone = err == ENOENT && ::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+        // A link to nothing is still there, and is reported.
+        struct stat link {};
+        gone = err == ENOENT && ::fstatat(dir_fd, name, &link, AT_SYMLINK_NOFOLLOW) != 0;
         return std::unexpected(qel_core::os_error_text(err));
     }
-    gone = false;
     const auto fail = [fd](std::string error) {
         ::close(fd);
         return std::unexpected(std::move(error));

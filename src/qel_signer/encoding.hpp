@@ -31,6 +31,8 @@ namespace qel_signer {
 
 // RFC 4648 standard alphabet with '=' padding.
 [[nodiscard]] std::string base64_encode(ByteSpan data);
+// The same, read: the length a multiple of 4, at most two '=' at the end.
+[[nodiscard]] std::expected<Bytes, std::string> base64_decode(std::string_view text);
 // RFC 4648 URL-safe alphabet, no padding.
 [[nodiscard]] std::string base64url_encode(ByteSpan data);
 [[nodiscard]] std::expected<Bytes, std::string> base64url_decode(std::string_view text);

@@ -11,6 +11,7 @@
 #include "encoding.hpp"
 #include "qel_core/os_error.hpp"
 #include "random.hpp"
+#include "scrypt.hpp"
 
 namespace qel_signer::crypto {
 
@@ -88,21 +89,7 @@ std::expected<void, CryptoError> check_scrypt_cost(std::uint32_t n, std::uint32_
 
 std::expected<void, std::string> scrypt(std::string_view passphrase, ByteSpan salt, std::uint32_t n,
                                         std::uint32_t r, std::uint32_t p, std::span<std::uint8_t> out) {
-    static const int sodium_ready = sodium_init();  // selects the vectorised scrypt core
-    (void)sodium_ready;
-    // The library insists on non-null pointers even for empty inputs.
-    static const std::uint8_t kNothing = 0;
-    const auto* pass = passphrase.empty() ? &kNothing : reinterpret_cast<const std::uint8_t*>(passphrase.data());
-    const auto* salt_ptr = salt.empty() ? &kNothing : salt.data();
-    errno = 0;
-    if (crypto_pwhash_scryptsalsa208sha256_ll(pass, passphrase.size(), salt_ptr, salt.size(), n, r, p, out.data(),
-                                              out.size()) != 0) {
-        const int e = errno;
-        wipe(out.data(), out.size());
-        if (e == ENOMEM) return std::unexpected(qel_core::os_error_text(e));
-        return std::unexpected(std::string("invalid output buffer length"));
-    }
-    return {};
+    return scrypt_pooled(passphrase, salt, n, r, p, out);
 }
 
 namespace {

@@ -60,6 +60,7 @@ TEST(Base64, Rfc4648VectorsAndUrlDecodeErrors) {
         std::string url = coded.substr(0, coded.find('='));
         for (char& c : url) c = c == '+' ? '-' : c == '/' ? '_' : c;
         EXPECT_EQ(base64url_encode(to_bytes(plain)), url);
+        EXPECT_EQ(base64_decode(coded).value(), to_bytes(plain));
     }
     const std::pair<const char*, const char*> cases[] = {
         {"A", "invalid base64url length"}, {"Zm9vY", "invalid base64url length"},
@@ -67,6 +68,11 @@ TEST(Base64, Rfc4648VectorsAndUrlDecodeErrors) {
         {"Zh", "invalid base64url padding bits"}, {"Zm9", "invalid base64url padding bits"},
     };
     for (const auto& [input, message] : cases) EXPECT_EQ(error_of(base64url_decode(input)), message);
+    const std::pair<const char*, const char*> padded[] = {
+        {"Zg=", "invalid base64 length"}, {"Z===", "invalid base64 character at position 1"},
+        {"Zh==", "invalid base64 padding bits"}, {"-_8=", "invalid base64 character at position 0"},
+    };
+    for (const auto& [input, message] : padded) EXPECT_EQ(error_of(base64_decode(input)), message);
 }
 
 TEST(ConvertBits, RegroupsAndRejects) {

@@ -5,6 +5,9 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 
+#include <cstdio>
+#include <memory>
+
 #include "support.hpp"
 
 namespace {
@@ -111,6 +114,37 @@ TEST(SecretBytesLock, RefusedLockWarnsOncePerNonEmptyBuffer) {
                   return testing::internal::GetCapturedStderr();
               }),
               line + line);
+}
+
+// Whether the kernel holds the page of `p` locked: the "Locked:" size of
+// the mapping it lies in (locking part of a mapping splits it off).
+bool page_locked(const void* p) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t lo = 0, hi = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &lo, &hi) == 2) inside = lo <= at && at < hi;
+        if (inside && line.starts_with("Locked:")) return std::stoul(line.substr(7)) > 0;
+    }
+    return false;
+}
+
+// The kernel locks pages, not buffers: a page shared by two buffers stays
+// locked until the second of them is released.
+TEST(SecretBytesLock, APageStaysLockedWhileAnyBufferOnItLives) {
+    std::vector<SecretBytes> buffers;
+    for (int i = 0; i < 64; ++i) buffers.emplace_back(Bytes(32, static_cast<std::uint8_t>(i)));
+    const auto page = [](const SecretBytes& s) { return reinterpret_cast<std::uintptr_t>(s.data()) >> 12; };
+    std::size_t first = 0, second = 1;
+    while (second < buffers.size() && page(buffers[first]) != page(buffers[second])) first = second++;
+    ASSERT_LT(second, buffers.size()) << "no two buffers on one page";
+    const void* where = buffers[second].data();
+    EXPECT_TRUE(page_locked(where));
+    buffers[first] = SecretBytes();
+    EXPECT_TRUE(page_locked(where));
+    buffers.clear();
+    EXPECT_FALSE(page_locked(where));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// Typed data: whatever the document, hashing ends in bounded work with a
-// result or an error text that is valid UTF-8, free of control characters
-// and of bounded length; the reader that keeps integers beyond 64 bits
-// accepts exactly what the plain reader accepts.
+// EIP-712 typed data as a caller passes it: any text is hashed or refused
+// with a place and a reason (valid UTF-8, free of control characters, of
+// bounded length), the same text always gives the same hashes, a domain
+// chainId comes out as a plain decimal number, and the reader that keeps
+// integers beyond 64 bits accepts exactly what the plain reader accepts.
 #include <algorithm>
 
 #include "fuzz.hpp"
@@ -11,15 +12,22 @@
 
 FUZZ_TARGET {
     const std::string_view text = fuzz::text(data, size);
-    const auto hashed = qel_signer::chains::evm::hash_typed_data(text);
-    if (!hashed) {
-        const std::string& error = hashed.error();
-        FUZZ_CHECK(qel_core::is_valid_utf8(error));
-        FUZZ_CHECK(std::ranges::none_of(error, [](unsigned char c) { return c < 0x20 || c == 0x7F; }));
-        FUZZ_CHECK(error.size() <= 16 * 1024);
-    }
     qel_core::JsonParser plain(qel_core::kMaxJsonDepth);
     qel_core::JsonParser exact(qel_core::kMaxJsonDepth);
     FUZZ_CHECK(plain.parse(text).has_value() == exact.parse_keeping_big_integers(text).has_value());
+
+    const auto first = qel_signer::chains::evm::hash_typed_data(text);
+    if (!first) {
+        const std::string& error = first.error();
+        FUZZ_CHECK(!error.empty() && error.size() <= 16 * 1024 && qel_core::is_valid_utf8(error));
+        FUZZ_CHECK(std::ranges::none_of(error, [](unsigned char c) { return c < 0x20 || c == 0x7F; }));
+        return 0;
+    }
+    const auto again = qel_signer::chains::evm::hash_typed_data(text);
+    FUZZ_CHECK(again && again->digest == first->digest && again->domain_separator == first->domain_separator);
+    if (const auto& id = first->chain_id) {
+        FUZZ_CHECK(!id->empty() && std::ranges::all_of(*id, [](char c) { return c >= '0' && c <= '9'; }));
+        FUZZ_CHECK(*id == "0" || id->front() != '0');
+    }
     return 0;
 }

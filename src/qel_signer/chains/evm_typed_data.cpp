@@ -382,11 +382,12 @@ std::expected<std::size_t, std::string> settle_domain_type(Types& types, dom::ob
     return types.structs.size() - 1;
 }
 
-std::expected<std::size_t, std::string> primary_type(dom::object doc, const Types& types) {
+// The message's type, or none for "EIP712Domain": then only the domain is signed.
+std::expected<std::optional<std::size_t>, std::string> primary_type(dom::object doc, const Types& types) {
     if (const auto member = qel_core::find_member(doc, "primaryType")) {
         const auto name = string_of(*member);
         if (!name) return fail("primaryType", "expected a string");
-        if (*name == "EIP712Domain") return fail("primaryType", "the message cannot be of type EIP712Domain");
+        if (*name == "EIP712Domain") return std::nullopt;
         const auto index = types.find(*name);
         if (!index) return fail("primaryType", "unknown type `" + shown(*name) + "`");
         return *index;
@@ -404,7 +405,7 @@ std::expected<std::size_t, std::string> primary_type(dom::object doc, const Type
         root = i;
     }
     if (!root) return fail("primaryType", "not given, and the types do not single one out");
-    return *root;
+    return root;
 }
 
 // ---- encoding ----
@@ -670,9 +671,11 @@ std::expected<TypedDataHashes, std::string> hash_typed_data(std::string_view jso
     dom::object domain;
     if (domain_member->get_object().get(domain) != simdjson::SUCCESS) return fail("domain", "expected an object");
     const auto message = qel_core::find_member(doc, "message");
-    if (!message) return fail("message", "missing");
     auto primary = primary_type(doc, *types);
     if (!primary) return std::unexpected(primary.error());
+    // Of type EIP712Domain, the domain is all that is signed (any message is ignored).
+    const bool domain_only = !*primary;
+    if (!message && !domain_only) return fail("message", "missing");
     auto domain_type = settle_domain_type(*types, domain);
     if (!domain_type) return std::unexpected(domain_type.error());
 
@@ -681,15 +684,19 @@ std::expected<TypedDataHashes, std::string> hash_typed_data(std::string_view jso
     std::string where = "domain";
     auto domain_hash = encoder.hash_struct(*domain_type, *domain_member, where, 1);
     if (!domain_hash) return std::unexpected(domain_hash.error());
-    where = "message";
-    auto message_hash = encoder.hash_struct(*primary, *message, where, 1);
-    if (!message_hash) return std::unexpected(message_hash.error());
     out.domain_separator = *domain_hash;
-    out.message_hash = *message_hash;
     std::array<std::uint8_t, 66> signed_bytes{0x19, 0x01};
     std::copy(out.domain_separator.begin(), out.domain_separator.end(), signed_bytes.begin() + 2);
-    std::copy(out.message_hash.begin(), out.message_hash.end(), signed_bytes.begin() + 34);
-    out.digest = keccak256(signed_bytes);
+    if (domain_only) {
+        out.digest = keccak256(ByteSpan(signed_bytes).first(34));
+    } else {
+        where = "message";
+        auto message_hash = encoder.hash_struct(**primary, *message, where, 1);
+        if (!message_hash) return std::unexpected(message_hash.error());
+        out.message_hash = *message_hash;
+        std::copy(message_hash->begin(), message_hash->end(), signed_bytes.begin() + 34);
+        out.digest = keccak256(signed_bytes);
+    }
     out.chain_id = encoder.chain_id(*domain_type, domain);
     return out;
 }

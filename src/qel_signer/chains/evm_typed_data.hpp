@@ -22,9 +22,10 @@ inline constexpr std::string_view kTypedDataTooLarge = "typed data is larger tha
 
 struct TypedDataHashes {
     Hash32 domain_separator;
-    Hash32 message_hash;
-    // Keccak-256 of 0x19 0x01, the domain separator and the message hash:
-    // what is signed.
+    // None when primaryType is "EIP712Domain".
+    std::optional<Hash32> message_hash;
+    // Keccak-256 of 0x19 0x01, the domain separator and the message hash (or
+    // the domain separator alone): what is signed.
     Hash32 digest;
     // The domain's chainId in decimal, when the signed domain has an
     // integer chainId.
@@ -39,7 +40,8 @@ struct TypedDataHashes {
 // bytes1..bytes32, uint8..uint256 and int8..int256 in steps of 8), other
 // structs, or arrays of any of these (T[] or T[n], nested, at most 32
 // levels); a struct may refer to itself through an array. Without
-// "primaryType" the one struct no other refers to is the message's type. The
+// "primaryType" the one struct no other refers to is the message's type;
+// with "primaryType" "EIP712Domain" only the domain is signed, as wallets do. The
 // domain is typed by "EIP712Domain" when declared (its members must then all
 // be declared), else by the standard fields it has, in the standard order.
 //
