@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Benchmarks (not tests): a Release build of the C++ benchmarks, then the
-# Python-level listing benchmark against the installed package.
+# Python-level listing and typed-data benchmarks against the installed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=ON >/dev/null
@@ -23,3 +23,5 @@ fi
 .venv/bin/python bench/threads.py "$baseline/site"
 echo "== list_wallets"
 .venv/bin/python bench/list_wallets.py build/bench/bench/read_files
+echo "== sign_typed_data"
+.venv/bin/python bench/typed_data.py

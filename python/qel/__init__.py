@@ -28,6 +28,7 @@ from qel._native import (  # noqa: E402
 from qel._extras import (  # noqa: E402
     change_passphrase,
     export_wallet_keystore,
+    get_public_key,
     import_wallet_keystore,
     sign_and_send_cancellable,
     sign_typed_data,
@@ -53,6 +54,7 @@ __all__ = [
     "export_wallet",
     "export_wallet_keystore",
     "generate_mnemonic",
+    "get_public_key",
     "get_wallet",
     "import_wallet_mnemonic",
     "import_wallet_keystore",

@@ -69,6 +69,18 @@ def sign_and_send_cancellable(
     """sign_and_send that another thread can stop: once cancel.is_set() is true (a threading.Event),
     curl is killed and the call raises RuntimeError('interrupted')."""
 
+# The public keys of stored accounts.
+
+def get_public_key(
+    wallet: str,
+    chain: str,
+    passphrase: str | None = None,
+    index: int | None = None,
+    vault_path_opt: str | None = None,
+) -> str:
+    """The public key (hex) of the wallet's account on a chain: compressed SEC1 on secp256k1
+    chains, 32 bytes on Ed25519 ones."""
+
 # ---- complete transactions of every family ----
 
 class EncodedTransactionDict(TypedDict):

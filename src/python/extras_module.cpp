@@ -36,6 +36,11 @@ PyMethodDef kFunctions[] = {
      "vault_path_opt=None, cancel=None)\n--\n\n"
      "sign_and_send that another thread can stop: once cancel.is_set() is true (a threading.Event),\n"
      "curl is killed and the call raises RuntimeError('interrupted')."},
+    // The public keys of stored accounts.
+    {"get_public_key", as_cfunction<extras::get_public_key>(), kFlags,
+     "get_public_key(wallet, chain, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"
+     "The public key (hex) of the wallet's account on a chain: compressed SEC1 on secp256k1\n"
+     "chains, 32 bytes on Ed25519 ones."},
     // ---- complete transactions of every family ----
     {"sign_and_encode", as_cfunction<extras::sign_and_encode>(), kFlags,
      "sign_and_encode(wallet, chain, unsigned_tx, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"

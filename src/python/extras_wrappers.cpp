@@ -130,6 +130,31 @@ PyObject* sign_and_send_cancellable(PyObject*, PyObject* const* args, Py_ssize_t
     });
 }
 
+// ---- get_public_key: the public keys of stored accounts ----
+
+namespace {
+
+PyObject* get_public_key_impl(std::string_view wallet, std::string_view chain, OptText passphrase, OptIndex index,
+                              const OptPath& vault) {
+    auto r = without_lock([&] { return ops::get_public_key(wallet, chain, passphrase, index, vault); });
+    return finish(r, text_result);
+}
+
+constexpr Param kGetPublicKey[] = {{"wallet", K::Text},
+                                   {"chain", K::Text},
+                                   {"passphrase", K::OptText},
+                                   {"index", K::OptCount},
+                                   {"vault_path_opt", K::OptPath}};
+const Signature kGetPublicKeySig{"get_public_key", kGetPublicKey, 2};
+
+}  // namespace
+
+PyObject* get_public_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(kGetPublicKeySig, args, nargs, kwnames, [](const Arguments& a) {
+        return get_public_key_impl(a.text(0), a.text(1), a.opt_text(2), a.opt_count(3), a.opt_path(4));
+    });
+}
+
 }  // namespace qel_py::extras
 
 // ==== complete transactions of every family: sign_and_encode, sign_authorization, broadcast_transaction, describe_transaction ====

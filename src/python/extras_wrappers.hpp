@@ -14,6 +14,8 @@ QEL_PY_FUNCTION(sign_typed_data);
 QEL_PY_FUNCTION(import_wallet_keystore);
 QEL_PY_FUNCTION(export_wallet_keystore);
 QEL_PY_FUNCTION(sign_and_send_cancellable);
+// The public keys of stored accounts.
+QEL_PY_FUNCTION(get_public_key);
 // complete transactions of every family
 QEL_PY_FUNCTION(sign_and_encode);
 QEL_PY_FUNCTION(sign_authorization);

@@ -1,4 +1,5 @@
 #include "chain.hpp"
+#include "shown.hpp"
 
 namespace qel_core {
 
@@ -7,7 +8,7 @@ namespace {
 constexpr std::array<std::string_view, 6> kTypeNames{"evm", "solana", "cosmos", "bitcoin", "tron", "ton"};
 
 std::string unknown_variant(std::string_view got) {
-    std::string text = "unknown variant `" + std::string(got) + "`, expected one of ";
+    std::string text = "unknown variant `" + shown(got) + "`, expected one of ";
     for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
         if (i != 0) text += ", ";
         text.append("`").append(kTypeNames[i]).append("`");
@@ -48,7 +49,7 @@ std::expected<Chain, std::string> parse_chain(std::string_view input) {
     for (const Chain& chain : KNOWN_CHAINS) {
         if (chain.chain_id == input) return chain;
     }
-    return std::unexpected("unknown chain: '" + std::string(input) +
+    return std::unexpected("unknown chain: '" + shown(input) +
                            "'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)");
 }
 

@@ -32,10 +32,13 @@ struct Config {
     // Defaults with <home>/.qel/config.json applied. Never fails.
     [[nodiscard]] static Config load_or_default();
     // Defaults with the given file applied. Never fails: any problem with
-    // the file yields the plain defaults. A file that another user could
-    // have written (not owned by this user or root, or writable by group or
-    // others) is ignored with "warning: ignoring <path>: it is writable by
-    // other users".
+    // the file yields the plain defaults, and a file that exists but is not
+    // used is named in "warning: ignoring <path>: <reason>": unreadable
+    // (the system's error, "not a regular file", "larger than 1 MiB"),
+    // not JSON (the parser's error), of the wrong shape ("missing field
+    // `vault_path`", "`rpc.<id>`: invalid type: integer `5`, expected a
+    // string"), or writable by another user ("it is writable by other
+    // users": not owned by this user or root, or writable by group or others).
     [[nodiscard]] static Config load_or_default_from(const std::filesystem::path& path);
 
     friend bool operator==(const Config&, const Config&) = default;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "shown.hpp"
 #include "utf8.hpp"
 
 namespace qel_core {
@@ -51,11 +52,21 @@ bool is_number_byte(char c) noexcept {
     return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
 }
 
-// The ends of the integers in a JSON text that 64 bits cannot hold, which
-// simdjson refuses: a number token outside strings that has no fraction or
-// exponent and is out of range for int64 (negative) or uint64.
-std::vector<std::size_t> big_integer_ends(std::string_view text) {
-    std::vector<std::size_t> ends;
+// An integer token of a JSON text that 64 bits cannot hold, which simdjson
+// refuses: its place, and how many string tokens (names included) come
+// before it.
+struct BigInteger {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    std::size_t strings_before = 0;
+};
+
+// The integers in a JSON text that 64 bits cannot hold: number tokens
+// outside strings that are JSON integers (no fraction, exponent or leading
+// zero) out of range for int64 (negative) or uint64.
+std::vector<BigInteger> big_integers(std::string_view text) {
+    std::vector<BigInteger> found;
+    std::size_t strings = 0;
     std::size_t i = 0;
     while (i < text.size()) {
         const char c = text[i];
@@ -64,6 +75,7 @@ std::vector<std::size_t> big_integer_ends(std::string_view text) {
                 if (text[i] == '\\') ++i;
             }
             ++i;
+            ++strings;
             continue;
         }
         if (c != '-' && (c < '0' || c > '9')) {
@@ -74,7 +86,9 @@ std::vector<std::size_t> big_integer_ends(std::string_view text) {
         while (i < text.size() && is_number_byte(text[i])) ++i;
         const std::string_view token = text.substr(start, i - start);
         const std::size_t digits = token.front() == '-' ? 1 : 0;
-        if (digits == token.size() || token.find_first_not_of("0123456789", digits) != std::string_view::npos) {
+        // Digits only, without a leading zero: "0" and "-0" are no big integer.
+        if (digits == token.size() || token[digits] == '0' ||
+            token.find_first_not_of("0123456789", digits) != std::string_view::npos) {
             continue;
         }
         std::errc ec{};
@@ -85,10 +99,64 @@ std::vector<std::size_t> big_integer_ends(std::string_view text) {
             std::uint64_t v = 0;
             ec = std::from_chars(token.data(), token.data() + token.size(), v).ec;
         }
-        if (ec == std::errc::result_out_of_range) ends.push_back(i);
+        if (ec == std::errc::result_out_of_range) found.push_back({start, i, strings});
     }
-    return ends;
+    return found;
 }
+
+// The text with `before` and `after` around each integer in `found`.
+void mark_big_integers(std::string_view text, const std::vector<BigInteger>& found, std::string_view before,
+                       std::string_view after, PaddedText& out) {
+    char* data = out.reserve(text.size() + (before.size() + after.size()) * found.size());
+    std::size_t from = 0;
+    std::size_t at = 0;
+    const auto put = [&](std::string_view part) {
+        std::char_traits<char>::copy(data + at, part.data(), part.size());
+        at += part.size();
+    };
+    for (const BigInteger& big : found) {
+        put(text.substr(from, big.start - from));
+        put(before);
+        put(text.substr(big.start, big.end - big.start));
+        put(after);
+        from = big.end;
+    }
+    put(text.substr(from));
+    out.set_size(at);
+}
+
+// Finds, among the strings of a document (member names included) in
+// document order, those that were the integers `wanted` of its text.
+struct BigIntegerStrings {
+    const std::vector<BigInteger>& wanted;
+    std::vector<const char*>& found;
+    std::size_t count = 0;
+    bool named = false;  // one was a member name: the text itself was no JSON
+
+    bool is_next() { return found.size() < wanted.size() && count++ == wanted[found.size()].strings_before + found.size(); }
+
+    void walk(dom::element value) {
+        switch (value.type()) {
+            case dom::element_type::STRING:
+                if (is_next()) found.push_back(value.get_string().value_unsafe().data());
+                return;
+            case dom::element_type::ARRAY:
+                for (const dom::element item : array_of(value)) walk(item);
+                return;
+            case dom::element_type::OBJECT:
+                for (const dom::key_value_pair member : object_of(value)) {
+                    if (is_next()) named = true;
+                    walk(member.value);
+                }
+                return;
+            case dom::element_type::INT64:
+            case dom::element_type::UINT64:
+            case dom::element_type::DOUBLE:
+            case dom::element_type::BOOL:
+            case dom::element_type::NULL_VALUE: return;
+        }
+    }
+};
 
 // The text with an exponent ("e0") after each integer that 64 bits cannot
 // hold, which makes it a floating-point number of the same value; false when
@@ -96,309 +164,11 @@ std::vector<std::size_t> big_integer_ends(std::string_view text) {
 // copy is parsed by simdjson again: an exponent after the digits of a valid
 // integer makes a valid number, after anything else an invalid one.
 bool widen_big_integers(std::string_view text, PaddedText& out) {
-    const std::vector<std::size_t> ends = big_integer_ends(text);
-    if (ends.empty()) return false;
-    char* data = out.reserve(text.size() + 2 * ends.size());
-    std::size_t from = 0;
-    std::size_t at = 0;
-    for (const std::size_t end : ends) {
-        std::char_traits<char>::copy(data + at, text.data() + from, end - from);
-        at += end - from;
-        data[at++] = 'e';
-        data[at++] = '0';
-        from = end;
-    }
-    std::char_traits<char>::copy(data + at, text.data() + from, text.size() - from);
-    out.set_size(at + text.size() - from);
+    const std::vector<BigInteger> found = big_integers(text);
+    if (found.empty()) return false;
+    mark_big_integers(text, found, "", "e0", out);
     return true;
 }
-
-// A parse error as nlohmann's parser reports it: how many bytes it had read
-// (counting the end of the text as one), and its exception's id and text.
-struct SyntaxError {
-    std::size_t position = 0;
-    int id = 0;
-    std::string what;
-};
-
-// Runs nlohmann's parser over a text that simdjson refused, only to say what
-// is wrong and where: simdjson reports what kind of error it met but not its
-// place. The callbacks accept everything; the first error ends the pass.
-class ErrorFinder final : public nlohmann::json_sax<nlohmann::json> {
-public:
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override { return true; }
-    bool key(string_t&) override { return true; }
-    bool end_object() override { return true; }
-    bool start_array(std::size_t) override { return true; }
-    bool end_array() override { return true; }
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
-        error = SyntaxError{position, e.id, e.what()};
-        return false;
-    }
-
-    std::optional<SyntaxError> error;
-};
-
-// Where a number token that starts at `from` ends, reading as a JSON lexer
-// does: an optional minus, 0 or digits, then '.' and digits, then an
-// exponent, stopping at the first byte that cannot continue it (so a
-// malformed one, like "1." or "-", ends after what was read of it).
-std::size_t number_end(std::string_view text, std::size_t from) {
-    const auto digit = [&](std::size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
-    const auto skip_digits = [&](std::size_t i) {
-        while (digit(i)) ++i;
-        return i;
-    };
-    std::size_t i = from;
-    if (i < text.size() && text[i] == '-') ++i;
-    if (!digit(i)) return i;
-    i = text[i] == '0' ? i + 1 : skip_digits(i);
-    if (i < text.size() && text[i] == '.') i = skip_digits(i + 1);
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-        i = skip_digits(i);
-    }
-    return i;
-}
-
-// Where the token whose last byte read is at `at` starts. nlohmann reads a
-// whole token before it decides that it is out of place (and stops inside
-// one that is malformed), while this library's messages point at its start.
-// `kind` is what the message says about the token: "unexpected <name>" or
-// the lexer's own problem.
-std::size_t token_start(std::string_view text, std::size_t at, std::string_view kind) {
-    if (kind.starts_with("unexpected string") || kind.starts_with("invalid string")) {
-        // Back to the opening quote: one not escaped by a backslash.
-        for (std::size_t j = std::min(at, text.size()); j-- > 0;) {
-            if (text[j] != '"') continue;
-            std::size_t backslashes = 0;
-            while (j > backslashes && text[j - backslashes - 1] == '\\') ++backslashes;
-            if (backslashes % 2 == 0) return j;
-        }
-        return at;
-    }
-    if (kind.starts_with("unexpected number") || kind.starts_with("invalid number")) {
-        // Numbers may directly follow one another ("01" is 0 then 1), so lex
-        // forward from the first number byte to the token that holds `at`:
-        // its last byte for a number out of place, the byte that broke it
-        // (or the end) for a malformed one.
-        const bool out_of_place = kind.starts_with("unexpected");
-        const std::size_t last = out_of_place ? at : (at == 0 ? 0 : at - 1);
-        std::size_t j = std::min(out_of_place ? at + 1 : at, text.size());
-        while (j > 0 && is_number_byte(text[j - 1])) --j;
-        while (j <= last) {
-            const std::size_t end = number_end(text, j);
-            if (end == j) {
-                ++j;
-                continue;
-            }
-            if (end > last) return j;
-            j = end;
-        }
-        return at;
-    }
-    if (kind.starts_with("unexpected true") || kind.starts_with("unexpected false") ||
-        kind.starts_with("unexpected null")) {
-        const std::size_t length = kind[11] == 'f' ? 5 : 4;
-        return at + 1 >= length ? at + 1 - length : 0;
-    }
-    if (kind.starts_with("invalid literal")) {
-        // A proper prefix of a literal and the byte that broke it, or one
-        // byte that starts no token.
-        for (std::size_t j = at; j-- > 0 && at - j < 5;) {
-            const std::string_view word = text[j] == 't' ? "true" : text[j] == 'f' ? "false" : "null";
-            if ((text[j] == 't' || text[j] == 'f' || text[j] == 'n') && at - j < word.size() &&
-                word.starts_with(text.substr(j, at - j))) {
-                return j;
-            }
-        }
-    }
-    return at;
-}
-
-// The start of the UTF-8 sequence that the byte at `at` fails to continue,
-// or `at` when it starts none (a stray or invalid byte).
-std::size_t utf8_sequence_start(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    std::size_t lead = at;
-    while (lead > 0 && at - lead < 3 && byte(lead - 1) >= 0x80 && byte(lead - 1) < 0xC0) --lead;
-    if (lead == 0 || byte(lead - 1) < 0xC0) return at;
-    const unsigned char first = byte(lead - 1);
-    const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
-    return at - (lead - 1) < length ? lead - 1 : at;
-}
-
-// A problem and the byte it is reported at.
-struct Problem {
-    std::string_view text;
-    std::size_t offset;
-};
-
-// The problem behind one of nlohmann's parse errors, in this library's words,
-// and its place: the start of the offending token, or for an error inside a
-// string or number the byte that breaks it (the start of a broken UTF-8
-// sequence, of a \u escape's digits, the end of a \u escape that is a lone
-// surrogate). Its texts read "... syntax error while parsing <context> -
-// <what>[; last read: '<input>'][; expected <token>]": the context and the
-// start of <what> (an unexpected token, or one of the lexer's fixed
-// messages) come before anything quoted from the input, and the expected
-// token is a fixed suffix, so a hostile text cannot pass for another kind of
-// error. The input it quotes is never repeated.
-Problem problem_of(std::string_view text, const SyntaxError& error) {
-    // The byte nlohmann stopped at, or the end of the text.
-    const std::size_t at = std::min(error.position == 0 ? 0 : error.position - 1, text.size());
-    constexpr int kNumberOverflow = 406;
-    if (error.id == kNumberOverflow) return {"number out of range", std::min(at + 1, text.size())};
-    const std::string_view what = error.what;
-    constexpr std::string_view kWhile = "while parsing ";
-    const auto context_at = what.find(kWhile);
-    const auto dash = what.find(" - ", context_at);
-    if (context_at == std::string_view::npos || dash == std::string_view::npos) return {"invalid value", at};
-    const std::string_view context = what.substr(context_at + kWhile.size(), dash - context_at - kWhile.size());
-    const std::string_view rest = what.substr(dash + 3);
-    const std::size_t start = token_start(text, at, rest);
-    const bool at_end = rest.starts_with("unexpected end of input");
-    const bool lexer = !rest.starts_with("unexpected ");
-    if (rest.starts_with("invalid BOM")) return {"invalid value", 0};
-    if (context == "value" && rest.ends_with("; expected end of input")) {
-        return {"trailing characters after the JSON value", start};
-    }
-    if (context == "object separator") return {"expected ':'", start};
-    if (context == "array") return {at_end ? "unexpected end of input" : "expected ',' or ']'", start};
-    if (context == "object") return {at_end ? "unexpected end of input" : "expected ',' or '}'", start};
-    if (lexer && rest.starts_with("invalid string: ")) {
-        const std::string_view problem = rest.substr(16);
-        if (problem.starts_with("missing closing quote")) return {"unterminated string", at};
-        if (problem.starts_with("control character")) return {"control character in string", at};
-        if (problem.starts_with("ill-formed UTF-8")) return {"invalid UTF-8 in string", utf8_sequence_start(text, at)};
-        if (problem.starts_with("forbidden character")) {
-            return {at == text.size() ? "unterminated string" : "invalid escape in string", at};
-        }
-        // The rest are about the last \u escape that begins before the place.
-        const auto escape = at < 2 ? std::string_view::npos : text.rfind("\\u", at - 2);
-        if (escape == std::string_view::npos) return {"invalid \\u escape", at};
-        if (problem.starts_with("surrogate U+D800")) {
-            return {"high surrogate not followed by a low one", std::min(escape + 6, text.size())};
-        }
-        if (problem.starts_with("surrogate U+DC00")) {
-            return {"lone low surrogate in \\u escape", std::min(escape + 6, text.size())};
-        }
-        // "'\u' must be followed by 4 hex digits"
-        return {text.size() - escape - 2 < 4 ? "truncated \\u escape" : "invalid \\u escape", escape + 2};
-    }
-    if (context == "object key") return {"expected a member name", start};
-    if (at_end) return {"unexpected end of input", at};
-    if (rest.starts_with("invalid number; expected digit after '-'")) return {"invalid value", at};
-    if (rest.starts_with("invalid number")) return {"invalid number", at};
-    if (rest.starts_with("invalid literal") && start < at) return {"invalid literal", start};
-    if (rest.starts_with("invalid literal") && at < text.size() &&
-        (text[at] == 't' || text[at] == 'f' || text[at] == 'n')) {
-        return {"invalid literal", at};
-    }
-    return {"invalid value", start};
-}
-
-// "<problem> at line L column C", the column counted in bytes.
-std::string located_problem(std::string_view text, const SyntaxError& error) {
-    const auto [problem, offset] = problem_of(text, error);
-    const std::string_view before = text.substr(0, offset);
-    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    const std::size_t line_start = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
-    return std::string(problem) + " at line " + std::to_string(line) + " column " +
-           std::to_string(offset - line_start + 1);
-}
-
-std::string locate_syntax_error(std::string_view text, simdjson::error_code error) {
-    // nlohmann skips a byte order mark, which JSON does not allow.
-    if (text.starts_with("\xEF\xBB\xBF")) return "invalid value at line 1 column 1";
-    ErrorFinder finder;
-    nlohmann::json::sax_parse(text.begin(), text.end(), &finder);
-    if (!finder.error) return simdjson::error_message(error);
-    return located_problem(text, *finder.error);
-}
-
-// Builds a generic value from nlohmann's parser, keeping the text of the
-// numbers that no 64-bit integer holds, and applying JsonParser's rules on
-// repeated names and nesting.
-class ExactBuilder final : public nlohmann::json_sax<nlohmann::json> {
-public:
-    explicit ExactBuilder(std::size_t max_depth) : max_depth_(max_depth) {}
-
-    bool null() override { return put(nullptr); }
-    bool boolean(bool v) override { return put(v); }
-    bool number_integer(number_integer_t v) override { return put(v); }
-    bool number_unsigned(number_unsigned_t v) override { return put(v); }
-    bool number_float(number_float_t, const string_t& text) override {
-        return put(nlohmann::json::binary(nlohmann::json::binary_t::container_type(text.begin(), text.end()),
-                                          kNumberTextSubtype));
-    }
-    bool string(string_t& v) override { return put(std::move(v)); }
-    bool binary(binary_t& v) override { return put(nlohmann::json::binary(std::move(v))); }
-    bool start_object(std::size_t) override { return open(nlohmann::json::object()); }
-    bool key(string_t& name) override {
-        auto& members = open_.back()->get_ref<nlohmann::json::object_t&>();
-        auto [slot, inserted] = members.try_emplace(std::move(name));
-        if (!inserted) return fail("duplicate field `" + slot->first + "`");
-        slot_ = &slot->second;
-        return true;
-    }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open(nlohmann::json::array()); }
-    bool end_array() override { return close(); }
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
-        syntax_ = SyntaxError{position, e.id, e.what()};
-        return false;
-    }
-
-    [[nodiscard]] std::expected<nlohmann::json, std::string> result(std::string_view text, bool ok) {
-        if (syntax_) return std::unexpected(located_problem(text, *syntax_));
-        if (!ok) return std::unexpected(error_);
-        return std::move(root_);
-    }
-
-private:
-    // Where the next value goes: the root, the member just named, or the end
-    // of the open array.
-    nlohmann::json* place() {
-        if (open_.empty()) return &root_;
-        if (open_.back()->is_array()) return &open_.back()->get_ref<nlohmann::json::array_t&>().emplace_back();
-        return slot_;
-    }
-    bool put(nlohmann::json v) {
-        *place() = std::move(v);
-        return true;
-    }
-    bool open(nlohmann::json container) {
-        if (open_.size() + 1 > max_depth_) return fail(too_deep_text(max_depth_));
-        nlohmann::json* at = place();
-        *at = std::move(container);
-        open_.push_back(at);
-        return true;
-    }
-    bool close() {
-        open_.pop_back();
-        return true;
-    }
-    bool fail(std::string text) {
-        error_ = utf8_lossy(text);
-        return false;
-    }
-
-    std::size_t max_depth_;
-    nlohmann::json root_;
-    std::vector<nlohmann::json*> open_;
-    nlohmann::json* slot_ = nullptr;
-    std::optional<SyntaxError> syntax_;
-    std::string error_;
-};
 
 }  // namespace
 
@@ -451,7 +221,7 @@ std::expected<dom::element, std::string> JsonParser::parse_padded(std::string_vi
         if (error) {
             if (error == simdjson::DEPTH_ERROR) return std::unexpected(too_deep_text(max_depth_));
             if (wipe_ != nullptr) return std::unexpected(std::string("not valid JSON"));
-            return std::unexpected(locate_syntax_error(text, error));
+            return std::unexpected(std::string(simdjson::error_message(error)));
         }
         names_.clear();
         if (checked) {
@@ -500,22 +270,33 @@ std::expected<void, std::string> JsonParser::check_names(std::span<std::string_v
 
 std::string JsonParser::duplicate(std::string_view name) const {
     if (wipe_ != nullptr) return "duplicate field";
-    return "duplicate field `" + std::string(name) + "`";
+    return "duplicate field `" + shown(name) + "`";
 }
 
 std::string too_deep_text(std::size_t max_depth) {
     return "nesting deeper than " + std::to_string(max_depth) + " levels";
 }
 
-std::expected<nlohmann::json, std::string> parse_json_exact(std::string_view text, std::size_t max_depth) {
+std::expected<dom::element, std::string> JsonParser::parse_keeping_big_integers(std::string_view text) {
+    big_integers_.clear();
+    const std::vector<BigInteger> found = big_integers(text);
+    if (found.empty()) return parse(text);
     try {
-        ExactBuilder builder(max_depth);
-        const bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
-        return builder.result(text, ok);
+        mark_big_integers(text, found, "\"", "\"", copy_);
     } catch (const std::exception& e) {
-        // Only allocation can fail here.
         return std::unexpected(utf8_lossy(e.what()));
     }
+    auto root = parse_padded(copy_.text(), true);
+    if (!root) return root;
+    BigIntegerStrings strings{found, big_integers_};
+    strings.walk(*root);
+    // "{123...:1}": a name made of digits, which the plain reader refuses as this.
+    if (strings.named) return std::unexpected(std::string(simdjson::error_message(simdjson::TAPE_ERROR)));
+    return root;
+}
+
+bool JsonParser::is_big_integer(std::string_view string_value) const noexcept {
+    return std::binary_search(big_integers_.begin(), big_integers_.end(), string_value.data(), std::less<>());
 }
 
 nlohmann::json to_generic(dom::element value) {

@@ -26,9 +26,9 @@ inline constexpr std::size_t kMaxJsonDepth = 256;
 // adds the rules it leaves to its callers: a member name that occurs twice in
 // one object is refused ("duplicate field `name`"), and so is nesting deeper
 // than the parser's limit ("nesting deeper than N levels"). A syntax error
-// names the problem and its place ("... at line L column C", the column
-// counted in bytes). Integers beyond 64 bits, which simdjson refuses, are
-// read as floating point. Nothing is thrown; every error text is valid UTF-8.
+// is told in simdjson's own words. Integers beyond 64 bits, which simdjson
+// refuses, are read as floating point. Nothing is thrown; every error text
+// is valid UTF-8, and a name it quotes is escaped and cut short (shown()).
 //
 // One parser reads any number of texts in turn, reusing its buffers; the
 // elements of a parsed document stay valid until the next parse.
@@ -62,6 +62,16 @@ public:
     [[nodiscard]] std::expected<void, std::string> check(simdjson::dom::element value, std::size_t depth);
     [[nodiscard]] std::expected<void, std::string> check_names(std::span<std::string_view> names) const;
 
+    // Parses any text like parse(), but keeps every integer beyond 64 bits
+    // exactly: it becomes a string element holding its digits, which
+    // is_big_integer() tells from the strings of the text. For typed data,
+    // whose integers have up to 256 bits.
+    [[nodiscard]] std::expected<simdjson::dom::element, std::string> parse_keeping_big_integers(
+        std::string_view text);
+    // True when `string_value`, a string of the document that
+    // parse_keeping_big_integers() gave last, was an integer of the text.
+    [[nodiscard]] bool is_big_integer(std::string_view string_value) const noexcept;
+
 private:
     std::expected<simdjson::dom::element, std::string> parse_padded(std::string_view text, bool checked);
     std::string duplicate(std::string_view name) const;
@@ -70,24 +80,13 @@ private:
     PaddedText copy_;
     PaddedText widened_;  // a copy with its integers beyond 64 bits made floating point
     std::vector<std::string_view> names_;  // member names of the objects being checked
+    std::vector<const char*> big_integers_;  // where the integers beyond 64 bits are, ascending
     std::size_t max_depth_;
     Wipe wipe_ = nullptr;
 };
 
 // The text of the nesting error: "nesting deeper than <max_depth> levels".
 [[nodiscard]] std::string too_deep_text(std::size_t max_depth);
-
-// Marks a number that parse_json_exact kept as text.
-inline constexpr std::uint8_t kNumberTextSubtype = 0x4e;
-
-// Reads a small text into a generic value with every number exact: one that
-// a 64-bit integer holds as an integer, any other (beyond 64 bits, with a
-// fraction or an exponent) as its source text in a binary value of subtype
-// kNumberTextSubtype. JsonParser's rules and error texts apply (repeated
-// names, nesting beyond max_depth, syntax errors with their place). For typed
-// data, whose integers have up to 256 bits, which JsonParser reads as doubles.
-[[nodiscard]] std::expected<nlohmann::json, std::string> parse_json_exact(std::string_view text,
-                                                                        std::size_t max_depth);
 
 // The value as a generic JSON value (objects sorted by member name).
 // Non-negative integers become unsigned, as nlohmann's own parser makes them.

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "json.hpp"
+#include "shown.hpp"
 #include "utf8.hpp"
 
 namespace qel_core {
@@ -84,7 +85,7 @@ std::expected<KeyType, std::string> read_key_type(dom::element value) {
     if (!name) return std::unexpected(invalid_type(value, "enum KeyType"));
     if (*name == "mnemonic") return KeyType::Mnemonic;
     if (*name == "private_key") return KeyType::PrivateKey;
-    return std::unexpected("unknown variant `" + std::string(*name) + "`, expected `mnemonic` or `private_key`");
+    return std::unexpected("unknown variant `" + shown(*name) + "`, expected `mnemonic` or `private_key`");
 }
 
 std::expected<ChainType, std::string> read_chain_type(dom::element value) {
@@ -164,7 +165,7 @@ struct WalletFileReader::State {
     // same name is a repeat.
     template <std::size_t N>
     bool take(Found<N>& found, std::size_t slot, const dom::key_value_pair& member) {
-        if (found.has(slot)) return fail("duplicate field `" + std::string(member.key) + "`");
+        if (found.has(slot)) return fail("duplicate field `" + shown(member.key) + "`");
         found.seen |= 1U << slot;
         found.value[slot] = member.value;
         return true;

@@ -4,6 +4,7 @@
 #include "transactions.hpp"
 #include "qel_core/config.hpp"
 #include "qel_core/json.hpp"
+#include "qel_core/shown.hpp"
 #include "qel_signer/chains/solana.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/rlp.hpp"
@@ -39,6 +40,17 @@ std::expected<void, QelLibError> check_sendable(ChainType chain_type, ByteSpan t
     return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + std::string(checked.error())));
 }
 
+// The configuration's endpoint for a chain (the file is read, and any
+// warning about it printed, once per call).
+std::expected<std::string, QelLibError> configured_endpoint(std::string_view chain_id) {
+    const qel_core::Config config = qel_core::Config::load_or_default();
+    const auto entry = config.rpc.find(std::string(chain_id));
+    if (entry == config.rpc.end()) {
+        return std::unexpected(QelLibError::broadcast_failed("no RPC endpoint configured for " + std::string(chain_id)));
+    }
+    return entry->second;
+}
+
 }  // namespace
 
 std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name) {
@@ -55,8 +67,8 @@ std::expected<std::string, QelLibError> extract_json_field(std::string_view repl
     if (doc->get_object().get(object) == simdjson::SUCCESS) {
         if (const auto error = qel_core::find_member(object, "error")) {
             return std::unexpected(QelLibError::broadcast_failed(
-                "RPC error: " +
-                qel_core::to_generic(*error).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+                "RPC error: " + qel_core::shown(qel_core::to_generic(*error).dump(
+                                    -1, ' ', false, nlohmann::json::error_handler_t::replace))));
         }
         std::string_view field;
         if (const auto value = qel_core::find_member(object, name);
@@ -65,7 +77,7 @@ std::expected<std::string, QelLibError> extract_json_field(std::string_view repl
         }
     }
     return std::unexpected(
-        QelLibError::broadcast_failed("no '" + std::string(name) + "' in response: " + std::string(reply)));
+        QelLibError::broadcast_failed("no '" + std::string(name) + "' in response: " + qel_core::shown(reply)));
 }
 
 std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::string_view url, ByteSpan signed_tx,
@@ -110,13 +122,9 @@ std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, 
     if (rpc_url) {
         url = std::string(*rpc_url);
     } else {
-        const qel_core::Config config = qel_core::Config::load_or_default();
-        const auto entry = config.rpc.find(std::string(resolved->chain_id));
-        if (entry == config.rpc.end()) {
-            return std::unexpected(QelLibError::broadcast_failed("no RPC endpoint configured for " +
-                                                                 std::string(resolved->chain_id)));
-        }
-        url = entry->second;
+        auto configured = configured_endpoint(resolved->chain_id);
+        if (!configured) return std::unexpected(configured.error());
+        url = std::move(*configured);
     }
     return broadcast(resolved->chain_type, url, *signed_tx, stop_requested);
 }
@@ -125,20 +133,31 @@ std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, s
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                      OptText rpc_url, const OptPath& vault_root,
                                                      const StopRequested& stop_requested) {
-    const auto check = [rpc_url, chain](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
+    // The endpoint, the caller's or the configuration's, is chosen and
+    // checked before the wallet is unlocked.
+    std::string url;
+    const auto check = [&](ChainType chain_type, ByteSpan tx) -> std::expected<void, QelLibError> {
         if (auto sendable = check_sendable(chain_type, tx); !sendable) return sendable;
         // A transaction for another network could be sent there by whoever runs this endpoint.
         if (chain_type == ChainType::Evm) {
             if (auto same = check_typed_chain_id(chain, tx); !same) return same;
         }
-        if (rpc_url) return check_rpc_url(*rpc_url);
-        return {};
+        if (rpc_url) {
+            url = std::string(*rpc_url);
+        } else {
+            auto resolved = resolve_chain(chain);
+            if (!resolved) return std::unexpected(resolved.error());
+            auto configured = configured_endpoint(resolved->chain_id);
+            if (!configured) return std::unexpected(configured.error());
+            url = std::move(*configured);
+        }
+        return check_rpc_url(url);
     };
     auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check);
     if (!unlocked) return std::unexpected(unlocked.error());
     // The key stays in its wiped buffer until the endpoint has answered, or
     // until the wait is abandoned.
-    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, rpc_url, stop_requested);
+    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, url, stop_requested);
 }
 
 }  // namespace qel_lib::ops

@@ -56,8 +56,16 @@ std::string node_text(std::string_view text) {
     return out;
 }
 
+// A reply as a generic JSON value, read under the reply depth limit.
+std::expected<nlohmann::json, std::string> parse_generic(std::string_view text) {
+    qel_core::JsonParser parser(kMaxReplyDepth);
+    auto doc = parser.parse(text);
+    if (!doc) return std::unexpected(doc.error());
+    return qel_core::to_generic(*doc);
+}
+
 std::expected<nlohmann::json, QelLibError> parse_reply(std::string_view reply) {
-    auto doc = qel_core::parse_json_exact(reply, kMaxReplyDepth);
+    auto doc = parse_generic(reply);
     if (!doc) return std::unexpected(QelLibError::json(doc.error()));
     return std::move(*doc);
 }
@@ -77,7 +85,7 @@ std::string text_of(const nlohmann::json* value) {
 // The text of an HTTP error reply: the API's message member when the body is
 // JSON that has one, otherwise the body itself.
 std::string error_text(std::string_view body, std::initializer_list<const char*> names) {
-    auto doc = qel_core::parse_json_exact(body, kMaxReplyDepth);
+    auto doc = parse_generic(body);
     if (doc) {
         for (const char* name : names) {
             if (const auto* m = member(*doc, name); m != nullptr && !m->is_null()) return node_text(text_of(m));

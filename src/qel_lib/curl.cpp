@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "ops.hpp"
 #include "qel_core/call_context.hpp"
 #include "qel_core/os_error.hpp"
+#include "qel_core/shown.hpp"
 #include "qel_core/utf8.hpp"
 
 namespace qel_lib::ops {
@@ -37,6 +39,9 @@ using std::chrono::milliseconds;
 constexpr std::size_t kMaxCapture = 64 * 1024 * 1024;
 // The longest the caller's stop check and the time limit go unconsulted.
 constexpr milliseconds kPollSlice{100};
+// Redirects curl follows: a redirect loop would otherwise post the same
+// transaction again and again.
+constexpr int kMaxRedirects = 3;
 
 struct Fd {
     int fd = -1;
@@ -172,16 +177,22 @@ void sleep_until_at_most(Clock::time_point deadline, microseconds wait) {
 
 }  // namespace
 
-// curl reads an argument that begins with '-' as an option (-K loads a config
-// file of its own, -o writes a file), and expands "{a,b}" and "[1-5]" in a URL
-// into one request each; the argument vector stays fixed, so such URLs are
-// refused instead.
+// Only http and https: curl also speaks file, ftp, gopher, dict and more,
+// which an endpoint from a file or a caller must not reach. The URL goes to
+// curl in a configuration line, where a control character would end it, and
+// curl expands "{a,b}" and "[1-5]" in a URL into one request each.
 std::expected<void, QelLibError> check_rpc_url(std::string_view url) {
     const auto refuse = [url](std::string_view why) {
         return std::unexpected(
-            QelLibError::broadcast_failed("invalid RPC URL: '" + std::string(url) + "' " + std::string(why)));
+            QelLibError::broadcast_failed("invalid RPC URL: '" + qel_core::shown(url) + "' " + std::string(why)));
     };
-    if (url.starts_with('-')) return refuse("begins with '-'");
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    std::string scheme(url.substr(0, url.find("://") == std::string_view::npos ? 0 : url.find("://") + 3));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(), lower);
+    if (scheme != "http://" && scheme != "https://") return refuse("is not an http:// or https:// URL");
+    if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        return refuse("contains a control character");
+    }
     const auto brackets = ipv6_brackets(url);
     for (std::size_t i = 0; i < url.size(); ++i) {
         const char c = url[i];
@@ -193,6 +204,29 @@ std::expected<void, QelLibError> check_rpc_url(std::string_view url) {
 }
 
 namespace {
+
+// A value of curl's configuration syntax: double quotes, with backslash
+// escapes for the quote and the backslash.
+std::string config_value(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// What curl is asked to do, given on its standard input rather than in its
+// argument vector, which every local user can read in /proc while curl runs
+// (endpoint URLs carry API keys). Redirects are followed, a few, and only to
+// http and https.
+std::string curl_config(std::string_view url, std::string_view body, std::string_view content_type,
+                        bool error_body) {
+    return std::string(error_body ? "fail-with-body" : "fail") + "\nsilent\nshow-error\nlocation\nmax-redirs = " +
+           std::to_string(kMaxRedirects) + "\nproto = \"=http,https\"\nproto-redir = \"=http,https\"\nrequest = \"POST\"\n"
+           "header = " + config_value("Content-Type: " + std::string(content_type)) + "\ndata-raw = " +
+           config_value(body) + "\nurl = " + config_value(url) + "\n";
+}
 
 // Runs one POST. With `error_body`, an HTTP error status is not a failure:
 // curl is told to keep the body (--fail-with-body) and its exit status 22
@@ -218,32 +252,29 @@ std::expected<HttpReply, QelLibError> run_post(std::string_view url, std::string
     Fd err_read(err_pipe[0]);
     Fd err_write(err_pipe[1]);
 
+    // curl's configuration goes through a socket rather than a pipe, so that
+    // writing to a curl that has gone raises no SIGPIPE (MSG_NOSIGNAL).
+    int in_pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_pair) != 0) {
+        return std::unexpected(spawn_error(errno));
+    }
+    Fd in_write(in_pair[0]);
+    Fd in_read(in_pair[1]);
+    const std::string config = curl_config(url, body, content_type, error_body);
+    std::string_view unsent = config;
+
     SpawnActions spawn;
-    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&spawn.actions, in_read.fd, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&spawn.actions, out_write.fd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&spawn.actions, err_write.fd, STDERR_FILENO);
 
-    std::string body_arg(body);
-    std::string url_arg(url);
-    std::string header_arg = "Content-Type: " + std::string(content_type);
-    std::vector<char*> argv{const_cast<char*>("curl")};
-    if (error_body) argv.push_back(const_cast<char*>("--fail-with-body"));
-    argv.insert(argv.end(), {
-        const_cast<char*>(error_body ? "-sSL" : "-fsSL"),
-        const_cast<char*>("-X"),
-        const_cast<char*>("POST"),
-        const_cast<char*>("-H"),
-        header_arg.data(),
-        const_cast<char*>("-d"),
-        body_arg.data(),
-        url_arg.data(),
-        nullptr,
-    });
+    std::array<char*, 4> argv{const_cast<char*>("curl"), const_cast<char*>("-K"), const_cast<char*>("-"), nullptr};
     const auto program = find_program("curl");
     if (!program) return std::unexpected(spawn_error(program.error()));
     pid_t pid = -1;
     const int spawn_err =
         ::posix_spawn(&pid, program->c_str(), &spawn.actions, nullptr, argv.data(), qel_core::environment_block());
+    in_read.reset();
     out_write.reset();
     err_write.reset();
     if (spawn_err != 0) return std::unexpected(spawn_error(spawn_err));
@@ -255,7 +286,8 @@ std::expected<HttpReply, QelLibError> run_post(std::string_view url, std::string
     // promptly; a signal that interrupts a wait only brings the check sooner.
     std::string out;
     std::string err;
-    std::array<pollfd, 2> fds{pollfd{out_read.fd, POLLIN, 0}, pollfd{err_read.fd, POLLIN, 0}};
+    std::array<pollfd, 3> fds{pollfd{out_read.fd, POLLIN, 0}, pollfd{err_read.fd, POLLIN, 0},
+                              pollfd{in_write.fd, POLLOUT, 0}};
     std::array<std::string*, 2> sinks{&out, &err};
     int open_count = 2;
     std::array<char, 65536> buf{};
@@ -281,7 +313,16 @@ std::expected<HttpReply, QelLibError> run_post(std::string_view url, std::string
         const int ready = ::poll(fds.data(), fds.size(), poll_timeout_ms(deadline, kPollSlice));
         if (ready < 0 && errno != EINTR) return std::unexpected(spawn_error(errno));
         if (ready <= 0) continue;
-        for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (fds[2].fd >= 0 && fds[2].revents != 0) {
+            const ssize_t n = ::send(in_write.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) unsent.remove_prefix(static_cast<std::size_t>(n));
+            // Sent in full (its end is the end of the configuration), or curl stopped reading.
+            if (unsent.empty() || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+                fds[2].fd = -1;
+                in_write.reset();
+            }
+        }
+        for (std::size_t i = 0; i < sinks.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             const ssize_t n = ::read(fds[i].fd, buf.data(), buf.size());
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;

@@ -1,6 +1,7 @@
 #include "error.hpp"
 
 #include "qel_core/os_error.hpp"
+#include "qel_core/shown.hpp"
 
 namespace qel_lib {
 
@@ -50,11 +51,12 @@ QelLibError::QelLibError(qel_core::QelError e) : kind_(Kind::Core), inner_(std::
 
 std::string QelLibError::message() const {
     switch (kind_) {
-        case Kind::WalletNotFound: return "wallet not found: '" + text_ + "'";
+        // Names and IDs come from the caller or a wallet file: quoted escaped and cut short.
+        case Kind::WalletNotFound: return "wallet not found: '" + qel_core::shown(text_) + "'";
         case Kind::AmbiguousWallet:
-            return "ambiguous wallet name '" + text_ + "' matches " + std::to_string(count_) +
+            return "ambiguous wallet name '" + qel_core::shown(text_) + "' matches " + std::to_string(count_) +
                    " wallets; use the wallet ID instead";
-        case Kind::WalletNameExists: return "wallet name already exists: '" + text_ + "'";
+        case Kind::WalletNameExists: return "wallet name already exists: '" + qel_core::shown(text_) + "'";
         case Kind::InvalidInput: return "invalid input: " + text_;
         case Kind::BroadcastFailed: return "broadcast failed: " + text_;
         case Kind::Crypto:

@@ -100,6 +100,7 @@ using OptIndex = std::optional<std::uint32_t>;
 
 // Whether `signature_hex` is sign_message's signature of `message` (read by
 // `encoding` as there) on `chain` by the claimed address and/or public key.
+// 65 bytes may also come in base64 (88 characters), as BIP-137 signatures do.
 // false when it does not match; InvalidInput for malformed input
 // ("invalid hex signature: ...", "invalid hex public key: ...", and the
 // texts of qel_signer::verify::verify_message).
@@ -129,6 +130,13 @@ using OptIndex = std::optional<std::uint32_t>;
                                                                            OptText keystore_password,
                                                                            OptIndex index,
                                                                            const OptPath& vault_root);
+
+// The public key of the wallet's account on `chain` (at `index` for a mnemonic
+// wallet) in hex: the compressed SEC1 key on secp256k1 chains, the 32-byte
+// key on Ed25519 ones. Unlocks the wallet as signing does.
+[[nodiscard]] std::expected<std::string, QelLibError> get_public_key(std::string_view wallet, std::string_view chain,
+                                                                   OptText passphrase, OptIndex index,
+                                                                   const OptPath& vault_root);
 
 // A chain name or CAIP-2 id resolved, or InvalidInput with the resolver's message.
 [[nodiscard]] std::expected<qel_core::Chain, QelLibError> resolve_chain(std::string_view chain);
@@ -161,8 +169,8 @@ inline constexpr std::chrono::seconds kCurlTimeLimit{120};
 // reports. Before the key is unlocked, an EVM transaction must be one type byte
 // and one canonical RLP list, and a Solana transaction its signature slots and
 // one message that ends where it ends (InvalidInput "invalid hex transaction:
-// ..."): the bytes a node reads must be the bytes that were signed. A given
-// `rpc_url` is checked then too.
+// ..."): the bytes a node reads must be the bytes that were signed. The
+// endpoint (the given `rpc_url`, else the configuration's) is checked then too.
 [[nodiscard]] std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                                   std::string_view tx_hex, OptText passphrase,
                                                                   OptIndex index, OptText rpc_url,
@@ -174,12 +182,16 @@ inline constexpr std::chrono::seconds kCurlTimeLimit{120};
 [[nodiscard]] std::expected<std::string, QelLibError> broadcast(qel_core::ChainType chain_type, std::string_view url,
                                                               qel_signer::ByteSpan signed_tx,
                                                               const StopRequested& stop_requested = {});
-// BroadcastFailed "invalid RPC URL: '<url>' ..." for an endpoint that curl
-// would read as an option (a leading '-') or expand into several requests
-// ('{', '}', or '[' and ']' other than around an IPv6 host literal).
+// BroadcastFailed "invalid RPC URL: '<url>' ..." for an endpoint that is not
+// http:// or https:// (in any case), holds a control character, or that
+// curl would expand into several requests ('{', '}', or '[' and ']' other
+// than around an IPv6 host literal).
 [[nodiscard]] std::expected<void, QelLibError> check_rpc_url(std::string_view url);
-// Runs `curl -fsSL -X POST -H "Content-Type: application/json" -d <body> <url>`
-// without a shell and returns its standard output. The URL is refused by
+// Runs `curl -K -` without a shell, the request (the URL, the body, a POST
+// of JSON, failure on an HTTP error status, at most 3 redirects, http and
+// https only) given as curl's configuration on its standard input, so that
+// neither the URL nor the body shows in the process list, and returns its
+// standard output. The URL is refused by
 // check_rpc_url without running curl; BroadcastFailed "curl did not finish
 // within N seconds" when `time_limit` passes; Interrupted when
 // `stop_requested` says so.

@@ -35,9 +35,15 @@ bool has_json_extension(std::string_view name) {
 // tells whether the file was removed since its name was read.
 std::expected<bool, std::string> read_file(int dir_fd, const char* name, qel_core::PaddedText& text, off_t limit,
                                            bool& gone) {
+    gone = false;
     const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    gone = fd < 0 && errno == ENOENT;
-    if (fd < 0) return std::unexpected(qel_core::os_error_text(errno));
+    if (fd < 0) {
+        const int err = errno;
+        // A link to nothing is still there, and is reported.
+        struct stat link {};
+        gone = err == ENOENT && ::fstatat(dir_fd, name, &link, AT_SYMLINK_NOFOLLOW) != 0;
+        return std::unexpected(qel_core::os_error_text(err));
+    }
     const auto fail = [fd](std::string error) {
         ::close(fd);
         return std::unexpected(std::move(error));

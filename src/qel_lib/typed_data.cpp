@@ -18,6 +18,11 @@ std::expected<SignResult, QelLibError> sign_typed_data(std::string_view wallet, 
         return std::unexpected(QelLibError::invalid_input("typed data (EIP-712) is signed on EVM chains only, not " +
                                                           std::string(resolved->name)));
     }
+    // Refused before anything is read, with the text of its own.
+    if (typed_data_json.size() > qel_signer::chains::evm::kMaxTypedDataBytes) {
+        return std::unexpected(
+            QelLibError::invalid_input(std::string(qel_signer::chains::evm::kTypedDataTooLarge)));
+    }
     auto hashes = qel_signer::chains::evm::hash_typed_data(typed_data_json);
     if (!hashes) return std::unexpected(QelLibError::invalid_input("typed data: " + hashes.error()));
     // A signature for another network could be replayed there; wallets

@@ -18,6 +18,7 @@
 #include "qel_core/call_context.hpp"
 #include "qel_core/config.hpp"
 #include "qel_core/os_error.hpp"
+#include "qel_core/shown.hpp"
 #include "qel_signer/random.hpp"
 #include "read_ahead.hpp"
 
@@ -38,6 +39,9 @@ constexpr std::size_t kTempRandomDigits = 16;
 // killed, and it is a full copy of a sealed wallet that nothing else removes.
 constexpr std::time_t kStaleTempSeconds = 10 * 60;
 
+// Paths as warnings and errors quote them: a file name may hold anything.
+std::string shown(const fs::path& path) { return qel_core::shown(path.string()); }
+
 // One write per line, so that warnings from calls on several threads do not
 // interleave.
 void warn(const std::string& line) {
@@ -52,7 +56,7 @@ bool is_unsafe_id(std::string_view id) {
 }
 
 QelLibError unsafe_id(std::string_view id) {
-    return QelLibError::invalid_input("unsafe wallet id: '" + std::string(id) + "'");
+    return QelLibError::invalid_input("unsafe wallet id: '" + qel_core::shown(id) + "'");
 }
 
 bool write_all(int fd, std::string_view data) {
@@ -123,7 +127,7 @@ std::expected<void, QelLibError> write_atomically(const fs::path& dir, const fs:
     // The creation mode is filtered by the umask; the file must end up 0600
     // whatever the umask says.
     if (::fchmod(fd, 0600) != 0) {
-        warn("failed to set permissions on " + target.string() + ": " + qel_core::os_error_text(errno));
+        warn("failed to set permissions on " + shown(target) + ": " + qel_core::os_error_text(errno));
     }
     if (::fsync(fd) != 0) return fail(errno, true);
     if (::close(fd) != 0) return fail(errno, false);
@@ -137,7 +141,7 @@ std::expected<void, QelLibError> write_atomically(const fs::path& dir, const fs:
     const int rc = dfd < 0 ? -1 : ::fsync(dfd);
     const int err = errno;
     if (dfd >= 0) ::close(dfd);
-    if (rc != 0 && err != EINVAL) warn("failed to sync " + dir.string() + ": " + qel_core::os_error_text(err));
+    if (rc != 0 && err != EINVAL) warn("failed to sync " + shown(dir) + ": " + qel_core::os_error_text(err));
     return {};
 }
 
@@ -150,16 +154,58 @@ std::expected<fs::path, QelLibError> resolve_vault_path(const OptPath& vault_roo
     return std::move(*path);
 }
 
+namespace {
+
+QelLibError refuse_to_use(const fs::path& path, std::string_view why) {
+    return QelLibError::io("refusing to use " + shown(path) + ": " + std::string(why));
+}
+
+// Refuses a directory (or the lock file) that another user controls, as ssh
+// does its own files: another user's vault directory or lock could hand
+// this user their wallets, or take the lock and keep it. The vault root may
+// also be root's, and group- or world-writable when sticky (so that /tmp
+// itself serves as a root); the wallets directory and the lock are this
+// user's, writable by no one else.
+std::expected<void, QelLibError> refuse_if_controlled_by_others(const fs::path& path, const struct stat& st,
+                                                               bool is_root) {
+    const bool ours = st.st_uid == ::geteuid();
+    if (!ours && !(is_root && st.st_uid == 0)) return std::unexpected(refuse_to_use(path, "it is owned by another user"));
+    const bool shared = is_root && (st.st_mode & S_ISVTX) != 0;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !shared) {
+        return std::unexpected(refuse_to_use(path, "it is writable by other users"));
+    }
+    return {};
+}
+
+// Creates the directory if need be, tightens it when it is this user's, and
+// refuses it if another user controls it.
+std::expected<void, QelLibError> take_directory(const fs::path& dir, bool is_root) {
+    std::error_code ec;
+    if (is_root) {
+        fs::create_directories(dir, ec);
+    } else {
+        fs::create_directory(dir, ec);
+    }
+    if (ec) return std::unexpected(QelLibError::io_errno(ec.value()));
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return std::unexpected(QelLibError::io_errno(errno));
+    if (st.st_uid == ::geteuid()) {
+        set_dir_permissions(dir);
+        if (::stat(dir.c_str(), &st) != 0) return std::unexpected(QelLibError::io_errno(errno));
+    }
+    return refuse_if_controlled_by_others(dir, st, is_root);
+}
+
+}  // namespace
+
 std::expected<fs::path, QelLibError> wallets_dir(const OptPath& vault_root) {
     try {
         auto root = resolve_vault_path(vault_root);
         if (!root) return std::unexpected(root.error());
+        // The root is judged before anything is made in it.
+        if (auto taken = take_directory(*root, true); !taken) return std::unexpected(taken.error());
         fs::path dir = *root / "wallets";
-        std::error_code ec;
-        fs::create_directories(dir, ec);
-        if (ec) return std::unexpected(QelLibError::io_errno(ec.value()));
-        set_dir_permissions(*root);
-        set_dir_permissions(dir);
+        if (auto taken = take_directory(dir, false); !taken) return std::unexpected(taken.error());
         return dir;
     } catch (const std::exception& e) {
         return std::unexpected(QelLibError::io(e.what()));
@@ -168,7 +214,7 @@ std::expected<fs::path, QelLibError> wallets_dir(const OptPath& vault_root) {
 
 void set_dir_permissions(const fs::path& dir) {
     const auto refuse = [&](const std::string& reason) {
-        warn("failed to set permissions on " + dir.string() + ": " + reason);
+        warn("failed to set permissions on " + shown(dir) + ": " + reason);
     };
     // One descriptor for the check and the change, so that the directory
     // changed is the one checked even if the path is swapped meanwhile.
@@ -199,7 +245,7 @@ void check_vault_permissions(const fs::path& dir) {
     if (mode != 0700) {
         char buf[8];
         std::snprintf(buf, sizeof buf, "%04o", mode);
-        warn(dir.string() + " has permissions " + buf + ", expected 0700");
+        warn(shown(dir) + " has permissions " + buf + ", expected 0700");
     }
 }
 
@@ -223,9 +269,12 @@ std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath& vault_root
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
         return std::unexpected(
-            QelLibError::io("cannot open the vault lock " + path.string() + ": " + qel_core::os_error_text(errno)));
+            QelLibError::io("cannot open the vault lock " + shown(path) + ": " + qel_core::os_error_text(errno)));
     }
     WriteLock lock(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::unexpected(QelLibError::io_errno(errno));
+    if (auto ours = refuse_if_controlled_by_others(path, st, false); !ours) return std::unexpected(ours.error());
     // Polled rather than blocking, so that the wait has a bound and the
     // caller can end it. The lock belongs to this open description of the
     // file: a writer on another thread of this process opens its own, and so
@@ -235,11 +284,11 @@ std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath& vault_root
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return lock;
         if (qel_core::stop_requested()) return std::unexpected(QelLibError::interrupted());
         if (errno != EWOULDBLOCK && errno != EINTR) {
-            return std::unexpected(QelLibError::io("cannot lock the vault lock " + path.string() + ": " +
+            return std::unexpected(QelLibError::io("cannot lock the vault lock " + shown(path) + ": " +
                                                    qel_core::os_error_text(errno)));
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            return std::unexpected(QelLibError::io("timed out waiting for the vault lock " + path.string() +
+            return std::unexpected(QelLibError::io("timed out waiting for the vault lock " + shown(path) +
                                                    ": another process is writing to the vault"));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -294,14 +343,14 @@ std::expected<void, QelLibError> read_wallet_files(const OptPath& vault_root, Ta
             // A wallet deleted while the vault is listed is simply not listed.
             if (file->gone) continue;
             if (!file->error.empty()) {
-                warn("skipping " + (*dir / file->name).string() + ": " + file->error);
+                warn("skipping " + shown(*dir / file->name) + ": " + file->error);
                 continue;
             }
             // The reader parses its own buffer: lend it the file's.
             std::swap(reader.buffer(), file->text);
             const bool taken = take(reader, error);
             std::swap(reader.buffer(), file->text);
-            if (!taken) warn("skipping " + (*dir / file->name).string() + ": " + error);
+            if (!taken) warn("skipping " + shown(*dir / file->name) + ": " + error);
         }
     } catch (const std::exception& e) {
         return std::unexpected(QelLibError::io(e.what()));

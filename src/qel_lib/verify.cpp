@@ -7,6 +7,10 @@
 
 namespace qel_lib::ops {
 
+namespace {
+constexpr std::size_t kBase64SignatureLength = 88;
+}  // namespace
+
 std::expected<bool, QelLibError> verify_message(std::string_view chain, std::string_view message,
                                                std::string_view signature_hex, OptText address,
                                                OptText public_key_hex, OptText encoding) {
@@ -15,6 +19,10 @@ std::expected<bool, QelLibError> verify_message(std::string_view chain, std::str
     auto bytes = message_bytes(message, encoding);
     if (!bytes) return std::unexpected(bytes.error());
     auto signature = qel_signer::hex_decode(strip_0x(signature_hex));
+    // 65 bytes in base64, as other wallets show a Bitcoin message signature (BIP-137).
+    if (!signature && signature_hex.size() == kBase64SignatureLength) {
+        if (auto decoded = qel_signer::base64_decode(signature_hex)) signature = std::move(*decoded);
+    }
     if (!signature) return std::unexpected(QelLibError::invalid_input("invalid hex signature: " + signature.error()));
     std::optional<qel_signer::Bytes> public_key;
     if (public_key_hex) {

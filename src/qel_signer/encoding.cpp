@@ -225,16 +225,19 @@ std::string base64_encode(ByteSpan data) { return base64_with(data, kBase64Std, 
 
 std::string base64url_encode(ByteSpan data) { return base64_with(data, kBase64Url, false); }
 
-std::expected<Bytes, std::string> base64url_decode(std::string_view text) {
-    if (text.size() % 4 == 1) return std::unexpected(std::string("invalid base64url length"));
-    const auto& table = base64url_table();
+namespace {
+
+// Unpadded text of `table`'s alphabet; `name` goes into the error texts.
+std::expected<Bytes, std::string> base64_unpadded(std::string_view text, const std::array<int, 256>& table,
+                                                  const std::string& name) {
+    if (text.size() % 4 == 1) return std::unexpected("invalid " + name + " length");
     Bytes out;
     out.reserve(text.size() * 3 / 4);
     std::uint32_t acc = 0;
     unsigned bits = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const int v = table[static_cast<unsigned char>(text[i])];
-        if (v < 0) return std::unexpected("invalid base64url character at position " + std::to_string(i));
+        if (v < 0) return std::unexpected("invalid " + name + " character at position " + std::to_string(i));
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
         if (bits >= 8) {
@@ -244,32 +247,21 @@ std::expected<Bytes, std::string> base64url_decode(std::string_view text) {
         }
     }
     // Leftover bits must be zero, or two texts would decode to the same bytes.
-    if (acc != 0) return std::unexpected(std::string("invalid base64url padding bits"));
+    if (acc != 0) return std::unexpected("invalid " + name + " padding bits");
     return out;
+}
+
+}  // namespace
+
+std::expected<Bytes, std::string> base64url_decode(std::string_view text) {
+    return base64_unpadded(text, base64url_table(), "base64url");
 }
 
 std::expected<Bytes, std::string> base64_decode(std::string_view text) {
     if (text.size() % 4 != 0) return std::unexpected(std::string("invalid base64 length"));
-    std::size_t pad = 0;
-    while (pad < 2 && pad < text.size() && text[text.size() - 1 - pad] == '=') ++pad;
-    const auto& table = base64_table();
-    Bytes out;
-    out.reserve(text.size() / 4 * 3);
-    std::uint32_t acc = 0;
-    unsigned bits = 0;
-    for (std::size_t i = 0; i < text.size() - pad; ++i) {
-        const int v = table[static_cast<unsigned char>(text[i])];
-        if (v < 0) return std::unexpected("invalid base64 character at position " + std::to_string(i));
-        acc = (acc << 6) | static_cast<std::uint32_t>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<std::uint8_t>(acc >> bits));
-            acc &= (1u << bits) - 1;
-        }
-    }
-    if (acc != 0) return std::unexpected(std::string("invalid base64 padding bits"));
-    return out;
+    std::size_t padding = 0;
+    while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') ++padding;
+    return base64_unpadded(text.substr(0, text.size() - padding), base64_table(), "base64");
 }
 
 std::expected<Bytes, std::string> convert_bits(ByteSpan data, unsigned from_bits, unsigned to_bits, bool pad) {

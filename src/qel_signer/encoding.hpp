@@ -31,10 +31,7 @@ namespace qel_signer {
 
 // RFC 4648 standard alphabet with '=' padding.
 [[nodiscard]] std::string base64_encode(ByteSpan data);
-// The same, read strictly: a multiple of four characters with '=' padding
-// only at the end and zero leftover bits, so that each byte string has one
-// text. Fails with "invalid base64 length", "invalid base64 character at
-// position N" or "invalid base64 padding bits".
+// The same, read: the length a multiple of 4, at most two '=' at the end.
 [[nodiscard]] std::expected<Bytes, std::string> base64_decode(std::string_view text);
 // RFC 4648 URL-safe alphabet, no padding.
 [[nodiscard]] std::string base64url_encode(ByteSpan data);

@@ -10,6 +10,7 @@
 
 #include "chains/evm.hpp"
 #include "encoding.hpp"
+#include "qel_core/shown.hpp"
 #include "hash.hpp"
 #include "qel_core/json.hpp"
 #include "random.hpp"
@@ -112,9 +113,9 @@ std::expected<void, std::string> read_kdf(const json& crypto, Keystore& out) {
         out.c = *c;
         auto prf = string_member(kp, "prf");
         if (!prf) return std::unexpected(prf.error());
-        if (*prf != "hmac-sha256") return malformed("unsupported prf `" + *prf + "` (expected hmac-sha256)");
+        if (*prf != "hmac-sha256") return malformed("unsupported prf `" + qel_core::shown(*prf) + "` (expected hmac-sha256)");
     } else {
-        return malformed("unsupported kdf `" + *kdf + "` (expected scrypt or pbkdf2)");
+        return malformed("unsupported kdf `" + qel_core::shown(*kdf) + "` (expected scrypt or pbkdf2)");
     }
     auto dklen = u32_member(kp, "dklen");
     if (!dklen) return std::unexpected(dklen.error());
@@ -154,7 +155,17 @@ Hash32 mac_of(const WipedArray<kKeySize>& derived, ByteSpan ciphertext) {
 
 std::expected<void, CryptoError> check_cost(const Keystore& ks) {
     switch (ks.kdf) {
-        case Keystore::Kdf::Scrypt: return crypto::check_scrypt_cost(ks.n, ks.r, ks.p);
+        case Keystore::Kdf::Scrypt: {
+            // r p < 2^64 always, and N r p < 2^55 once r p is within the limit.
+            const std::uint64_t rp = std::uint64_t{ks.r} * ks.p;
+            if (rp > kMaxScryptWork || ks.n * rp > kMaxScryptWork) {
+                return std::unexpected(invalid_params("scrypt parameters n=" + std::to_string(ks.n) +
+                                                      " r=" + std::to_string(ks.r) + " p=" + std::to_string(ks.p) +
+                                                      " are beyond the limit of N*r*p = " +
+                                                      std::to_string(kMaxScryptWork) + " for keystores"));
+            }
+            return crypto::check_scrypt_cost(ks.n, ks.r, ks.p);
+        }
         case Keystore::Kdf::Pbkdf2:
             if (ks.c == 0 || ks.c > kMaxPbkdf2Iterations) {
                 return std::unexpected(invalid_params("pbkdf2 iterations c=" + std::to_string(ks.c) +
@@ -255,7 +266,7 @@ std::expected<Keystore, std::string> parse(std::string_view json_text) {
     Keystore out;
     auto cipher = string_member(c, "cipher");
     if (!cipher) return std::unexpected(cipher.error());
-    if (*cipher != "aes-128-ctr") return malformed("unsupported cipher `" + *cipher + "` (expected aes-128-ctr)");
+    if (*cipher != "aes-128-ctr") return malformed("unsupported cipher `" + qel_core::shown(*cipher) + "` (expected aes-128-ctr)");
     auto cipherparams = object_member(c, "cipherparams");
     if (!cipherparams) return std::unexpected(cipherparams.error());
     auto iv = hex_member(**cipherparams, "iv", kIvSize);

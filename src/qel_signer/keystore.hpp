@@ -19,6 +19,10 @@ namespace qel_signer::keystore {
 // The highest PBKDF2 iteration count a file may ask for: ten times what
 // common tools write (one million), a few seconds of work.
 inline constexpr std::uint32_t kMaxPbkdf2Iterations = 10'000'000;
+// The most scrypt work (N*r*p) a file may ask for: N=2^20 with r=8, p=1,
+// a couple of seconds. Tools write N=2^12 to 2^20 with r=8, p=1; the vault's
+// own, higher limits are for the vault's own files.
+inline constexpr std::uint64_t kMaxScryptWork = std::uint64_t{1} << 23;
 
 // The parts of a keystore that decryption needs, decoded.
 struct Keystore {
@@ -42,8 +46,10 @@ struct Keystore {
 [[nodiscard]] std::expected<Keystore, std::string> parse(std::string_view json_text);
 
 // The 32-byte private key. Fails before any key stretching with
-// InvalidParams when the KDF's cost is beyond crypto::check_scrypt_cost or
-// the PBKDF2 iterations are 0 or above kMaxPbkdf2Iterations; after it with
+// InvalidParams when the scrypt work is above kMaxScryptWork ("scrypt
+// parameters n=N r=R p=P are beyond the limit of N*r*p = 8388608 for
+// keystores"), the cost is beyond crypto::check_scrypt_cost, or the PBKDF2 iterations are 0 or
+// above kMaxPbkdf2Iterations; after it with
 // DecryptionFailed "keystore password is wrong or the file is corrupted" when
 // the MAC does not match (compared in constant time), "the keystore does not
 // hold a valid secp256k1 key", or "the keystore's address does not match its

@@ -151,4 +151,17 @@ std::optional<PublicKey> recover_public_key(std::span<const std::uint8_t, 32> di
     return PublicKey{serialize<33>(pub, SECP256K1_EC_COMPRESSED), serialize<65>(pub, SECP256K1_EC_UNCOMPRESSED)};
 }
 
+bool verify_digest(std::span<const std::uint8_t, 32> digest32, std::span<const std::uint8_t, 64> signature,
+                   const PublicKey& public_key) {
+    secp256k1_ecdsa_signature sig;
+    if (secp256k1_ecdsa_signature_parse_compact(context(), &sig, signature.data()) != 1) return false;
+    // libsecp256k1 refuses a high s itself; say so rather than rely on it.
+    if (secp256k1_ecdsa_signature_normalize(context(), nullptr, &sig) == 1) return false;
+    secp256k1_pubkey pub;
+    if (secp256k1_ec_pubkey_parse(context(), &pub, public_key.compressed.data(), public_key.compressed.size()) != 1) {
+        return false;
+    }
+    return secp256k1_ecdsa_verify(context(), &sig, digest32.data(), &pub) == 1;
+}
+
 }  // namespace qel_signer::secp256k1

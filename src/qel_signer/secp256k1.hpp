@@ -57,4 +57,9 @@ struct PublicKey {
 [[nodiscard]] std::optional<PublicKey> recover_public_key(std::span<const std::uint8_t, 32> digest32,
                                                           std::span<const std::uint8_t, 65> signature);
 
+// Whether the 64-byte r || s signature of digest32 is public_key's; a high s
+// never is.
+[[nodiscard]] bool verify_digest(std::span<const std::uint8_t, 32> digest32, std::span<const std::uint8_t, 64> signature,
+                                 const PublicKey& public_key);
+
 }  // namespace qel_signer::secp256k1

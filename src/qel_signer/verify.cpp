@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "chains/bitcoin.hpp"
+#include "chains/bitcoin_message.hpp"
 #include "chains/cosmos.hpp"
 #include "chains/evm.hpp"
 #include "chains/ton.hpp"
@@ -48,7 +49,11 @@ std::expected<void, std::string> check_address_form(ChainType family, std::strin
             }
             return {};
         }
-        case ChainType::Bitcoin:
+        case ChainType::Bitcoin: {
+            auto parsed = chains::bitcoin::parse_address(address);
+            if (!parsed) return fail("invalid address: " + parsed.error());
+            return {};
+        }
         case ChainType::Cosmos: {
             auto decoded = bech32_decode(address, 90);
             if (!decoded) return fail("invalid address: " + decoded.error());
@@ -105,11 +110,51 @@ Hash32 message_digest(ChainType family, ByteSpan message) {
     return {};
 }
 
+// Whether the key that signed holds up against every claim; a Bitcoin address
+// also has to be of a type that `use` may claim.
+bool claims_hold(const ChainSigner& signer, const secp256k1::PublicKey& key, std::optional<std::string_view> address,
+                 const std::optional<secp256k1::PublicKey>& claimed_key, chains::bitcoin::KeyUse use) {
+    if (claimed_key && claimed_key->compressed != key.compressed) return false;
+    if (!address) return true;
+    if (signer.chain_type() == ChainType::Bitcoin) {
+        const auto parsed = chains::bitcoin::parse_address(*address);
+        return parsed && chains::bitcoin::is_address_of(*parsed, key, use);
+    }
+    auto derived = signer.address_of_public_key(key.compressed);
+    return derived && same_address(signer.chain_type(), *address, *derived);
+}
+
+// 64 bytes r || s: checked against the given key; on EVM without a key, read
+// as EIP-2098 (the y parity in the top bit of s) and the key recovered.
+std::expected<bool, std::string> verify_compact(const ChainSigner& signer, const Hash32& digest, ByteSpan signature,
+                                                std::optional<std::string_view> address,
+                                                const std::optional<secp256k1::PublicKey>& claimed_key) {
+    std::array<std::uint8_t, 65> rsv{};
+    std::copy(signature.begin(), signature.end(), rsv.begin());
+    if (signer.chain_type() == ChainType::Evm) {
+        rsv[64] = rsv[32] >> 7;
+        rsv[32] &= 0x7f;
+    }
+    std::optional<secp256k1::PublicKey> key = claimed_key;
+    if (key) {
+        if (!secp256k1::verify_digest(digest, std::span<const std::uint8_t, 64>(rsv.data(), 64), *key)) return false;
+    } else {
+        key = secp256k1::recover_public_key(digest, rsv);
+        if (!key) return false;
+    }
+    return claims_hold(signer, *key, address, claimed_key, chains::bitcoin::KeyUse::Compressed);
+}
+
 std::expected<bool, std::string> verify_secp256k1(const ChainSigner& signer, ByteSpan message, ByteSpan signature,
                                                   std::optional<std::string_view> address,
                                                   std::optional<ByteSpan> public_key) {
-    if (signature.size() != 65) {
-        return fail("expected a 65-byte signature (r || s || v), got " + std::to_string(signature.size()) + " bytes");
+    const ChainType family = signer.chain_type();
+    if (signature.size() != 65 && signature.size() != 64) {
+        return fail("expected a 65-byte signature (r || s || v) or a 64-byte one (r || s), got " +
+                    std::to_string(signature.size()) + " bytes");
+    }
+    if (signature.size() == 64 && !public_key && family != ChainType::Evm) {
+        return fail("a 64-byte signature (r || s) needs the public key to verify");
     }
     std::optional<secp256k1::PublicKey> claimed_key;
     if (public_key) {
@@ -117,17 +162,23 @@ std::expected<bool, std::string> verify_secp256k1(const ChainSigner& signer, Byt
         if (!claimed_key) return fail("invalid public key: not a 33- or 65-byte SEC1 point of secp256k1");
     }
     if (address) {
-        if (auto ok = check_address_form(signer.chain_type(), *address); !ok) return std::unexpected(ok.error());
+        if (auto ok = check_address_form(family, *address); !ok) return std::unexpected(ok.error());
     }
-    const Hash32 digest = message_digest(signer.chain_type(), message);
-    const auto recovered = secp256k1::recover_public_key(digest, signature.first<65>());
-    if (!recovered) return false;
-    if (claimed_key && claimed_key->compressed != recovered->compressed) return false;
-    if (address) {
-        auto derived = signer.address_of_public_key(recovered->compressed);
-        if (!derived || !same_address(signer.chain_type(), *address, *derived)) return false;
+    const Hash32 digest = message_digest(family, message);
+    if (signature.size() == 64) return verify_compact(signer, digest, signature, address, claimed_key);
+    // This library's own r || s || v; on Bitcoin also BIP-137's header || r || s.
+    // Where a signature reads both ways, either reading may match.
+    if (const auto key = secp256k1::recover_public_key(digest, signature.first<65>())) {
+        if (claims_hold(signer, *key, address, claimed_key, chains::bitcoin::KeyUse::Compressed)) return true;
     }
-    return true;
+    if (family != ChainType::Bitcoin) return false;
+    const auto header = chains::bitcoin::read_bip137_header(signature[0]);
+    if (!header) return false;
+    std::array<std::uint8_t, 65> rsv{};
+    std::copy(signature.begin() + 1, signature.end(), rsv.begin());
+    rsv[64] = header->recovery_id;
+    const auto key = secp256k1::recover_public_key(digest, rsv);
+    return key && claims_hold(signer, *key, address, claimed_key, header->use);
 }
 
 std::expected<bool, std::string> verify_ed25519(const ChainSigner& signer, ByteSpan message, ByteSpan signature,

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "qel_core/shown.hpp"
 #include "qel_lib/ops.hpp"
 #include "support.hpp"
 
@@ -31,15 +32,22 @@ protected:
     }
 };
 
-TEST_F(FakeCurl, PassesExactArgumentsAndEmptyStdinAndRepairsTheReply) {
+TEST_F(FakeCurl, GivesTheRequestOnStandardInputAndRepairsTheReply) {
     EXPECT_EQ(error_of(ops::curl_post_json("http://x", "{}")),
               "broadcast failed: failed to run curl: No such file or directory (os error 2)");
     install("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + in_dir("args") + "\n/bin/cat > " +
             in_dir("stdin") + "\nprintf 'reply \\377body'\n");
-    EXPECT_EQ(ops::curl_post_json("http://127.0.0.1:1/x y", "{\"a\": 1}").value(), "reply \xEF\xBF\xBD" "body");
-    EXPECT_EQ(read_text(dir_ / "args"),
-              "-fsSL\n-X\nPOST\n-H\nContent-Type: application/json\n-d\n{\"a\": 1}\nhttp://127.0.0.1:1/x y\n");
-    EXPECT_EQ(read_text(dir_ / "stdin"), "");
+    EXPECT_EQ(ops::curl_post_json("http://127.0.0.1:1/x y?k=\"\\", "{\"a\": \"\\\"\"}").value(),
+              "reply \xEF\xBF\xBD" "body");
+    EXPECT_EQ(read_text(dir_ / "args"), "-K\n-\n");
+    EXPECT_EQ(read_text(dir_ / "stdin"),
+              "fail\nsilent\nshow-error\nlocation\nmax-redirs = 3\nproto = \"=http,https\"\nproto-redir = \"=http,https\"\n"
+              "request = \"POST\"\nheader = \"Content-Type: application/json\"\n"
+              "data-raw = \"{\\\"a\\\": \\\"\\\\\\\"\\\"}\"\nurl = \"http://127.0.0.1:1/x y?k=\\\"\\\\\"\n");
+    // A body larger than a socket's buffer goes through whole.
+    const std::string big(1 << 20, 'b');
+    EXPECT_TRUE(ops::curl_post_json("http://h/", big).has_value());
+    EXPECT_NE(read_text(dir_ / "stdin").find("data-raw = \"" + big + "\"\n"), std::string::npos);
 }
 
 // Both pipes are drained together: a child that fills stderr before writing
@@ -54,8 +62,12 @@ TEST_F(FakeCurl, LargeOutputOnBothStreams) {
 // curl would read these as options or expand them into several requests.
 TEST_F(FakeCurl, UrlsCurlWouldMisreadNeverReachIt) {
     install(": >> " + in_dir("ran") + "\n");
-    const std::pair<const char*, const char*> refused[] = {
-        {"-K/tmp/x", "begins with '-'"},      {"http://h/{a,b}", "contains '{'"},
+    const std::string scheme = "is not an http:// or https:// URL";
+    const std::pair<std::string, std::string> refused[] = {
+        {"", scheme}, {"-K/tmp/x", scheme}, {"file:///etc/passwd", scheme}, {"ftp://h/", scheme},
+        {"gopher://h/", scheme}, {"dict://h/", scheme}, {"localhost:8545", scheme}, {"[::ffff:127.0.0.1]:80", scheme},
+        {"http://h/\nurl = \"file:///x\"", "contains a control character"},
+        {"http://h/{a,b}", "contains '{'"},
         {"http://h/a}", "contains '}'"},      {"http://h/[1-5]", "contains '['"},
         {"http://h/x]", "contains ']'"},      {"http://[::1]:1/[1-2]", "contains '['"},
         {"http://[a-b]/", "contains '['"},    // not an IPv6 address
@@ -64,11 +76,10 @@ TEST_F(FakeCurl, UrlsCurlWouldMisreadNeverReachIt) {
     };
     for (const auto& [url, why] : refused) {
         EXPECT_EQ(error_of(ops::curl_post_json(url, "{}")),
-                  std::string("broadcast failed: invalid RPC URL: '") + url + "' " + why);
+                  "broadcast failed: invalid RPC URL: '" + qel_core::shown(url) + "' " + why);
     }
     EXPECT_FALSE(fs::exists(dir_ / "ran"));
-    for (const char* url : {"", "http://[::1]:8545/", "https://u:p@[2001:db8::1]/v1?k=a-b", "[::ffff:127.0.0.1]:80",
-                            "http://h/-x"}) {
+    for (const char* url : {"http://[::1]:8545/", "https://u:p@[2001:db8::1]/v1?k=a-b", "HTTPS://h/-x"}) {
         EXPECT_TRUE(ops::curl_post_json(url, "{}")) << url;
     }
     EXPECT_TRUE(fs::exists(dir_ / "ran"));
@@ -92,12 +103,22 @@ TEST(ExtractJsonField, Replies) {
         {R"({"result":null})", R"(broadcast failed: no 'result' in response: {"result":null})"},
         {R"({"result":5} )", R"(broadcast failed: no 'result' in response: {"result":5} )"},
         {R"(["result"])", R"(broadcast failed: no 'result' in response: ["result"])"},
-        {"<html>502</html>", "JSON error: invalid value at line 1 column 1"},
+        {"<html>502</html>", "JSON error: The JSON document has an improper structure: missing or superfluous "
+                             "commas, braces, missing keys, etc."},
     };
     for (const auto& [reply, expected] : cases) {
         auto r = ops::extract_json_field(reply, "result");
         EXPECT_EQ(r ? *r : error_of(r), expected) << reply;
     }
+}
+
+TEST(ExtractJsonField, QuotesTheReplyEscapedAndCutShort) {
+    const std::string padding(300, ' ');
+    EXPECT_EQ(error_of(ops::extract_json_field("{\"result\":1,\"\\u001b\":0}" + padding, "result")),
+              "broadcast failed: no 'result' in response: {\"result\":1,\"\\u001b\":0}" + padding.substr(0, 177) +
+                  "\u2026");
+    EXPECT_EQ(error_of(ops::extract_json_field("{\"error\":\"" + std::string(300, 'e') + "\"}", "result")),
+              "broadcast failed: RPC error: \"" + std::string(199, 'e') + "\u2026");
 }
 
 TEST(ExtractJsonField, NestingLimitIs128Levels) {

@@ -36,11 +36,15 @@ TEST(ParseChain, NamesInAnyCaseAndExactIdsElseQuotesTheInput) {
         EXPECT_EQ(family.chain_id, type == ChainType::Evm ? "eip155:1" : id);
     }
     using namespace std::string_literals;
-    for (const std::string& input : {""s, " ethereum"s, "ethereum "s, "eip155:0137"s, "eip155:137 "s, "EIP155:1"s,
-                                     "eip155:100"s, "BIP122:000000000019D6689C085AE165831E93"s,
-                                     "solana:5eykt4usfv8p8njdtrepy1vzqkqzkvdp"s, "ethereum\n"s, "eth"s,
-                                     "evm\0"s, "\xc3\x89vm"s}) {
-        EXPECT_EQ(parse_chain(input).error(), "unknown chain: '" + input +
+    for (std::string input : {""s, " ethereum"s, "ethereum "s, "eip155:0137"s, "eip155:137 "s, "EIP155:1"s,
+                              "eip155:100"s, "BIP122:000000000019D6689C085AE165831E93"s,
+                              "solana:5eykt4usfv8p8njdtrepy1vzqkqzkvdp"s, "ethereum\n"s, "eth"s, "evm\0"s,
+                              "\xc3\x89vm"s, std::string(300, 'e')}) {
+        const std::string quoted = input == "ethereum\n"  ? "ethereum\\n"
+                                   : input == "evm\0"s    ? "evm\\x00"
+                                   : input.size() == 300 ? std::string(200, 'e') + "\u2026"
+                                                         : input;
+        EXPECT_EQ(parse_chain(input).error(), "unknown chain: '" + quoted +
                                                   "'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 "
                                                   "ID (eip155:1, ...)");
     }

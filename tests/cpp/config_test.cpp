@@ -72,25 +72,41 @@ TEST_F(ConfigTest, FileEntriesMergeIntoTheDefaults) {
     }
 }
 
-TEST_F(ConfigTest, AnyFaultInTheFileYieldsThePlainDefaults) {
+TEST_F(ConfigTest, AnyFaultInTheFileYieldsThePlainDefaultsAndAWarning) {
     const Config defaults = Config::defaults();
-    for (const std::string text : {
-             "",
-             R"({"vault_path": 5})",
-             R"({"vault_path": "/v", "rpc": {"eip155:1": 1}})",
-             R"({"vault_path": "/v", "rpc": null})",
-             R"({"vault_path": "/v", "plugins": []})",
-             R"({"vault_path": "/v", "backup": {"auto_backup": true}})",
-             R"({"vault_path": "/v", "backup": {"path": "/b", "max_backups": 4294967296}})",
-             R"({"vault_path": "/v", "backup": {"path": "/b", "auto_backup": "yes"}})",
-             R"({"vault_path": "/v", "backup": 3})",
-             R"({"vault_path": "/v", "rpc": {"eip155:1": "https://a", "eip155:1": "https://b"}})",
-             "[]",
-         }) {
+    const std::string invalid = "invalid type: ";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "Empty: no JSON found"},
+        {"[]", invalid + "sequence, expected a map"},
+        {"{}", "missing field `vault_path`"},
+        {R"({"rpc": {"eip155:1": "https://mine"}})", "missing field `vault_path`"},
+        {R"({"vault_path": 5})", "`vault_path`: " + invalid + "integer `5`, expected a string"},
+        {R"({"vault_path": "/v", "rpc": {"eip155:1": 1}})", "`rpc.eip155:1`: " + invalid + "integer `1`, expected a string"},
+        {R"({"vault_path": "/v", "rpc": null})", "`rpc`: " + invalid + "null, expected a map"},
+        {R"({"vault_path": "/v", "plugins": []})", "`plugins`: " + invalid + "sequence, expected a map"},
+        {R"({"vault_path": "/v", "backup": {"auto_backup": true}})", "`backup`: missing field `path`"},
+        {R"({"vault_path": "/v", "backup": {"path": "/b", "max_backups": 4294967296}})",
+         "`backup.max_backups`: " + invalid + "integer `4294967296`, expected an integer from 0 to 4294967295"},
+        {R"({"vault_path": "/v", "backup": {"path": "/b", "auto_backup": "yes"}})",
+         "`backup.auto_backup`: " + invalid + "string \"yes\", expected a boolean"},
+        {R"({"vault_path": "/v", "backup": 3})", "`backup`: " + invalid + "integer `3`, expected a map"},
+        {R"({"vault_path": "/v", "rpc": {"eip155:1": "https://a", "eip155:1": "https://b"}})",
+         "duplicate field `eip155:1`"},
+        {R"({"vault_path": "/v", "rpc": {"\u001b]0;x\u0007": 1}})",
+         "`rpc.\\x1b]0;x\\x07`: " + invalid + "integer `1`, expected a string"},
+        {std::string(1024 * 1024 + 1, ' '), "larger than 1 MiB"},
+    };
+    const std::string ignoring = "warning: ignoring " + (dir_ / "config.json").string() + ": ";
+    for (const auto& [text, reason] : cases) {
+        testing::internal::CaptureStderr();
         EXPECT_EQ(load(text), defaults) << text;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), ignoring + reason + "\n") << text;
     }
-    EXPECT_EQ(Config::load_or_default_from(dir_ / "absent.json"), defaults);
-    EXPECT_EQ(Config::load_or_default_from(dir_), defaults);  // a directory
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Config::load_or_default_from(dir_ / "absent.json"), defaults);  // silently: there is no file
+    EXPECT_EQ(Config::load_or_default_from(dir_ / "config.json" / "x"), defaults);
+    EXPECT_EQ(Config::load_or_default_from(dir_), defaults);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: ignoring " + dir_.string() + ": not a regular file\n");
 }
 
 TEST_F(ConfigTest, FileThatOthersCouldWriteIsIgnoredWithAWarning) {

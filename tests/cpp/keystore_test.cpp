@@ -69,11 +69,22 @@ TEST(Keystore, TamperingIsCaught) {
 
 TEST(Keystore, CostLimitsApplyBeforeAnyWorkAndMalformedFilesSayWhat) {
     json scrypt = published("scrypt");
-    scrypt["crypto"]["kdfparams"]["n"] = 1 << 21;
-    scrypt["crypto"]["kdfparams"]["r"] = 8;
-    EXPECT_EQ(decrypt_hex(scrypt.dump(), "x"),
-              "invalid parameters: scrypt parameters need 2147483648 bytes of memory, above the limit of 1073741824 "
-              "bytes");
+    // Work beyond N=2^20, r=8, p=1 however it is made up; then the envelope's limits.
+    const std::string beyond = "invalid parameters: scrypt parameters ";
+    const std::string limit = " are beyond the limit of N*r*p = 8388608 for keystores";
+    for (const auto& [n, r, p, error] : std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::string>>{
+             {1u << 21, 8, 1, beyond + "n=2097152 r=8 p=1" + limit},
+             {1u << 20, 8, 16, beyond + "n=1048576 r=8 p=16" + limit},
+             {1u << 18, 8, 64, beyond + "n=262144 r=8 p=64" + limit},
+             {2, 1u << 31, 1u << 31, beyond + "n=2 r=2147483648 p=2147483648" + limit},
+             {2, 1u << 20, 1, "invalid parameters: scrypt parameters need 134217728 bytes of parallel buffers, above "
+                              "the limit of 67108864 bytes"},
+             {3, 8, 1, "invalid parameters: invalid scrypt parameters"}}) {
+        scrypt["crypto"]["kdfparams"]["n"] = n;
+        scrypt["crypto"]["kdfparams"]["r"] = r;
+        scrypt["crypto"]["kdfparams"]["p"] = p;
+        EXPECT_EQ(decrypt_hex(scrypt.dump(), "x"), error);
+    }
     json pbkdf2 = published("pbkdf2");
     for (std::uint32_t c : {0u, keystore::kMaxPbkdf2Iterations + 1}) {
         pbkdf2["crypto"]["kdfparams"]["c"] = c;

@@ -19,7 +19,8 @@ protected:
 TEST_F(VaultTest, UnsafeIdsAreRefusedForSaveAndDelete) {
     for (const std::string& id : {std::string(), std::string("."), std::string(".."), std::string("a/b"),
                                  std::string("../x"), std::string("/abs"), std::string("a\0b", 3)}) {
-        const std::string expected = "invalid input: unsafe wallet id: '" + id + "'";
+        const std::string expected =
+            "invalid input: unsafe wallet id: '" + (id.size() == 3 && id[1] == '\0' ? "a\\x00b" : id) + "'";
         EXPECT_EQ(error_of(vault::save_encrypted_wallet(qel_test::wallet_with_id(id), root())), expected);
         EXPECT_EQ(error_of(vault::delete_wallet_file(id, root())), expected);
     }
@@ -39,6 +40,26 @@ TEST_F(VaultTest, PermissionWarnings) {
                                        ": No such file or directory (os error 2)\n"
                                        "warning: " + (dir_ / "open").string() +
                                        " has permissions 0755, expected 0700\n");
+}
+
+// A file name drives no terminal and no warning grows without bound.
+TEST_F(VaultTest, FileNamesInWarningsAreEscapedAndCutShort) {
+    const fs::path wallets = root() / "wallets";
+    fs::create_directories(wallets);
+    qel_test::write_text(wallets / "\x1b]0;x\x07\x1b[2J.json", "{");
+    CaptureStderr();
+    EXPECT_TRUE(vault::list_encrypted_wallets(root()).value().empty());
+    const std::string escaped = GetCapturedStderr();
+    EXPECT_EQ(escaped, "warning: skipping " + wallets.string() + "/\\x1b]0;x\\x07\\x1b[2J.json: The JSON document has "
+                       "an improper structure: missing or superfluous commas, braces, missing keys, etc.\n");
+    fs::remove(wallets / "\x1b]0;x\x07\x1b[2J.json");
+    const std::string name = std::string(250, 'n') + ".json";
+    qel_test::write_text(wallets / name, "{");
+    CaptureStderr();
+    EXPECT_TRUE(vault::list_encrypted_wallets(root()).value().empty());
+    const std::string path = (wallets / name).string();
+    EXPECT_EQ(GetCapturedStderr(), "warning: skipping " + path.substr(0, 200) + "\u2026: The JSON document has an "
+                                   "improper structure: missing or superfluous commas, braces, missing keys, etc.\n");
 }
 
 TEST_F(VaultTest, WriteLockExcludesWritersOnly) {

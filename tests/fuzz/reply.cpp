@@ -1,7 +1,8 @@
 // The broadcast reply as curl's output reaches it (UTF-8 repaired): the hash
-// is nlohmann's "result", an "RPC error" carries the reply's "error", and
-// every message is valid UTF-8.
+// is nlohmann's "result", an "RPC error" carries the reply's "error" (cut
+// short when long), and every message is valid UTF-8.
 #include "fuzz.hpp"
+#include "qel_core/shown.hpp"
 #include "qel_core/utf8.hpp"
 #include "qel_lib/ops.hpp"
 
@@ -18,8 +19,9 @@ FUZZ_TARGET {
     static constexpr std::string_view kRpcError = "broadcast failed: RPC error: ";
     if (message.starts_with(kRpcError)) {
         const auto doc = nlohmann::json::parse(reply, nullptr, false);
-        const auto error = nlohmann::json::parse(message.substr(kRpcError.size()), nullptr, false);
-        FUZZ_CHECK(doc.is_object() && doc.contains("error") && doc.at("error") == error);
+        FUZZ_CHECK(doc.is_object() && doc.contains("error"));
+        const std::string error = doc.at("error").dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        FUZZ_CHECK(message.substr(kRpcError.size()) == qel_core::shown(error));
     }
     return 0;
 }

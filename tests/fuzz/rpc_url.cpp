@@ -1,6 +1,9 @@
-// The endpoint check before curl runs: a URL it lets through cannot be read
-// by curl as an option or expanded into several requests.
+// The endpoint check before curl runs: a URL it lets through is http or
+// https, ends no configuration line early, and is not expanded by curl into
+// several requests.
 #include <algorithm>
+#include <cctype>
+#include <string>
 
 #include "fuzz.hpp"
 #include "qel_lib/ops.hpp"
@@ -12,7 +15,11 @@ FUZZ_TARGET {
         FUZZ_CHECK(checked.error().message().starts_with("broadcast failed: invalid RPC URL: '"));
         return 0;
     }
-    FUZZ_CHECK(!url.starts_with('-') && url.find_first_of("{}") == std::string_view::npos);
+    std::string scheme(url.substr(0, 8));
+    std::ranges::transform(scheme, scheme.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    FUZZ_CHECK(scheme.starts_with("http://") || scheme.starts_with("https://"));
+    FUZZ_CHECK(std::ranges::none_of(url, [](unsigned char c) { return c < 0x20 || c == 0x7F; }));
+    FUZZ_CHECK(url.find_first_of("{}") == std::string_view::npos);
     FUZZ_CHECK(std::ranges::count(url, '[') <= 1 && std::ranges::count(url, ']') <= 1);
     return 0;
 }

@@ -77,6 +77,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         reply = base64.b64decode(cfg["body"])
         self.send_response(cfg["status"])
         self.send_header("Content-Type", "application/json")
+        for name, value in cfg.get("headers", {}).items():
+            self.send_header(name, value)
         self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
         self.wfile.write(reply)
@@ -100,8 +102,9 @@ class RpcServer:
         self._state = Path(self._dir.name)
         self.answer()
 
-    def answer(self, body: bytes = b'{"jsonrpc":"2.0","id":1,"result":"0xhash"}', status: int = 200) -> None:
-        cfg = {"status": status, "body": base64.b64encode(body).decode()}
+    def answer(self, body: bytes = b'{"jsonrpc":"2.0","id":1,"result":"0xhash"}', status: int = 200,
+               headers: dict[str, str] | None = None) -> None:
+        cfg = {"status": status, "body": base64.b64encode(body).decode(), "headers": headers or {}}
         (self._state / "reply.json").write_text(json.dumps(cfg))
 
     @property

@@ -88,7 +88,7 @@ def test_endpoint_from_the_configuration() -> None:
     ("solana", "", "invalid input: empty transaction"),
     ("tron", "0xzz", "invalid input: invalid hex transaction: Invalid character 'z' at position 0"),
     ("ton", base64.b64encode(BOC.to_boc()[:-1]).decode(), "invalid input: invalid message: truncated bag of cells"),
-    ("bitcoin", "00", "broadcast failed: invalid RPC URL: '-x' begins with '-'"),
+    ("bitcoin", "00", "broadcast failed: invalid RPC URL: '-x' is not an http:// or https:// URL"),
 ])
 def test_refused_before_sending(chain: str, signed: str, message: str) -> None:
     with pytest.raises(RuntimeError) as e:

@@ -40,6 +40,7 @@ CASES = [
     (qel.import_wallet_private_key, ["x", ""], {"secp256k1_key": KEY, "ed25519_key": "abcd"},
      "invalid private key: expected 32 bytes, got 2"),
     (qel.get_wallet, ["ABANDON"], {}, "wallet not found: 'ABANDON'"),
+    (qel.get_wallet, ["\x1b]0;" + "x" * 300], {}, "wallet not found: '\\x1b]0;" + "x" * 196 + "…'"),
     (qel.rename_wallet, ["abandon", "vec"], {}, "wallet name already exists: 'vec'"),
     (qel.export_wallet, ["abandon"], {}, AEAD),  # no passphrase is the empty one
     (qel.sign_transaction, ["abandon", "ethereum", "0X00"], WRONG, BAD_TX + "Invalid character 'X' at position 1"),
@@ -52,6 +53,10 @@ CASES = [
      "invalid input: typed data (EIP-712) is signed on EVM chains only, not solana"),
     (qel.sign_typed_data, ["abandon", "polygon", MAIL], WRONG,
      "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
+    (qel.sign_typed_data, ["abandon", "ethereum", MAIL + " " * (2**20 - len(MAIL) + 1)], WRONG,
+     "invalid input: typed data is larger than 1 MiB"),
+    (qel.sign_typed_data, ["abandon", "ethereum", MAIL.replace('"Mail"', '"Mail\\u001b[2J"', 1)], WRONG,
+     "invalid input: typed data: types: `Mail\\x1b[2J` is not a valid type name"),
     (qel.change_passphrase, ["abandon", "wrong", "new"], {}, AEAD),
     (qel.verify_message, ["ethereum", "m", "abc"], {"address": "x"},
      "invalid input: invalid hex signature: Odd number of digits"),
@@ -65,7 +70,7 @@ CASES = [
      "invalid transaction: encode_signed_transaction not implemented for cosmos"),
     # The endpoint is checked before unlocking.
     (qel.sign_and_send, ["abandon", "ethereum", UNSIGNED], {**WRONG, "rpc_url": "-K/some/file"},
-     "broadcast failed: invalid RPC URL: '-K/some/file' begins with '-'"),
+     "broadcast failed: invalid RPC URL: '-K/some/file' is not an http:// or https:// URL"),
 ]
 
 

@@ -62,3 +62,14 @@ def test_solana_transactions_are_signed_as_given(shared: Path) -> None:
     sig = qel.sign_transaction("abandon", "solana", raw.hex(), passphrase=PASS, vault_path_opt=str(shared))
     assert sig["recovery_id"] is None
     VerifyKey(bytes(Pubkey.from_string(KNOWN[("solana", 0)]["address"]))).verify(raw, bytes.fromhex(sig["signature"]))
+
+
+@pytest.mark.parametrize(("wallet", "chain", "index", "public"), [
+    *[("abandon", chain, None, KNOWN[(family, 0)].get("public_key_hex_compressed", KNOWN[(family, 0)].get("public_key_hex")))
+      for family, chain in [("evm", "base"), ("bitcoin", "bitcoin"), ("cosmos", "cosmos"), ("tron", "tron"),
+                            ("solana", "solana"), ("ton", "ton")]],
+    ("at1", "ton", 1, KNOWN[("ton", 1)]["public_key_hex"]),
+    ("vec", "eip155:1", None, VEC_PUBLIC),
+])
+def test_public_keys_of_stored_accounts(shared: Path, wallet: str, chain: str, index: int | None, public: str) -> None:
+    assert qel.get_public_key(wallet, chain, PASS, index, str(shared)) == public

@@ -8,6 +8,8 @@ from pathlib import Path
 
 import pytest
 from eth_account import Account
+from eth_account._utils.encode_typed_data.encoding_and_hashing import hash_domain
+from eth_hash.auto import keccak
 from eth_utils import to_checksum_address
 
 import qel
@@ -78,4 +80,13 @@ def test_random_documents_sign_as_eth_account_signs(shared: Path, seed: int) -> 
     text = json.dumps(corpus(rng, EVM_CHAINS[chain]), ensure_ascii=rng.random() < 0.5)
     oracle = Account.sign_typed_data(VECTOR["private_key_hex"], full_message=json.loads(text))
     assert qel.sign_typed_data("vec", chain, text, passphrase=PASS, vault_path_opt=str(shared)) == \
+        {"signature": bytes(oracle.signature).hex(), "recovery_id": oracle.v}
+
+
+def test_the_domain_as_primary_type_signs_the_domain_separator_alone(shared: Path) -> None:
+    doc = {"types": {"EIP712Domain": [{"name": "name", "type": "string"}, {"name": "chainId", "type": "uint256"}]},
+           "primaryType": "EIP712Domain", "domain": {"name": "login", "chainId": 1}, "message": {}}
+    # eth-account hashes the domain; it does not take the domain as a primary type.
+    oracle = Account.unsafe_sign_hash(keccak(b"\x19\x01" + hash_domain(doc["domain"])), VECTOR["private_key_hex"])
+    assert qel.sign_typed_data("vec", "ethereum", json.dumps(doc), passphrase=PASS, vault_path_opt=str(shared)) == \
         {"signature": bytes(oracle.signature).hex(), "recovery_id": oracle.v}

@@ -13,7 +13,7 @@ from nacl.signing import SigningKey, VerifyKey
 from solders.pubkey import Pubkey
 
 import qel
-from _support import FAMILIES, FAMILY_CHAINS, secp_digest
+from _support import FAMILIES, FAMILY_CHAINS, load, secp_digest
 
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
 
@@ -87,3 +87,29 @@ def test_text_messages_and_prefixed_hex() -> None:
     sig = key.sign_recoverable(secp_digest("cosmos", "sign in ✓".encode()), hasher=None).hex()
     public = key.public_key.format().hex()
     assert qel.verify_message("cosmos", "sign in ✓", "0x" + sig, public_key_hex="0x" + public) is True
+
+
+# ---- signatures as other wallets issue them ----
+
+@pytest.mark.parametrize("vector", load("bip137.json")["vectors"], ids=lambda v: f"{v['header']}-{v['address'][:4]}")
+def test_bip137_signatures_of_other_wallets(vector: dict) -> None:
+    for signature in (vector["signature_base64"], vector["signature_hex"]):
+        assert qel.verify_message("bitcoin", vector["message"], signature, address=vector["address"]) is vector["valid"]
+
+
+@pytest.mark.parametrize("family", ["evm", "bitcoin", "cosmos", "tron"])
+def test_64_byte_signatures_with_a_public_key_and_eip2098(family: str) -> None:
+    rng = random.Random(family)
+    for _ in range(8):
+        key, other, message = coincurve.PrivateKey(rng.randbytes(32)), coincurve.PrivateKey(), rng.randbytes(40)
+        sig = key.sign_recoverable(secp_digest(family, message), hasher=None)
+        rs, chain = sig[:64].hex(), FAMILY_CHAINS[family]
+        for claimed, verdict in ((key, True), (other, False)):
+            assert qel.verify_message(chain, message.hex(), rs, encoding="hex",
+                                      public_key_hex=claimed.public_key.format().hex()) is verdict
+        if family == "evm":  # EIP-2098: the y parity in the top bit of s, recovered without a key
+            compact = (sig[:32] + bytes([sig[32] | sig[64] << 7]) + sig[33:64]).hex()
+            address = Account.from_key(key.secret).address
+            assert qel.verify_message(chain, message.hex(), compact, address=address, encoding="hex") is True
+            flipped = compact[:64] + f"{int(compact[64:66], 16) ^ 0x80:02x}" + compact[66:]
+            assert qel.verify_message(chain, message.hex(), flipped, address=address, encoding="hex") is False

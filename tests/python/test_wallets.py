@@ -11,7 +11,9 @@ import os
 import re
 import shutil
 import struct
+import tempfile
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import pytest
@@ -149,7 +151,7 @@ def test_listing_is_newest_first_and_skips_what_is_no_wallet(shared: Path, vault
     equal = [e.name[:-5] for e in os.scandir(wallets) if e.name.startswith("eq")]  # kept in directory order
     assert [w["id"] for w in qel.list_wallets(str(vault))] == ["new", *equal, "whole", "dotted", "linked", "old"]
     skipped = f"warning: skipping {wallets}/"
-    warnings = [skipped + "bad.json: unexpected end of input at line 1 column 7",
+    warnings = [skipped + "bad.json: The JSON document has an improper structure: missing or superfluous commas, braces, missing keys, etc.",
                 skipped + "dangling.json: No such file or directory (os error 2)",
                 skipped + "dir.json: Is a directory (os error 21)",
                 skipped + "fifo.json: not a regular file"]
@@ -159,25 +161,98 @@ def test_listing_is_newest_first_and_skips_what_is_no_wallet(shared: Path, vault
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="needs root to give directories away")
-def test_an_existing_vault_is_tightened_only_when_it_is_ours(vault: Path, tmp_path: Path,
-                                                            capfd: pytest.CaptureFixture[str]) -> None:
-    refused, target = f"warning: failed to set permissions on {vault}: ", tmp_path / "target"
-    for mode, owner, linked, kept, warning in [
-        (0o755, 0, False, 0o700, ""),
-        (0o1777, 0, False, 0o1777, refused + "it is a shared directory (sticky bit set)\n"),
-        (0o755, 65534, False, 0o755, refused + "it belongs to another user (uid 65534)\n"),
-        (0o755, 65534, True, 0o755, refused + "it belongs to another user (uid 65534)\n"),
+def test_an_existing_vault_is_tightened_when_it_is_ours(vault: Path, capfd: pytest.CaptureFixture[str]) -> None:
+    for mode, kept, warning in [
+        (0o755, 0o700, ""),
+        (0o1777, 0o1777, f"warning: failed to set permissions on {vault}: it is a shared directory (sticky bit set)\n"),
     ]:
-        for p in (vault, target):
-            p.unlink() if p.is_symlink() else shutil.rmtree(p, ignore_errors=True)
-        directory = target if linked else vault
-        directory.mkdir()
-        if linked:
-            vault.symlink_to(target)
-        os.chmod(directory, mode)
-        os.chown(directory, owner, -1)
+        shutil.rmtree(vault, ignore_errors=True)
+        vault.mkdir()
+        os.chmod(vault, mode)
         assert qel.list_wallets(str(vault)) == [] and capfd.readouterr().err == warning
-        assert [p.stat().st_mode & 0o7777 for p in (directory, vault / "wallets")] == [kept, 0o700]
+        assert [p.stat().st_mode & 0o7777 for p in (vault, vault / "wallets")] == [kept, 0o700]
+
+
+NOBODY = 65534
+
+
+def as_nobody(action: Callable[[], object]) -> str:
+    """Runs `action` in a child process as the unprivileged user `nobody`: its result, or its error's text."""
+    read, write = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # pragma: no cover - the child
+        try:
+            os.close(read)
+            os.setgid(NOBODY)
+            os.setuid(NOBODY)
+            try:
+                out = repr(action())
+            except Exception as e:  # noqa: BLE001 - the text is the result
+                out = str(e)
+            os.write(write, out.encode())
+        finally:
+            os._exit(0)
+    os.close(write)
+    with os.fdopen(read) as f:
+        out = f.read()
+    os.waitpid(pid, 0)
+    return out
+
+
+def plant(wallets: Path) -> None:
+    """What another user may leave for this one: a wallets directory open to all, a lock and a wallet."""
+    wallets.mkdir(parents=True, exist_ok=True)
+    wallets.chmod(0o777)
+    (wallets / ".qel-lock").touch(0o666)
+    (wallets / "theirs.json").write_text("{")
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="needs root to be two users")
+def test_a_vault_another_user_controls_is_refused_before_anything_in_it_is_read(
+        capfd: pytest.CaptureFixture[str]) -> None:
+    shared = Path(tempfile.mkdtemp(dir="/tmp"))  # reachable by nobody, unlike the test's own directory
+    try:
+        shared.chmod(0o1777)
+        root, mine = shared / "vault", shared / "mine"
+        refuse = "I/O error: refusing to use {}: it is {}"
+        sticky = f"warning: failed to set permissions on {shared}: it is a shared directory (sticky bit set)\n"
+        rows: list[tuple[Callable[[], object], Callable[[], object], str, str]] = [
+            # Another user made the vault, or the wallets directory in a shared root.
+            (lambda: as_nobody(lambda: root.mkdir()), lambda: qel.list_wallets(str(root)),
+             refuse.format(root, "owned by another user"), ""),
+            (lambda: as_nobody(lambda: plant(shared / "wallets")), lambda: qel.list_wallets(str(shared)),
+             refuse.format(shared / "wallets", "owned by another user"), sticky),
+            (lambda: as_nobody(lambda: plant(shared / "wallets")),
+             lambda: qel.create_wallet("w", vault_path_opt=str(shared)),
+             refuse.format(shared / "wallets", "owned by another user"), sticky),
+            # This user's wallets directory, with a lock another user left in it.
+            (lambda: ((mine / "wallets").mkdir(parents=True), (mine / "wallets" / ".qel-lock").touch(),
+                      os.chown(mine / "wallets" / ".qel-lock", NOBODY, -1)),
+             lambda: qel.create_wallet("w", vault_path_opt=str(mine)),
+             refuse.format(mine / "wallets" / ".qel-lock", "owned by another user"), ""),
+            # For an unprivileged caller: root's directory open to all, unless it is sticky like /tmp.
+            (lambda: (root.mkdir(), root.chmod(0o777)), lambda: as_nobody(lambda: qel.list_wallets(str(root))),
+             refuse.format(root, "writable by other users"), ""),
+            (lambda: (root.mkdir(), root.chmod(0o1777)), lambda: as_nobody(lambda: qel.list_wallets(str(root))), "[]",
+             ""),
+        ]
+        for prepare, call, expected, warning in rows:
+            for p in (root, mine, shared / "wallets"):
+                shutil.rmtree(p, ignore_errors=True)
+            prepare()
+            before = sorted((p, p.stat().st_mtime_ns) for p in shared.rglob("*"))
+            try:
+                got = call()
+            except RuntimeError as e:
+                got = str(e)
+            assert got == expected
+            # Nothing read, nothing written: no skipping warning, no lock, no wallet.
+            assert capfd.readouterr().err == warning
+            if expected != "[]":
+                assert sorted((p, p.stat().st_mtime_ns) for p in shared.rglob("*")) == before
+        assert (root / "wallets").stat().st_uid == NOBODY and (root / "wallets").stat().st_mode & 0o7777 == 0o700
+    finally:
+        shutil.rmtree(shared)
 
 
 def set_immutable(path: Path, on: bool) -> None:

@@ -8,11 +8,13 @@ from __future__ import annotations
 
 import argparse
 import os
+import re
 import sys
+from typing import NoReturn
 
 from qel.cli import commands as _commands  # noqa: F401  (registers the subcommands)
-from qel.cli import output, terminal
-from qel.cli.context import PASSPHRASE_ENV, Context, UsageError
+from qel.cli import checks, output, terminal
+from qel.cli.context import NEW_PASSPHRASE_ENV, PASSPHRASE_ENV, Context, OutputError, UsageError
 from qel.cli.registry import COMMANDS
 from qel.cli.terminal import CliError
 
@@ -65,15 +67,27 @@ def _add_common_options(parser: argparse.ArgumentParser, *, top: bool) -> None:
                        help="never prompt: fail when something would have to be asked")
 
 
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, with a suggestion for a mistyped command."""
+
+    def error(self, message: str) -> NoReturn:
+        if m := _INVALID_COMMAND.match(message):
+            message = f"unknown command '{output.cut(m[1])}'{checks.did_you_mean(m[1], list(COMMANDS))}"
+        super().error(message)
+
+
+_INVALID_COMMAND = re.compile(r"argument COMMAND: invalid choice: '(.*?)' \(choose from")
+
+
 def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="qel", description=DESCRIPTION.format(env=PASSPHRASE_ENV),
         epilog="Run 'qel COMMAND --help' for a command's options and an example.",
         formatter_class=argparse.RawDescriptionHelpFormatter, allow_abbrev=False)
     parser.add_argument("--version", action=_Version)
     _add_common_options(parser, top=True)
-    subparsers = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
-    by_name = {}
+    subparsers = parser.add_subparsers(dest="command", metavar="COMMAND")
+    by_name: dict[str, argparse.ArgumentParser] = {}
     for c in COMMANDS.values():
         sub = subparsers.add_parser(
             c.name, help=c.summary, description=c.summary, epilog=f"example:\n  {c.example}",
@@ -86,14 +100,30 @@ def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.Argument
 
 
 def main(argv: list[str] | None = None) -> int:
+    # Read once and taken out of the environment, so that no program the command runs inherits them.
+    environment = {name: os.environ.pop(name, None) for name in (PASSPHRASE_ENV, NEW_PASSPHRASE_ENV)}
     interrupts = terminal.Interrupts()
     interrupts.install()
     parser, subparsers = build_parser()
+    argv = sys.argv[1:] if argv is None else argv
     args, extra = parser.parse_known_args(argv)
     if extra:
         parser.error(_unrecognized(extra))
+    if args.command is None:  # bare `qel`
+        parser.print_help()
+        return 0
+    ctx = Context(args, interrupts, environment)
     try:
-        COMMANDS[args.command].run(Context(args, interrupts), args)
+        if not all(_is_utf8(x) for x in argv):
+            raise CliError("an argument or input is not valid UTF-8 text")
+        COMMANDS[args.command].run(ctx, args)
+    except OutputError as e:
+        # Nothing more can reach standard output; keep the interpreter's final flush from failing again.
+        _silence_stdout()
+        created = (f"; wallet {output.label(ctx.created)} was created: `qel export {ctx.created['id'][:8]}` shows its "
+                   "phrase" if ctx.created else "")
+        print(f"qel: error: {e}{created}", file=sys.stderr)
+        return EXIT_FAILURE
     except UsageError as e:
         subparsers[args.command].error(str(e))
     except CliError as e:
@@ -103,12 +133,24 @@ def main(argv: list[str] | None = None) -> int:
         return EXIT_FAILURE
     except KeyboardInterrupt as e:
         return _interrupted(str(e))
-    except BrokenPipeError:
-        # The reader went away (`qel list | head -1`): stop quietly, and keep the interpreter's
-        # final flush of standard output from failing a second time.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return EXIT_FAILURE
     return _interrupted() if interrupts.pending else 0
+
+
+def _is_utf8(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def _silence_stdout() -> None:
+    try:
+        null = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(null, 1)
+        os.close(null)
+    except OSError:
+        pass
 
 
 def _unrecognized(extra: list[str]) -> str:

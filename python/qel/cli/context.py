@@ -6,13 +6,12 @@ import argparse
 import json
 import os
 import re
-import stat
 import sys
 from collections.abc import Callable
 from typing import TYPE_CHECKING, NoReturn, ParamSpec, TypeVar
 
 import qel
-from qel.cli import output, terminal
+from qel.cli import checks, inputs, output, terminal
 from qel.cli.terminal import CliError
 
 if TYPE_CHECKING:
@@ -29,6 +28,15 @@ _ID_PREFIX = re.compile(r"[0-9a-f-]{%d,35}" % output.SHORT_ID)
 # The phrase checker quotes the offending word, or the whole phrase, in its messages.
 _BAD_WORD = re.compile(r"the word `(.*)` is invalid$", re.DOTALL)
 _BAD_PHRASE = re.compile(r"the phrase `.*` is invalid$", re.DOTALL)
+# What the library says when a wallet's secret does not open under the passphrase given.
+_WRONG_PASSPHRASE = "decryption failed: aead::Error"
+# A derivation path, as a mnemonic wallet's accounts store it.
+_PATH = re.compile(r"m(/\d+'?)*")
+UINT31_MAX = 2**31 - 1
+
+
+class OutputError(Exception):
+    """Standard output cannot be written (closed, full, or its reader gone)."""
 
 
 class UsageError(Exception):
@@ -36,13 +44,22 @@ class UsageError(Exception):
 
 
 class Context:
-    def __init__(self, args: argparse.Namespace, interrupts: terminal.Interrupts) -> None:
+    def __init__(self, args: argparse.Namespace, interrupts: terminal.Interrupts,
+                 environment: dict[str, str | None]) -> None:
         self.vault: str | None = args.vault
         self.json: bool = args.json
         self._passphrase_file: str | None = args.passphrase_file
         self._no_input: bool = args.no_input
         self._interrupts = interrupts
         self._phrase_words: list[str] = []
+        # The passphrases the environment held; taken out of it at start, so that no program this
+        # command runs (curl) inherits them.
+        self._environment = environment
+        # Set when the passphrase came from a file whose text ends in white space: a likely reason
+        # for a wrong passphrase.
+        self._passphrase_hint = ""
+        # The wallet this command created, once it exists: named if its output cannot be shown.
+        self.created: WalletDict | None = None
 
     # The library.
 
@@ -69,12 +86,18 @@ class Context:
         try:
             result = fn(*args, **kwargs)
         except RuntimeError as e:
-            raise CliError(self._hide_secrets(str(e))) from None
+            raise CliError(self._explain(self._hide_secrets(str(e)))) from None
         finally:
             self._interrupts.holding = self._interrupts.waiting = False
         if self._interrupts.pending and not changes:
             raise KeyboardInterrupt
         return result
+
+    def _explain(self, message: str) -> str:
+        """The library's message in the user's terms where it names an internal detail."""
+        if message == _WRONG_PASSPHRASE:
+            return "wrong passphrase (or the wallet file is damaged)" + self._passphrase_hint
+        return message
 
     def _hide_secrets(self, message: str) -> str:
         """The library's message without the words of the phrase this command read: a phrase with
@@ -87,21 +110,41 @@ class Context:
         return message
 
     def wallet(self, ref: str) -> WalletDict:
-        """The wallet a name, an ID or a unique ID prefix of at least the short ID's length names."""
+        """The wallet a name, an ID or a unique ID prefix of at least the short ID's length names; the
+        exact name first, so that a name that looks like another wallet's ID still names its own."""
+        ws = self.call(qel.list_wallets, self.vault)
+        named = [w for w in ws if w["name"] == ref]
+        if len(named) == 1:
+            return named[0]
         try:
             return self.call(qel.get_wallet, ref, self.vault)
         except CliError as e:
             if not (str(e).startswith("wallet not found: ") and _ID_PREFIX.fullmatch(ref)):
                 raise
-            found = [w for w in self.call(qel.list_wallets, self.vault) if w["id"].startswith(ref)]
+            found = [w for w in ws if w["id"].startswith(ref)]
             if len(found) != 1:
                 raise
             return found[0]
 
-    def check_name_free(self, name: str) -> None:
-        """Fails now, before any passphrase is asked for, if the name is taken."""
+    def check_new_name(self, name: str) -> None:
+        """Fails now, before any passphrase is asked for, if the name breaks a rule or is taken."""
+        checks.name(name)
         if any(w["name"] == name for w in self.call(qel.list_wallets, self.vault)):
-            raise CliError(f"wallet name already exists: '{name}'")
+            raise CliError(f"wallet name already exists: '{output.printable(name)}'")
+
+    @staticmethod
+    def index(w: WalletDict, given: int | None) -> int | None:
+        """The account index to sign with: the one given, else the one of the wallet's stored accounts
+        (read from their paths), so that a command acts on the accounts `show` lists."""
+        if given is not None:
+            return given
+        path = w["accounts"][0]["derivation_path"] if w["accounts"] else ""
+        if not _PATH.fullmatch(path):
+            return None  # a private-key wallet: no index
+        # The last step of a five-step path (m/44'/60'/0'/0/N), else the third (m/44'/501'/N'/0', m/44'/607'/N').
+        steps = path.split("/")[1:]
+        step = steps[-1] if len(steps) == 5 else steps[2] if len(steps) >= 3 else "0"
+        return int(step.rstrip("'"))
 
     # Input.
 
@@ -112,7 +155,10 @@ class Context:
         """
         if self._passphrase_file is not None:
             text = _read_passphrase_file(self._passphrase_file)
-        elif (env := os.environ.get(PASSPHRASE_ENV)) is not None:
+            if text != text.rstrip():
+                self._passphrase_hint = (f"; the passphrase read from {inputs.describe(self._passphrase_file)} "
+                                         "ends in white space")
+        elif (env := self._environment.get(PASSPHRASE_ENV)) is not None:
             text = env
         elif self._no_input or not terminal.available():
             raise CliError(f"no passphrase: use --passphrase-file FILE or set {PASSPHRASE_ENV}")
@@ -128,20 +174,28 @@ class Context:
         $QEL_NEW_PASSPHRASE, else the terminal, asked twice."""
         if path is not None:
             return _read_passphrase_file(path)
-        if (env := os.environ.get(NEW_PASSPHRASE_ENV)) is not None:
+        if (env := self._environment.get(NEW_PASSPHRASE_ENV)) is not None:
             return env
         if self._no_input or not terminal.available():
             raise CliError(f"no new passphrase: use --new-passphrase-file FILE or set {NEW_PASSPHRASE_ENV}")
         return _ask_new_passphrase()
 
-    def keystore_password(self, path: str | None) -> str:
-        """The password of a keystore being read: from `path` (--keystore-password-file), else the
-        terminal."""
+    def keystore_password(self, path: str | None, *, new: bool = False) -> str:
+        """The password of a keystore: from `path` (--keystore-password-file), else the terminal
+        (twice for a keystore being written, which may not go without one)."""
         if path is not None:
-            return _read_passphrase_file(path)
-        if self._no_input or not terminal.available():
+            text = _read_passphrase_file(path)
+        elif self._no_input or not terminal.available():
             raise CliError("no keystore password: use --keystore-password-file FILE")
-        return terminal.ask_hidden("Keystore password: ")
+        elif new:
+            text = terminal.ask_hidden("New keystore password: ")
+            if terminal.ask_hidden("Repeat the keystore password: ") != text:
+                raise CliError("the keystore passwords do not match")
+        else:
+            text = terminal.ask_hidden("Keystore password: ")
+        if new and not text:
+            raise CliError("the keystore password is empty: a keystore is only as safe as its password")
+        return text
 
     def phrase(self) -> str:
         """A recovery phrase from the terminal (no echo) or standard input, spaces made single."""
@@ -162,14 +216,8 @@ class Context:
             raise CliError(f"no {what} given")
         return text
 
-    def stdin_bytes(self) -> bytes:
-        return sys.stdin.buffer.read() if sys.stdin is not None else b""
-
-    def stdin_text(self) -> str:
-        try:
-            return self.stdin_bytes().decode("utf-8")
-        except UnicodeDecodeError:
-            raise CliError("standard input is not UTF-8 text") from None
+    def stdin_text(self, limit: int = inputs.SECRET_LIMIT) -> str:
+        return inputs.read_text("-", limit)
 
     def confirm(self, question: str, yes: bool) -> None:
         """Goes on when `yes` (--yes) is set or the user answers yes; otherwise fails."""
@@ -184,7 +232,27 @@ class Context:
 
     def emit(self, data: object, human: str) -> None:
         """One JSON document with --json, the human rendering otherwise."""
-        print(json.dumps(data, indent=2) if self.json else human, flush=True)
+        if sys.stdout is None:
+            raise OutputError("standard output is closed")
+        try:
+            print(json.dumps(data, indent=2) if self.json else human, flush=True)
+        except OSError as e:
+            raise OutputError(f"cannot write to standard output: {e.strerror or e}") from None
+
+    @staticmethod
+    def check_output() -> None:
+        """Fails when standard output is closed: for output that is shown only once."""
+        try:
+            if sys.stdout is not None:
+                os.fstat(sys.stdout.fileno())
+                return
+        except (OSError, ValueError):
+            pass
+        raise OutputError("standard output is closed")
+
+    def note(self, text: str) -> None:
+        """A line for the person at the terminal or reading the log: on standard error."""
+        print(text, file=sys.stderr, flush=True)
 
     def status(self, text: str) -> None:
         terminal.status(text)
@@ -210,19 +278,5 @@ def _ask_new_passphrase() -> str:
 
 
 def _read_passphrase_file(path: str) -> str:
-    """The file's text less one trailing newline; warns when others may read it."""
-    shown = output.printable(path)
-    try:
-        with open(path, "rb") as f:
-            mode = os.fstat(f.fileno()).st_mode
-            data = f.read()
-    except OSError as e:
-        raise CliError(f"cannot read passphrase file '{shown}': {e.strerror or e}") from None
-    if stat.S_ISREG(mode) and mode & (stat.S_IRGRP | stat.S_IROTH):
-        print(f"warning: passphrase file '{shown}' is readable by group or others; chmod 600 it",
-              file=sys.stderr)
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError:
-        raise CliError(f"passphrase file '{shown}' is not UTF-8 text") from None
-    return text[:-1] if text.endswith("\n") else text
+    """The file's text ('-': standard input) less one trailing line end; warns when others may read it."""
+    return inputs.drop_line_end(inputs.read_text(path, inputs.SECRET_LIMIT, "passphrase file ", warn_readable=True))

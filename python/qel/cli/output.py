@@ -4,12 +4,15 @@ from __future__ import annotations
 
 import json
 import re
+import unicodedata
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from qel._native import SignatureDict, WalletDict
 
 SHORT_ID = 8
+# A cell of a table is cut to this many columns: a name in a wallet file may be of any length.
+MAX_CELL = 64
 _STORED_TIME = re.compile(r"(\d{4}-\d\d-\d\d)T(\d\d:\d\d:\d\d)(?:\.\d+)?(\+00:00|Z)?")
 
 
@@ -24,11 +27,34 @@ def printable(text: str) -> str:
     return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii") for c in text)
 
 
+def width(text: str) -> int:
+    """The columns a terminal gives `text`: two for a wide (East Asian) character, none for a
+    combining one."""
+    if text.isascii():
+        return len(text)
+    return sum(0 if unicodedata.combining(c) else 2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+def cut(text: str, columns: int = MAX_CELL) -> str:
+    """`text` cut to at most `columns` columns, an ellipsis marking the cut."""
+    if width(text) <= columns:
+        return text
+    out, used = "", 0
+    for c in text:
+        used += width(c)
+        if used > columns - 1:
+            break
+        out += c
+    return out + "…"
+
+
 def table(rows: list[list[str]]) -> str:
-    """Rows in columns two spaces apart, each as wide as its widest cell; the last is not padded."""
-    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]) - 1)]
+    """Rows in columns two spaces apart, each as wide as its widest cell (in terminal columns); the
+    last is not padded."""
+    rows = [[cut(cell) for cell in row[:-1]] + row[-1:] for row in rows]
+    widths = [max(width(row[i]) for row in rows) for i in range(len(rows[0]) - 1)]
     return "\n".join(
-        "  ".join([cell.ljust(width) for cell, width in zip(row, widths)] + [row[-1]]) for row in rows
+        "  ".join([cell + " " * (w - width(cell)) for cell, w in zip(row, widths)] + [row[-1]]) for row in rows
     )
 
 
@@ -59,9 +85,10 @@ def wallets(ws: list[WalletDict]) -> str:
     return table(rows)
 
 
-def signature(sig: SignatureDict) -> str:
+def signature(sig: SignatureDict, what: str = "recovery id") -> str:
+    """A signature and its recovery id (`what` names it: "v" where it is 27 or 28)."""
     rid = "none" if sig["recovery_id"] is None else str(sig["recovery_id"])
-    return table([["signature", sig["signature"]], ["recovery id", rid]])
+    return table([["signature", sig["signature"]], [what, rid]])
 
 
 def secret(text: str) -> str:

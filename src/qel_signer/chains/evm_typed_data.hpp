@@ -15,12 +15,17 @@ namespace qel_signer::chains::evm {
 
 // Deepest nesting of structs and arrays inside the domain or the message.
 inline constexpr std::size_t kMaxTypedDataDepth = 32;
+// The largest document read, and how one above it is refused before it is
+// parsed.
+inline constexpr std::size_t kMaxTypedDataBytes = 1024 * 1024;
+inline constexpr std::string_view kTypedDataTooLarge = "typed data is larger than 1 MiB";
 
 struct TypedDataHashes {
     Hash32 domain_separator;
-    Hash32 message_hash;
-    // Keccak-256 of 0x19 0x01, the domain separator and the message hash:
-    // what is signed.
+    // None when primaryType is "EIP712Domain".
+    std::optional<Hash32> message_hash;
+    // Keccak-256 of 0x19 0x01, the domain separator and the message hash (or
+    // the domain separator alone): what is signed.
     Hash32 digest;
     // The domain's chainId in decimal, when the signed domain has an
     // integer chainId.
@@ -35,7 +40,8 @@ struct TypedDataHashes {
 // bytes1..bytes32, uint8..uint256 and int8..int256 in steps of 8), other
 // structs, or arrays of any of these (T[] or T[n], nested, at most 32
 // levels); a struct may refer to itself through an array. Without
-// "primaryType" the one struct no other refers to is the message's type. The
+// "primaryType" the one struct no other refers to is the message's type;
+// with "primaryType" "EIP712Domain" only the domain is signed, as wallets do. The
 // domain is typed by "EIP712Domain" when declared (its members must then all
 // be declared), else by the standard fields it has, in the standard order.
 //
@@ -44,6 +50,12 @@ struct TypedDataHashes {
 // "0x" hex (bytesN exactly N bytes); integers as JSON integers of any size,
 // decimal strings (a leading "-" for negative ones) or "0x" hex strings, in
 // the type's range. Members a struct does not declare are ignored.
+//
+// Bounded work: a document above kMaxTypedDataBytes is refused unread
+// (kTypedDataTooLarge), each type's hash is computed once, and a document
+// whose type encodings to hash add up to more than 4 MiB is refused
+// ("types: the encodings of the types used exceed 4 MiB"). Names and values
+// quoted in an error are escaped and cut short.
 //
 // Fails with "<where>: <what>", where names the member (for example
 // "message.from.wallet: expected an address (\"0x\" and 40 hex digits)",

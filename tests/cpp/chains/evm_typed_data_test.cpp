@@ -53,13 +53,12 @@ TEST(TypedData, NestingIsBoundedAndMalformedDocumentsNameThePlace) {
         {doc(R"({"name":"1a","type":"bool"})", "{}"), "types.T[0]: `1a` is not a valid field name"},
         {doc(R"({"name":"a","type":"bool"},{"name":"a","type":"bool"})", "{}"), "types.T: field `a` is declared twice"},
         {one("bool" + dims33, "[]"), "types.T.a: arrays nested deeper than 32 levels"},
-        {R"({"types":{")" + std::string(257, 'A') + R"(":[]},"domain":{},"message":{}})",
-         "types: `" + std::string(257, 'A') + "` is not a valid type name"},
+        // Quoted input is escaped and cut short.
+        {R"({"types":{"\u001b[2J)" + std::string(300, 'A') + R"(":[]},"domain":{},"message":{}})",
+         "types: `\\x1b[2J" + std::string(196, 'A') + "\u2026` is not a valid type name"},
         {R"({"types":{"T":[]},"message":{}})", "domain: missing"},
         {R"({"types":{"T":[]},"domain":{}})", "message: missing"},
         {R"({"types":{"T":[]},"primaryType":"U","domain":{},"message":{}})", "primaryType: unknown type `U`"},
-        {R"({"types":{"T":[],"EIP712Domain":[]},"primaryType":"EIP712Domain","domain":{},"message":{}})",
-         "primaryType: the message cannot be of type EIP712Domain"},
         {R"({"types":{"T":[],"U":[]},"domain":{},"message":{}})",
          "primaryType: not given, and the types do not single one out"},
         {R"({"types":{"T":[],"EIP712Domain":[]},"domain":{"name":"x"},"message":{}})",
@@ -83,6 +82,8 @@ TEST(TypedData, NestingIsBoundedAndMalformedDocumentsNameThePlace) {
         {one("int8", R"("-129")"), "message.a: \"-129\" is out of range for int8"},
         {one("uint256", "1" + std::string(78, '0')),
          "message.a: 1" + std::string(78, '0') + " is out of range for uint256"},
+        {one("string", "1" + std::string(30, '0')), "message.a: expected a string"},  // a number, however long
+        {one("uint8", "1" + std::string(300, '0')), "message.a: 1" + std::string(199, '0') + "\u2026 is out of range for uint8"},
         {one("bool[]", "{}"), "message.a: expected an array"},
         {one("bool[2]", "[true,false,true]"), "message.a: expected 2 elements, got 3"},
         {one("bool[2][]", "[[true,false],[true]]"), "message.a[1]: expected 2 elements, got 1"},
@@ -95,6 +96,57 @@ TEST(TypedData, NestingIsBoundedAndMalformedDocumentsNameThePlace) {
     }
     for (const auto& [text, error] : cases) EXPECT_EQ(qel_test::error_of(hash_typed_data(text)), error) << text;
     EXPECT_TRUE(qel_test::error_of(hash_typed_data("{")).starts_with("not valid JSON: "));
+}
+
+}  // namespace
+
+namespace {
+
+// A chain of struct types T0 { T1[] x } ... over `types` types, and a
+// message of T0 nested `levels` deep through x.
+std::string type_chain(int types, int levels) {
+    std::string text = R"({"types":{)";
+    for (int i = 0; i < types; ++i) {
+        const std::string next = i + 1 < types ? "T" + std::to_string(i + 1) + "[]" : "bool";
+        text += "\"T" + std::to_string(i) + R"(":[{"name":"x","type":")" + next + "\"}],";
+    }
+    std::string message = R"({"x":[]})";
+    for (int i = levels; i-- > 0;) message = R"({"x":[)" + message + "]}";
+    return text + R"("EIP712Domain":[]},"primaryType":"T0","domain":{},"message":)" + message + "}";
+}
+
+// A struct of `fields` fields f0... of type bool, or a domain of as many keys.
+std::string wide(int fields, bool in_domain) {
+    std::string types;
+    std::string values;
+    for (int i = 0; i < fields; ++i) {
+        types += (i ? "," : "") + std::string(R"({"name":"f)") + std::to_string(i) + R"(","type":"bool"})";
+        values += (i ? "," : "") + std::string("\"f") + std::to_string(i) + "\":true";
+    }
+    if (in_domain) {
+        return R"({"types":{"EIP712Domain":[)" + types + R"(],"T":[]},"domain":{)" + values + R"(},"message":{}})";
+    }
+    return R"({"types":{"EIP712Domain":[],"T":[)" + types + R"(]},"domain":{},"message":{)" + values + "}}";
+}
+
+TEST(TypedData, HostileDocumentsAreRefusedOrDoneInBoundedWork) {
+    const std::string too_large = "typed data is larger than 1 MiB";
+    const std::string too_many = "types: the encodings of the types used exceed 4 MiB";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {type_chain(19000, 0), ""},         // 0.8 MB: one type hash over all of them
+        {type_chain(19000, 12), ""},
+        {type_chain(19000, 13), too_many},  // each level hashes another long chain
+        {wide(22000, false), ""},           // about as many fields as 1 MiB holds
+        {wide(22000, true), ""},
+        {wide(100000, false), too_large},
+        {wide(100000, true), too_large},
+        {"[" + std::string(1024 * 1024 - 2, ' ') + "]", "expected a JSON object with types, domain and message"},
+        {"[" + std::string(1024 * 1024 - 1, ' ') + "]", too_large},
+    };
+    for (const auto& [text, error] : cases) {
+        const auto r = hash_typed_data(text);
+        EXPECT_EQ(r ? "" : r.error(), error) << text.size() << " bytes";
+    }
 }
 
 }  // namespace
