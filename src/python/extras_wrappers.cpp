@@ -24,25 +24,33 @@ PyObject* change_passphrase_impl(std::string_view name_or_id, std::string_view o
 
 PyObject* verify_message_impl(std::string_view chain, std::string_view message, std::string_view signature_hex,
                               OptText address, OptText public_key_hex, OptText encoding) {
-    auto r = without_lock([&] { return ops::verify_message(chain, message, signature_hex, address, public_key_hex, encoding); });
+    auto r = without_lock([&] {
+        return ops::verify_message(chain, message, signature_hex, address, public_key_hex, encoding);
+    });
     return finish(r, bool_result);
 }
 
 PyObject* sign_typed_data_impl(std::string_view wallet, std::string_view chain, std::string_view typed_data_json,
                                OptText passphrase, OptIndex index, const OptPath& vault) {
-    auto r = without_lock([&] { return ops::sign_typed_data(wallet, chain, typed_data_json, passphrase, index, vault); });
+    auto r = without_lock([&] {
+        return ops::sign_typed_data(wallet, chain, typed_data_json, passphrase, index, vault);
+    });
     return finish(r, signature_dict);
 }
 
 PyObject* import_wallet_keystore_impl(std::string_view name, std::string_view keystore_json,
                                       std::string_view keystore_password, OptText passphrase, const OptPath& vault) {
-    auto r = without_lock([&] { return ops::import_wallet_keystore(name, keystore_json, keystore_password, passphrase, vault); });
+    auto r = without_lock([&] {
+        return ops::import_wallet_keystore(name, keystore_json, keystore_password, passphrase, vault);
+    });
     return finish(r, wallet_dict);
 }
 
 PyObject* export_wallet_keystore_impl(std::string_view name_or_id, OptText passphrase, OptText keystore_password,
                                       OptIndex index, const OptPath& vault) {
-    auto r = without_lock([&] { return ops::export_wallet_keystore(name_or_id, passphrase, keystore_password, index, vault); });
+    auto r = without_lock([&] {
+        return ops::export_wallet_keystore(name_or_id, passphrase, keystore_password, index, vault);
+    });
     return finish(r, text_result);
 }
 

@@ -46,8 +46,10 @@ PyObject* import_wallet_mnemonic_impl(std::string_view name, std::string_view mn
 PyObject* import_wallet_private_key_impl(std::string_view name, std::string_view private_key_hex, OptText chain,
                                          OptText passphrase, const OptPath& vault, OptText secp256k1_key,
                                          OptText ed25519_key) {
-    auto r = without_lock([&] { return ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
-                                            ed25519_key); });
+    auto r = without_lock([&] {
+        return ops::import_wallet_private_key(name, private_key_hex, chain, passphrase, vault, secp256k1_key,
+                                              ed25519_key);
+    });
     return finish(r, wallet_dict);
 }
 
@@ -77,7 +79,9 @@ PyObject* sign_transaction_impl(std::string_view wallet, std::string_view chain,
 
 PyObject* sign_message_impl(std::string_view wallet, std::string_view chain, std::string_view message,
                             OptText passphrase, OptText encoding, OptIndex index, const OptPath& vault) {
-    auto r = without_lock([&] { return ops::sign_message(wallet, chain, message, passphrase, encoding, index, vault); });
+    auto r = without_lock([&] {
+        return ops::sign_message(wallet, chain, message, passphrase, encoding, index, vault);
+    });
     return finish(r, signature_dict);
 }
 
