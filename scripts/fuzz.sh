@@ -8,7 +8,7 @@
 # broken invariant fails the run and prints the input that caused it as hex.
 #
 #   bash scripts/fuzz.sh [target...]   every target when none is named
-#   FUZZ_SECONDS  seconds per target (default 180; 8 with FUZZ_SMOKE=1)
+#   FUZZ_SECONDS  seconds per target (default 180; 5 with FUZZ_SMOKE=1)
 #   FUZZ_JOBS     targets run side by side (default 2)
 #   FUZZ_MERGE=1  merge new coverage into tests/fuzz/corpus afterwards
 #   FUZZ_SMOKE=1  the short run of make test: seed corpus only, nothing kept
@@ -19,7 +19,7 @@ unset MAKEFLAGS MFLAGS MAKELEVEL
 
 export build=${FUZZ_BUILD:-build/fuzz}
 if [ "${FUZZ_SMOKE:-0}" = 1 ]; then
-  export FUZZ_SECONDS=${FUZZ_SECONDS:-8} work=$build/smoke
+  export FUZZ_SECONDS=${FUZZ_SECONDS:-5} work=$build/smoke
   rm -rf "$work"
 else
   export FUZZ_SECONDS=${FUZZ_SECONDS:-180} work=$build/run

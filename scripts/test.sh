@@ -33,7 +33,7 @@ trap 'kill -- -"$sanitized" 2>/dev/null || true' EXIT
 trap 'exit 130' INT TERM
 
 status=0
-echo "== Fuzz smoke (every target from its seed corpus, ${FUZZ_SECONDS:-8} s each)"
+echo "== Fuzz smoke (every target from its seed corpus, ${FUZZ_SECONDS:-5} s each)"
 FUZZ_SMOKE=1 bash scripts/fuzz.sh || status=1
 echo "== Type check (mypy --strict, python/qel)"
 .venv/bin/python -m mypy || status=1
