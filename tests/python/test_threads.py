@@ -103,6 +103,7 @@ def test_eight_threads_on_one_vault(scratch: Path, capfd: pytest.CaptureFixture[
 INTERRUPTED = """
 import os, signal, sys, threading, time, qel
 what, vault, pids, tx = sys.argv[1:5]
+signal.signal(signal.SIGINT, signal.default_int_handler)  # also where the parent started us with SIGINT ignored
 done = threading.Event()
 def busy():
     while not done.is_set():
