@@ -2,6 +2,7 @@
 
 #include "frame.hpp"
 #include "qel_lib/ops.hpp"
+#include "qel_lib/transactions.hpp"
 #include "results.hpp"
 
 namespace qel_py::extras {
@@ -163,21 +164,9 @@ PyObject* get_public_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     });
 }
 
-}  // namespace qel_py::extras
-
-// ==== complete transactions of every family: sign_and_encode, sign_authorization, broadcast_transaction, describe_transaction ====
-
-#include "qel_lib/transactions.hpp"
-
-namespace qel_py::extras {
+// ---- complete transactions of every family ----
 
 namespace {
-
-namespace ops = qel_lib::ops;
-using ops::OptIndex;
-using ops::OptPath;
-using ops::OptText;
-using K = ParamKind;
 
 // {"signed_tx", "tx_hash"}.
 PyObject* encoded_dict(const ops::EncodedTransaction& tx) {

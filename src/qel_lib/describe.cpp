@@ -169,13 +169,8 @@ std::expected<std::vector<std::pair<std::string, std::string>>, QelLibError> des
     std::string_view chain, std::string_view unsigned_tx) {
     auto target = resolve_target_chain(chain);
     if (!target) return std::unexpected(target.error());
-    const bool text_forms = target->chain_type == ChainType::Bitcoin || target->chain_type == ChainType::Ton;
-    const std::string_view digits = strip_0x(unsigned_tx);
-    std::expected<Bytes, std::string> bytes =
-        text_forms && digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos
-            ? qel_signer::base64_decode(unsigned_tx)
-            : qel_signer::hex_decode(digits);
-    if (!bytes) return std::unexpected(QelLibError::invalid_input("invalid transaction text: " + bytes.error()));
+    auto bytes = decode_unsigned_transaction(target->chain_type, unsigned_tx);
+    if (!bytes) return std::unexpected(bytes.error());
     const auto malformed = [](const std::string& why) {
         return std::unexpected(QelLibError::invalid_input("transaction: " + why));
     };

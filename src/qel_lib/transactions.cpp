@@ -7,6 +7,7 @@
 #include <cctype>
 #include <functional>
 
+#include "qel_core/shown.hpp"
 #include "qel_signer/chains/bitcoin/signing.hpp"
 #include "qel_signer/chains/cosmos/sign_doc.hpp"
 #include "qel_signer/chains/evm.hpp"
@@ -37,11 +38,6 @@ struct Prepared {
 
 QelLibError malformed(std::string_view why) { return QelLibError::invalid_input("transaction: " + std::string(why)); }
 
-std::expected<Bytes, QelLibError> decode_hex_tx(std::string_view text) {
-    auto bytes = qel_signer::hex_decode(strip_0x(text));
-    if (!bytes) return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + bytes.error()));
-    return std::move(*bytes);
-}
 
 std::expected<Prepared, QelLibError> prepare_evm(const TargetChain& chain, Bytes tx) {
     auto parsed = qel_signer::chains::evm::read_transaction(tx);
@@ -96,28 +92,12 @@ std::expected<Prepared, QelLibError> prepare_tron(Bytes raw_data) {
     };
 }
 
-// A chain id as an error quotes it: control characters escaped, cut short.
-std::string printable(std::string_view text) {
-    std::string out;
-    for (const char c : text.substr(0, 64)) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[static_cast<unsigned char>(c) >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += c;
-        }
-    }
-    return text.size() > 64 ? out + "..." : out;
-}
-
 std::expected<Prepared, QelLibError> prepare_cosmos(const TargetChain& chain, Bytes sign_doc) {
     auto read = qel_signer::chains::cosmos::read_sign_doc(sign_doc);
     if (!read) return std::unexpected(malformed(read.error()));
     const std::string_view own = std::string_view(chain.chain_id).substr(chain.chain_id.find(':') + 1);
     if (read->chain_id != own) {
-        return std::unexpected(QelLibError::invalid_input("transaction: chain id '" + printable(read->chain_id) +
+        return std::unexpected(QelLibError::invalid_input("transaction: chain id '" + qel_core::shown(read->chain_id) +
                                                           "' is not the chain id of " + chain.name + " (" +
                                                           std::string(own) + ")"));
     }
@@ -133,16 +113,6 @@ std::expected<Prepared, QelLibError> prepare_cosmos(const TargetChain& chain, By
                 return EncodedTransaction{qel_signer::base64_encode(s.wire), hash};
             },
     };
-}
-
-// Hex (an optional "0x"), or else standard base64, as wallets exchange PSBTs
-// and TON messages.
-std::expected<Bytes, QelLibError> decode_hex_or_base64(std::string_view text) {
-    const std::string_view digits = strip_0x(text);
-    if (digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos) return decode_hex_tx(text);
-    auto bytes = qel_signer::base64_decode(text);
-    if (!bytes) return std::unexpected(QelLibError::invalid_input("invalid base64 transaction: " + bytes.error()));
-    return std::move(*bytes);
 }
 
 std::expected<Prepared, QelLibError> prepare_bitcoin(Bytes psbt_bytes) {
@@ -175,48 +145,38 @@ std::expected<Prepared, QelLibError> prepare_ton(const Bytes& boc) {
 }
 
 std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::string_view unsigned_tx) {
+    auto tx = decode_unsigned_transaction(chain.chain_type, unsigned_tx);
+    if (!tx) return std::unexpected(tx.error());
     switch (chain.chain_type) {
-        case ChainType::Evm: {
-            auto tx = decode_hex_tx(unsigned_tx);
-            if (!tx) return std::unexpected(tx.error());
-            return prepare_evm(chain, std::move(*tx));
-        }
-        case ChainType::Solana: {
-            auto tx = decode_hex_tx(unsigned_tx);
-            if (!tx) return std::unexpected(tx.error());
-            return prepare_solana(std::move(*tx));
-        }
-        case ChainType::Tron: {
-            auto tx = decode_hex_tx(unsigned_tx);
-            if (!tx) return std::unexpected(tx.error());
-            return prepare_tron(std::move(*tx));
-        }
-        case ChainType::Cosmos: {
-            auto tx = decode_hex_tx(unsigned_tx);
-            if (!tx) return std::unexpected(tx.error());
-            return prepare_cosmos(chain, std::move(*tx));
-        }
-        case ChainType::Bitcoin: {
-            auto tx = decode_hex_or_base64(unsigned_tx);
-            if (!tx) return std::unexpected(tx.error());
-            return prepare_bitcoin(std::move(*tx));
-        }
-        case ChainType::Ton: {
-            auto tx = decode_hex_or_base64(unsigned_tx);
-            if (!tx) return std::unexpected(tx.error());
-            return prepare_ton(*tx);
-        }
+        case ChainType::Evm: return prepare_evm(chain, std::move(*tx));
+        case ChainType::Solana: return prepare_solana(std::move(*tx));
+        case ChainType::Tron: return prepare_tron(std::move(*tx));
+        case ChainType::Cosmos: return prepare_cosmos(chain, std::move(*tx));
+        case ChainType::Bitcoin: return prepare_bitcoin(std::move(*tx));
+        case ChainType::Ton: return prepare_ton(*tx);
     }
     return std::unexpected(QelLibError::invalid_input("unknown chain family"));
 }
 
-std::string hex_u64(std::uint64_t v) { return std::to_string(v); }
-
 }  // namespace
 
+std::expected<Bytes, QelLibError> decode_unsigned_transaction(ChainType family, std::string_view text) {
+    // PSBTs and TON messages travel as base64 too; text that is not all hex
+    // digits is read as base64 for those families.
+    const std::string_view digits = strip_0x(text);
+    const bool base64 = (family == ChainType::Bitcoin || family == ChainType::Ton) &&
+                        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos;
+    auto bytes = base64 ? qel_signer::base64_decode(text) : qel_signer::hex_decode(digits);
+    if (!bytes) {
+        return std::unexpected(QelLibError::invalid_input(std::string(base64 ? "invalid base64" : "invalid hex") +
+                                                          " transaction: " + bytes.error()));
+    }
+    return std::move(*bytes);
+}
+
 QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own) {
-    return QelLibError::invalid_input("transaction: chain id " + hex_u64(given) + " is not the chain id of " +
-                                      std::string(chain_name) + " (" + hex_u64(own) + ")");
+    return QelLibError::invalid_input("transaction: chain id " + std::to_string(given) + " is not the chain id of " +
+                                      std::string(chain_name) + " (" + std::to_string(own) + ")");
 }
 
 std::expected<void, QelLibError> check_typed_chain_id(std::string_view chain, ByteSpan tx) {

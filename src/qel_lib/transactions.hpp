@@ -80,6 +80,12 @@ struct SignedAuthorization {
 
 // The chain id mismatch text shared by every EVM check:
 // "invalid input: transaction: chain id 1 is not the chain id of polygon (137)".
+// An unsigned transaction's text: hex (an optional "0x") for every family,
+// or standard base64 for Bitcoin (a PSBT) and TON (a signing message).
+// InvalidInput "invalid hex transaction: ..." or "invalid base64 transaction: ...".
+[[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> decode_unsigned_transaction(qel_core::ChainType family,
+                                                                                       std::string_view text);
+
 [[nodiscard]] QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own);
 
 // Posts a transaction in the form sign_and_encode gives it (EVM, Bitcoin and

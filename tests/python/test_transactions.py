@@ -116,7 +116,7 @@ def test_cosmos_refusals(shared: Path) -> None:
     doc = cosmos_transactions(chain_id="theta-testnet-001\n")[0][0]
     with pytest.raises(RuntimeError) as e:  # before unlocking: the passphrase is wrong
         encode(shared, "cosmos", doc.hex(), passphrase="wrong")
-    assert str(e.value) == ("invalid input: transaction: chain id 'theta-testnet-001\\x0a' is not the chain id of "
+    assert str(e.value) == ("invalid input: transaction: chain id 'theta-testnet-001\\n' is not the chain id of "
                             "cosmos (cosmoshub-4)")
     doc = cosmos_transactions(public_key=bytes.fromhex(KNOWN[("cosmos", 1)]["public_key_hex_compressed"]))[0][0]
     with pytest.raises(RuntimeError) as e:
