@@ -85,6 +85,14 @@ std::expected<void, std::string> check_fields(std::span<const Field> fields, std
     return {};
 }
 
+std::expected<std::vector<Field>, std::string> read_message(ByteSpan message, std::span<const Rule> rules,
+                                                            std::string_view what) {
+    auto fields = read_fields(message);
+    if (!fields) return std::unexpected(std::string(what) + ": " + fields.error());
+    if (auto ok = check_fields(*fields, rules); !ok) return std::unexpected(std::string(what) + ": " + ok.error());
+    return fields;
+}
+
 const Field* find(std::span<const Field> fields, std::uint32_t number) {
     const auto it = std::find_if(fields.begin(), fields.end(), [number](const Field& f) { return f.number == number; });
     return it == fields.end() ? nullptr : &*it;

@@ -10,6 +10,7 @@
 #include <expected>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bytes.hpp"
@@ -46,6 +47,11 @@ struct Rule {
 // once" or "field N: default value written out".
 [[nodiscard]] std::expected<void, std::string> check_fields(std::span<const Field> fields,
                                                             std::span<const Rule> rules);
+
+// read_fields then check_fields, a failure's text prefixed with "<what>: ".
+[[nodiscard]] std::expected<std::vector<Field>, std::string> read_message(ByteSpan message,
+                                                                         std::span<const Rule> rules,
+                                                                         std::string_view what);
 
 // The field `number`, or nullptr.
 [[nodiscard]] const Field* find(std::span<const Field> fields, std::uint32_t number);

@@ -114,8 +114,7 @@ def main(argv: list[str] | None = None) -> int:
         return 0
     ctx = Context(args, interrupts, environment)
     try:
-        if not all(_is_utf8(x) for x in argv):
-            raise CliError("an argument or input is not valid UTF-8 text")
+        checks.utf8(argv)
         COMMANDS[args.command].run(ctx, args)
     except OutputError as e:
         # Nothing more can reach standard output; keep the interpreter's final flush from failing again.
@@ -134,14 +133,6 @@ def main(argv: list[str] | None = None) -> int:
     except KeyboardInterrupt as e:
         return _interrupted(str(e))
     return _interrupted() if interrupts.pending else 0
-
-
-def _is_utf8(text: str) -> bool:
-    try:
-        text.encode("utf-8")
-    except UnicodeEncodeError:
-        return False
-    return True
 
 
 def _silence_stdout() -> None:

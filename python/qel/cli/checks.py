@@ -11,7 +11,7 @@ import difflib
 import json
 import re
 import tempfile
-from collections.abc import Callable
+from collections.abc import Callable, Iterable
 from typing import Any
 
 import qel
@@ -46,6 +46,17 @@ def name(text: str) -> None:
     )
     if problem:
         raise CliError(f"invalid wallet name '{output.printable(output.cut(text))}': it {problem}")
+
+
+def utf8(texts: Iterable[object]) -> None:
+    """Every str among `texts` is text that UTF-8 can carry (arguments and input the system could not
+    decode arrive with lone surrogates in them)."""
+    for text in texts:
+        if isinstance(text, str):
+            try:
+                text.encode("utf-8")
+            except UnicodeEncodeError:
+                raise CliError("an argument or input is not valid UTF-8 text") from None
 
 
 def did_you_mean(word: str, choices: list[str] | tuple[str, ...]) -> str:

@@ -78,9 +78,7 @@ class Context:
         return self._run(True, True, fn, *args, **kwargs)
 
     def _run(self, changes: bool, waits: bool, fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
-        for value in (*args, *kwargs.values()):
-            if isinstance(value, str) and not _is_utf8(value):
-                raise CliError("an argument or input is not valid UTF-8 text")
+        checks.utf8((*args, *kwargs.values()))
         self._interrupts.holding = True
         self._interrupts.waiting = waits
         try:
@@ -260,14 +258,6 @@ class Context:
     @staticmethod
     def usage(message: str) -> NoReturn:
         raise UsageError(message)
-
-
-def _is_utf8(text: str) -> bool:
-    try:
-        text.encode("utf-8")
-    except UnicodeEncodeError:
-        return False
-    return True
 
 
 def _ask_new_passphrase() -> str:

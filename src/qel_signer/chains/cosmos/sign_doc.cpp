@@ -26,47 +26,39 @@ constexpr pb::Rule kSingle[] = {{1, Wire::Varint}};
 constexpr std::string_view kPubKeyType = "/cosmos.crypto.secp256k1.PubKey";
 constexpr std::uint64_t kSignModeDirect = 1;
 
-std::expected<std::vector<pb::Field>, std::string> read_message(ByteSpan bytes, std::span<const pb::Rule> rules,
-                                                                 std::string_view what) {
-    auto fields = pb::read_fields(bytes);
-    if (!fields) return Fault(std::string(what) + ": " + fields.error());
-    if (auto ok = pb::check_fields(*fields, rules); !ok) return Fault(std::string(what) + ": " + ok.error());
-    return fields;
-}
-
 std::string_view text_of(ByteSpan bytes) { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }
 
 // The one signer's public key.
 std::expected<ByteSpan, std::string> signer_key(ByteSpan auth_info_bytes) {
-    const auto auth_info = read_message(auth_info_bytes, kAuthInfo, "auth_info");
+    const auto auth_info = pb::read_message(auth_info_bytes, kAuthInfo, "auth_info");
     if (!auth_info) return Fault(auth_info.error());
     const auto signers = std::count_if(auth_info->begin(), auth_info->end(), [](const pb::Field& f) { return f.number == 1; });
     if (signers != 1) return Fault("auth_info: expected one signer, got " + std::to_string(signers));
-    const auto info = read_message(pb::find(*auth_info, 1)->bytes, kSignerInfo, "signer info");
+    const auto info = pb::read_message(pb::find(*auth_info, 1)->bytes, kSignerInfo, "signer info");
     if (!info) return Fault(info.error());
     const pb::Field* key_any = pb::find(*info, 1);
     const pb::Field* mode_info = pb::find(*info, 2);
     if (key_any == nullptr) return Fault("signer info: no public key");
     if (mode_info == nullptr) return Fault("signer info: no mode info");
-    const auto mode = read_message(mode_info->bytes, kModeInfo, "mode info");
+    const auto mode = pb::read_message(mode_info->bytes, kModeInfo, "mode info");
     if (!mode) return Fault(mode.error());
     const pb::Field* single = pb::find(*mode, 1);
     if (single == nullptr) return Fault("mode info: expected a single signer's mode");
-    const auto single_fields = read_message(single->bytes, kSingle, "mode info");
+    const auto single_fields = pb::read_message(single->bytes, kSingle, "mode info");
     if (!single_fields) return Fault(single_fields.error());
     const pb::Field* sign_mode = pb::find(*single_fields, 1);
     if (sign_mode == nullptr || sign_mode->value != kSignModeDirect) {
         return Fault("mode info: expected SIGN_MODE_DIRECT (1), got " +
                      std::to_string(sign_mode == nullptr ? 0 : sign_mode->value));
     }
-    const auto any = read_message(key_any->bytes, kAny, "public key");
+    const auto any = pb::read_message(key_any->bytes, kAny, "public key");
     if (!any) return Fault(any.error());
     const pb::Field* type = pb::find(*any, 1);
     if (type == nullptr || text_of(type->bytes) != kPubKeyType) {
         return Fault("public key: expected type " + std::string(kPubKeyType));
     }
     const pb::Field* value = pb::find(*any, 2);
-    const auto pub = read_message(value != nullptr ? value->bytes : ByteSpan{}, kPubKey, "public key");
+    const auto pub = pb::read_message(value != nullptr ? value->bytes : ByteSpan{}, kPubKey, "public key");
     if (!pub) return Fault(pub.error());
     const pb::Field* key = pb::find(*pub, 1);
     if (key == nullptr || key->bytes.size() != 33) return Fault("public key: expected 33 bytes");
@@ -77,7 +69,7 @@ std::expected<ByteSpan, std::string> signer_key(ByteSpan auth_info_bytes) {
 
 std::expected<SignDoc, std::string> read_sign_doc(ByteSpan sign_doc) {
     if (sign_doc.empty()) return Fault("empty sign doc");
-    const auto fields = read_message(sign_doc, kSignDoc, "sign doc");
+    const auto fields = pb::read_message(sign_doc, kSignDoc, "sign doc");
     if (!fields) return Fault(fields.error());
     SignDoc out;
     if (const auto* body = pb::find(*fields, 1)) out.body_bytes = body->bytes;

@@ -22,28 +22,20 @@ constexpr pb::Rule kContract[] = {
 // google.protobuf.Any: type_url, value.
 constexpr pb::Rule kAny[] = {{1, Wire::Bytes}, {2, Wire::Bytes}};
 
-std::expected<std::vector<pb::Field>, std::string> read_message(ByteSpan bytes, std::span<const pb::Rule> rules,
-                                                                 std::string_view what) {
-    auto fields = pb::read_fields(bytes);
-    if (!fields) return Fault(std::string(what) + ": " + fields.error());
-    if (auto ok = pb::check_fields(*fields, rules); !ok) return Fault(std::string(what) + ": " + ok.error());
-    return fields;
-}
-
 }  // namespace
 
 std::expected<RawData, std::string> read_raw_data(ByteSpan raw_data) {
     if (raw_data.empty()) return Fault("empty raw_data");
-    const auto raw = read_message(raw_data, kRaw, "raw_data");
+    const auto raw = pb::read_message(raw_data, kRaw, "raw_data");
     if (!raw) return Fault(raw.error());
     std::size_t contracts = 0;
     for (const pb::Field& f : *raw) contracts += f.number == 11 ? 1 : 0;
     if (contracts != 1) return Fault("raw_data: expected one contract, got " + std::to_string(contracts));
-    const auto contract = read_message(pb::find(*raw, 11)->bytes, kContract, "contract");
+    const auto contract = pb::read_message(pb::find(*raw, 11)->bytes, kContract, "contract");
     if (!contract) return Fault(contract.error());
     const pb::Field* parameter = pb::find(*contract, 2);
     if (parameter == nullptr) return Fault("contract: no parameter");
-    const auto any = read_message(parameter->bytes, kAny, "parameter");
+    const auto any = pb::read_message(parameter->bytes, kAny, "parameter");
     if (!any) return Fault(any.error());
 
     RawData out;
