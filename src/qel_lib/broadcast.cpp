@@ -18,9 +18,6 @@ using qel_signer::Bytes;
 
 namespace {
 
-// Deepest nesting of arrays and objects accepted in a reply.
-constexpr std::size_t kMaxReplyDepth = 128;
-
 // The signature covers the bytes given, but a node hashes the transaction it
 // decodes: for EVM the re-encoded fields, for Solana the message as its own
 // decoder delimits it. Anything beyond what both read the same way would be
@@ -40,8 +37,8 @@ std::expected<void, QelLibError> check_sendable(ChainType chain_type, ByteSpan t
     return std::unexpected(QelLibError::invalid_input("invalid hex transaction: " + std::string(checked.error())));
 }
 
-// The configuration's endpoint for a chain (the file is read, and any
-// warning about it printed, once per call).
+}  // namespace
+
 std::expected<std::string, QelLibError> configured_endpoint(std::string_view chain_id) {
     const qel_core::Config config = qel_core::Config::load_or_default();
     const auto entry = config.rpc.find(std::string(chain_id));
@@ -50,8 +47,6 @@ std::expected<std::string, QelLibError> configured_endpoint(std::string_view cha
     }
     return entry->second;
 }
-
-}  // namespace
 
 std::expected<std::string, QelLibError> extract_json_field(std::string_view reply, std::string_view name) {
     qel_core::JsonParser parser(kMaxReplyDepth);

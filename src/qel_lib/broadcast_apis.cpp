@@ -6,6 +6,7 @@
 
 #include "qel_core/config.hpp"
 #include "qel_core/json.hpp"
+#include "qel_core/shown.hpp"
 #include "qel_signer/chains/ton/boc.hpp"
 #include "qel_signer/encoding.hpp"
 #include "text.hpp"
@@ -19,42 +20,13 @@ using qel_signer::Bytes;
 
 namespace {
 
-// Deepest nesting accepted in a reply, as for sign_and_send.
-constexpr std::size_t kMaxReplyDepth = 128;
-// How much of a node's message an error quotes.
+// How much of a node's message an error quotes, in characters.
 constexpr std::size_t kMaxQuoted = 300;
 
 QelLibError failed(std::string text) { return QelLibError::broadcast_failed(std::move(text)); }
 
 // A node's text as an error quotes it: control characters escaped, cut short.
-std::string node_text(std::string_view text) {
-    std::string out;
-    std::size_t i = 0;
-    for (; i < text.size() && out.size() < kMaxQuoted; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20 || c == 0x7f) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    // Never cut inside a UTF-8 sequence.
-    if (i < text.size()) {
-        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xc0) == 0x80) out.pop_back();
-        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xc0) out.pop_back();
-        out += "...";
-    }
-    return out;
-}
+std::string node_text(std::string_view text) { return qel_core::shown(text, kMaxQuoted); }
 
 // A reply as a generic JSON value, read under the reply depth limit.
 std::expected<nlohmann::json, std::string> parse_generic(std::string_view text) {
@@ -233,10 +205,9 @@ std::expected<std::string, QelLibError> broadcast_transaction(std::string_view c
     if (rpc_url) {
         url = std::string(*rpc_url);
     } else {
-        const qel_core::Config config = qel_core::Config::load_or_default();
-        const auto entry = config.rpc.find(target->chain_id);
-        if (entry == config.rpc.end()) return std::unexpected(failed("no RPC endpoint configured for " + target->chain_id));
-        url = entry->second;
+        auto configured = configured_endpoint(target->chain_id);
+        if (!configured) return std::unexpected(configured.error());
+        url = std::move(*configured);
     }
     if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
 

@@ -162,6 +162,9 @@ using TransactionCheck = std::function<std::expected<void, QelLibError>(qel_core
 // never stops the wait.
 using StopRequested = std::function<bool()>;
 
+// Deepest nesting of arrays and objects accepted in a node's reply.
+inline constexpr std::size_t kMaxReplyDepth = 128;
+
 // How long curl may run before it is killed and the broadcast fails.
 inline constexpr std::chrono::seconds kCurlTimeLimit{120};
 
@@ -182,6 +185,10 @@ inline constexpr std::chrono::seconds kCurlTimeLimit{120};
 [[nodiscard]] std::expected<std::string, QelLibError> broadcast(qel_core::ChainType chain_type, std::string_view url,
                                                               qel_signer::ByteSpan signed_tx,
                                                               const StopRequested& stop_requested = {});
+// The configuration's endpoint for a CAIP-2 chain id (the file is read, and
+// any warning about it printed, once per call); BroadcastFailed "no RPC
+// endpoint configured for <id>" when it names none.
+[[nodiscard]] std::expected<std::string, QelLibError> configured_endpoint(std::string_view chain_id);
 // BroadcastFailed "invalid RPC URL: '<url>' ..." for an endpoint that is not
 // http:// or https:// (in any case), holds a control character, or that
 // curl would expand into several requests ('{', '}', or '[' and ']' other

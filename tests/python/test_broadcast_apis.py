@@ -34,7 +34,7 @@ CASES = [
      "/tx text/plain", "0200ff", 'broadcast failed: node refused the transaction: sendrawtransaction RPC error: '
                                  '{"code":-26,"message":"min relay fee not met"}'),
     ("bitcoin", "0200ff", (400, NOISY), "/tx text/plain", "0200ff",
-     "broadcast failed: node refused the transaction: \\x1b[2J" + "x" * 293 + "..."),
+     "broadcast failed: node refused the transaction: \\x1b[2J" + "x" * 296 + "\u2026"),
     ("bitcoin", "0200ff", (200, "<html>"), "/tx text/plain", "0200ff",
      "broadcast failed: unexpected reply (expected a txid): <html>"),
     ("cosmos", "CgIKAA==", (200, '{"tx_response":{"txhash":"%s","code":0,"raw_log":""}}' % TXID.upper()),
