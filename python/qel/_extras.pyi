@@ -5,7 +5,8 @@ from typing import Protocol, TypedDict
 from qel._native import BroadcastDict, SignatureDict, WalletDict
 
 class Cancel(Protocol):
-    """What `sign_and_send_cancellable` asks whether to stop, such as a threading.Event."""
+    """What `sign_and_send_cancellable` and `broadcast_transaction` ask whether to stop, such as a
+    threading.Event."""
 
     def is_set(self) -> bool: ...
 
@@ -121,8 +122,11 @@ def broadcast_transaction(
     chain: str,
     signed_tx: str,
     rpc_url: str | None = None,
+    cancel: Cancel | None = None,
 ) -> BroadcastDict:
-    """Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}."""
+    """Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}.
+    Once cancel.is_set() is true (a threading.Event), curl is killed and the call raises
+    RuntimeError('interrupted')."""
 
 def describe_transaction(
     chain: str,

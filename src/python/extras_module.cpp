@@ -50,8 +50,10 @@ PyMethodDef kFunctions[] = {
      "sign_authorization(wallet, chain_id, address, nonce, passphrase=None, index=None, vault_path_opt=None)\n--\n\n"
      "Sign an EIP-7702 authorization with the wallet's EVM key (chain_id 0: every chain)."},
     {"broadcast_transaction", as_cfunction<extras::broadcast_transaction>(), kFlags,
-     "broadcast_transaction(chain, signed_tx, rpc_url=None)\n--\n\n"
-     "Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}."},
+     "broadcast_transaction(chain, signed_tx, rpc_url=None, cancel=None)\n--\n\n"
+     "Send a signed transaction (as sign_and_encode gives it) to the chain's own API; {'tx_hash': ...}.\n"
+     "Once cancel.is_set() is true (a threading.Event), curl is killed and the call raises\n"
+     "RuntimeError('interrupted')."},
     {"describe_transaction", as_cfunction<extras::describe_transaction>(), kFlags,
      "describe_transaction(chain, unsigned_tx)\n--\n\n"
      "What an unsigned transaction (as sign_and_encode takes it) says about where value goes; {label: value}."},

@@ -204,9 +204,10 @@ PyObject* sign_authorization_impl(std::string_view wallet, std::uint64_t chain_i
     return finish(r, authorization_dict);
 }
 
-PyObject* broadcast_transaction_impl(std::string_view chain, std::string_view signed_tx, OptText rpc_url) {
-    // Ctrl-C while curl runs ends the call with KeyboardInterrupt, curl killed.
-    auto r = without_lock([&] { return ops::broadcast_transaction(chain, signed_tx, rpc_url); });
+PyObject* broadcast_transaction_impl(std::string_view chain, std::string_view signed_tx, OptText rpc_url,
+                                     PyObject* cancel) {
+    // Ctrl-C, or `cancel` set, while curl runs ends the call with curl killed.
+    auto r = without_lock([&] { return ops::broadcast_transaction(chain, signed_tx, rpc_url); }, cancel);
     return finish(r, broadcast_dict);
 }
 
@@ -228,7 +229,8 @@ constexpr Param kSignAuthorization[] = {{"wallet", K::Text},         {"chain_id"
                                         {"nonce", K::U64},           {"passphrase", K::OptText}, {"index", K::OptCount},
                                         {"vault_path_opt", K::OptPath}};
 
-constexpr Param kBroadcastTransaction[] = {{"chain", K::Text}, {"signed_tx", K::Text}, {"rpc_url", K::OptText}};
+constexpr Param kBroadcastTransaction[] = {
+    {"chain", K::Text}, {"signed_tx", K::Text}, {"rpc_url", K::OptText}, {"cancel", K::OptObject}};
 
 constexpr Param kDescribeTransaction[] = {{"chain", K::Text}, {"unsigned_tx", K::Text}};
 const Signature kDescribeTransactionSig{"describe_transaction", kDescribeTransaction, 2};
@@ -253,7 +255,7 @@ PyObject* sign_authorization(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 
 PyObject* broadcast_transaction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call(kBroadcastTransactionSig, args, nargs, kwnames, [](const Arguments& a) {
-        return broadcast_transaction_impl(a.text(0), a.text(1), a.opt_text(2));
+        return broadcast_transaction_impl(a.text(0), a.text(1), a.opt_text(2), a.opt_object(3));
     });
 }
 

@@ -164,7 +164,8 @@ def test_cancelled_aio_sign_and_send_leaves_no_curl(shared: Path, tmp_path: Path
         with pytest.raises(asyncio.CancelledError):
             await send
         assert [gone(int(p.name)) for p in pids.iterdir()] == [True]
-        # The other functions are the same calls, awaited.
+        # Every function of the package has its awaitable; the others are the same calls, awaited.
+        assert all(callable(getattr(qel.aio, name)) for name in qel.aio.__all__) and len(qel.aio.__all__) == 24
         assert await qel.aio.get_wallet("vec", str(shared)) == qel.get_wallet("vec", str(shared))
         with pytest.raises(RuntimeError, match="^wallet not found: 'nope'$"):
             await qel.aio.delete_wallet("nope", str(shared))
