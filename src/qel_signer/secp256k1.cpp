@@ -76,32 +76,6 @@ std::expected<std::array<std::uint8_t, 65>, SignerError> uncompressed_public_key
 }
 
 namespace {
-std::expected<SignOutput, SignerError> sign_digest_with(ByteSpan key, ByteSpan digest, const std::uint8_t* extra);
-}  // namespace
-
-std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest, std::string_view digest_word) {
-    // The length is reported before the key is looked at.
-    if (digest.size() != 32) {
-        return std::unexpected(SignerError{SignerError::Kind::InvalidMessage,
-                                           "expected 32-byte " + std::string(digest_word) + ", got " +
-                                               std::to_string(digest.size()) + " bytes"});
-    }
-    return sign_digest_with(key, digest, nullptr);
-}
-
-std::expected<SignOutput, SignerError> sign_digest_low_r(ByteSpan key, std::span<const std::uint8_t, 32> digest) {
-    auto out = sign_digest_with(key, digest, nullptr);
-    std::array<std::uint8_t, 32> extra{};
-    // Bounded: each try has an even chance; 256 tries all failing is not a
-    // thing that happens.
-    for (std::uint32_t counter = 1; out && out->signature[0] >= 0x80 && counter <= 256; ++counter) {
-        for (int i = 0; i < 4; ++i) extra[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(counter >> (8 * i));
-        out = sign_digest_with(key, digest, extra.data());
-    }
-    return out;
-}
-
-namespace {
 std::expected<SignOutput, SignerError> sign_digest_with(ByteSpan key, ByteSpan digest, const std::uint8_t* extra) {
     PaddedKey k;
     if (!load(k, key)) return std::unexpected(key_error());
@@ -125,6 +99,28 @@ std::expected<SignOutput, SignerError> sign_digest_with(ByteSpan key, ByteSpan d
     return out;
 }
 }  // namespace
+
+std::expected<SignOutput, SignerError> sign_digest(ByteSpan key, ByteSpan digest, std::string_view digest_word) {
+    // The length is reported before the key is looked at.
+    if (digest.size() != 32) {
+        return std::unexpected(SignerError{SignerError::Kind::InvalidMessage,
+                                           "expected 32-byte " + std::string(digest_word) + ", got " +
+                                               std::to_string(digest.size()) + " bytes"});
+    }
+    return sign_digest_with(key, digest, nullptr);
+}
+
+std::expected<SignOutput, SignerError> sign_digest_low_r(ByteSpan key, std::span<const std::uint8_t, 32> digest) {
+    auto out = sign_digest_with(key, digest, nullptr);
+    std::array<std::uint8_t, 32> extra{};
+    // Bounded: each try has an even chance; 256 tries all failing is not a
+    // thing that happens.
+    for (std::uint32_t counter = 1; out && out->signature[0] >= 0x80 && counter <= 256; ++counter) {
+        for (int i = 0; i < 4; ++i) extra[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(counter >> (8 * i));
+        out = sign_digest_with(key, digest, extra.data());
+    }
+    return out;
+}
 
 std::optional<PublicKey> parse_public_key(ByteSpan public_key) {
     secp256k1_pubkey pub;
