@@ -101,16 +101,27 @@ std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::str
     return extract_json_field(*reply, "result");
 }
 
-std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, std::string_view chain, ByteSpan tx,
-                                                                 OptText rpc_url, const StopRequested& stop_requested) {
-    auto resolved = resolve_chain(chain);
-    if (!resolved) return std::unexpected(resolved.error());
-    const auto signer = qel_signer::signer_for_chain(resolved->chain_type);
+namespace {
+
+// The transaction signed with `key` and encoded as the node takes it.
+std::expected<Bytes, QelLibError> sign_and_encode_with(ByteSpan key, ChainType chain_type, ByteSpan tx) {
+    const auto signer = qel_signer::signer_for_chain(chain_type);
     auto signable = signer->extract_signable_bytes(tx);
     if (!signable) return std::unexpected(signable.error());
     auto output = signer->sign_transaction(key, *signable);
     if (!output) return std::unexpected(output.error());
     auto signed_tx = signer->encode_signed_transaction(tx, *output);
+    if (!signed_tx) return std::unexpected(signed_tx.error());
+    return std::move(*signed_tx);
+}
+
+}  // namespace
+
+std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, std::string_view chain, ByteSpan tx,
+                                                                 OptText rpc_url, const StopRequested& stop_requested) {
+    auto resolved = resolve_chain(chain);
+    if (!resolved) return std::unexpected(resolved.error());
+    auto signed_tx = sign_and_encode_with(key, resolved->chain_type, tx);
     if (!signed_tx) return std::unexpected(signed_tx.error());
 
     std::string url;
@@ -150,9 +161,11 @@ std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, s
     };
     auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check);
     if (!unlocked) return std::unexpected(unlocked.error());
-    // The key stays in its wiped buffer until the endpoint has answered, or
-    // until the wait is abandoned.
-    return sign_encode_and_broadcast(unlocked->key.as_slice(), chain, unlocked->tx, url, stop_requested);
+    auto signed_tx = sign_and_encode_with(unlocked->key.as_slice(), unlocked->chain.chain_type, unlocked->tx);
+    // The key is wiped before the wait for the node, which may last minutes.
+    unlocked->key = qel_signer::SecretBytes();
+    if (!signed_tx) return std::unexpected(signed_tx.error());
+    return broadcast(unlocked->chain.chain_type, url, *signed_tx, stop_requested);
 }
 
 }  // namespace qel_lib::ops

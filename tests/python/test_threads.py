@@ -10,7 +10,6 @@ import os
 import random
 import subprocess
 import sys
-import threading
 import time
 import uuid
 from concurrent.futures import ThreadPoolExecutor
@@ -171,20 +170,3 @@ def test_cancelled_aio_sign_and_send_leaves_no_curl(shared: Path, tmp_path: Path
             await qel.aio.delete_wallet("nope", str(shared))
 
     asyncio.run(main())
-
-
-def test_cancel_from_another_thread(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
-    path, pids = stand_in_curl(tmp_path)
-    monkeypatch.setenv("PATH", path)
-    cancel = threading.Event()
-
-    def cancel_once_curl_runs() -> None:
-        while not any(pids.iterdir()):
-            time.sleep(0.01)
-        cancel.set()
-
-    threading.Thread(target=cancel_once_curl_runs).start()
-    with pytest.raises(RuntimeError, match="^interrupted$"):
-        qel.sign_and_send_cancellable("vec", "ethereum", ETH_UNSIGNED, PASS, None, "http://127.0.0.1:9/",
-                                      str(shared), cancel)
-    assert [gone(int(p.name)) for p in pids.iterdir()] == [True]
