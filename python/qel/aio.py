@@ -1,16 +1,17 @@
 """Awaitable versions of the qel functions, for asyncio programs.
 
-Each function takes the same parameters and gives the same result or
-exception as the function of the same name in `qel`, and runs it in the
-event loop's default thread pool: the wallet work happens with the
-interpreter lock released, so the loop goes on serving other tasks.
+Each function takes the same parameters (but `broadcast_transaction`'s
+`cancel`: cancel the await instead) and gives the same result or exception as
+the function of the same name in `qel`, and runs it in the event loop's
+default thread pool: the wallet work happens with the interpreter lock
+released, so the loop goes on serving other tasks.
 
 Cancelling `sign_and_send` or `broadcast_transaction` while it waits on the
-node kills curl, waits for
-the call to end (within a tenth of a second) and raises CancelledError; the
-wallet and vault are left as Ctrl-C leaves them, and the transaction may or
-may not have reached the node. Any other call, once started, runs to its end
-in its thread when cancelled; its result is dropped.
+node kills curl, waits for the call to end (within a tenth of a second) and
+raises CancelledError; the wallet and vault are left as Ctrl-C leaves them,
+and the transaction may or may not have reached the node. Any other call,
+once started, runs to its end in its thread when cancelled; its result is
+dropped.
 """
 
 from __future__ import annotations
