@@ -9,20 +9,16 @@ using qel_core::parse_chain;
 
 TEST(ParseChain, NamesInAnyCaseAndExactIdsElseQuotesTheInput) {
     const std::tuple<std::string, std::string, std::string, ChainType> cases[] = {
-        {"EtHeReUm", "ethereum", "eip155:1", ChainType::Evm},
-        {"EVM", "ethereum", "eip155:1", ChainType::Evm},
-        {"eip155:137", "polygon", "eip155:137", ChainType::Evm},
-        {"ARBITRUM", "arbitrum", "eip155:42161", ChainType::Evm},
-        {"eip155:10", "optimism", "eip155:10", ChainType::Evm},
-        {"eip155:56", "bsc", "eip155:56", ChainType::Evm},
+        {"EtHeReUm", "ethereum", "eip155:1", ChainType::Evm}, {"EVM", "ethereum", "eip155:1", ChainType::Evm},
+        {"eip155:137", "polygon", "eip155:137", ChainType::Evm}, {"eip155:10", "optimism", "eip155:10", ChainType::Evm},
+        {"ARBITRUM", "arbitrum", "eip155:42161", ChainType::Evm}, {"eip155:56", "bsc", "eip155:56", ChainType::Evm},
         {"avalanche", "avalanche", "eip155:43114", ChainType::Evm},
         {"solana:5eykt4UsFv8P8NJdTREpY1vzqKqZKvdp", "solana", "solana:5eykt4UsFv8P8NJdTREpY1vzqKqZKvdp",
          ChainType::Solana},
         {"bip122:000000000019d6689c085ae165831e93", "bitcoin", "bip122:000000000019d6689c085ae165831e93",
          ChainType::Bitcoin},
-        {"Cosmos", "cosmos", "cosmos:cosmoshub-4", ChainType::Cosmos},
+        {"Cosmos", "cosmos", "cosmos:cosmoshub-4", ChainType::Cosmos}, {"TON", "ton", "ton:mainnet", ChainType::Ton},
         {"tron:mainnet", "tron", "tron:mainnet", ChainType::Tron},
-        {"TON", "ton", "ton:mainnet", ChainType::Ton},
     };
     for (const auto& [input, name, id, type] : cases) {
         auto r = parse_chain(input);

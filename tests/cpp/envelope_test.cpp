@@ -1,6 +1,5 @@
 #include "qel_signer/envelope.hpp"
 
-#include <cctype>
 #include <cerrno>
 #include <functional>
 
@@ -13,43 +12,28 @@ using nlohmann::json;
 using qel_signer::crypto::CryptoEnvelope;
 namespace crypto = qel_signer::crypto;
 using qel_test::error_of;
+using qel_test::mapped;
+using qel_test::text_of;
 using qel_test::to_bytes;
-
-std::string text_of(const qel_signer::SecretBytes& s) { return {reinterpret_cast<const char*>(s.data()), s.size()}; }
 
 // Sealed independently with Python's hashlib.scrypt and the PyPI
 // "cryptography" AESGCM under the passphrase "correct horse".
 const char* const kPassphrase = "correct horse";
 const char* const kPlaintext = "legal winner thank year wave sausage worth useful legal winner thank yellow";
-CryptoEnvelope reference_envelope() {
-    CryptoEnvelope e;
-    e.cipher = "aes-256-gcm";
-    e.cipherparams.iv = "a0a1a2a3a4a5a6a7a8a9aaab";
-    e.ciphertext =
-        "ad52dffa2620e16dcdd6c5503d35c05bf0db1981126a55565eba56aa02398861664387b502c3512b913389f9b9aa96a7c3cd0200fd"
-        "ac070af6fbda38deb8d73d060c8865027bf123367691";
-    e.auth_tag = "3cb8ea4a1425e5b1c07fc66872525df9";
-    e.kdf = "scrypt";
-    e.kdfparams = {32, 262144, 8, 1, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"};
-    return e;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
+const CryptoEnvelope kReference{
+    "aes-256-gcm", {"a0a1a2a3a4a5a6a7a8a9aaab"},
+    "ad52dffa2620e16dcdd6c5503d35c05bf0db1981126a55565eba56aa02398861664387b502c3512b913389f9b9aa96a7c3cd0200fd"
+    "ac070af6fbda38deb8d73d060c8865027bf123367691",
+    "3cb8ea4a1425e5b1c07fc66872525df9", "scrypt",
+    {32, 262144, 8, 1, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"}};
 
 TEST(Envelope, OpensIndependentlySealedEnvelopeInAnyLayout) {
-    EXPECT_EQ(text_of(crypto::decrypt(reference_envelope(), kPassphrase).value()), kPlaintext);
+    EXPECT_EQ(text_of(crypto::decrypt(kReference, kPassphrase).value()), kPlaintext);
     // Upper-case hex everywhere, the tag at the end of ciphertext and tag
     // joined, and cipher/kdf names that are not consulted.
-    auto e = reference_envelope();
-    e.ciphertext = upper(e.ciphertext + e.auth_tag);
-    e.auth_tag.clear();
-    e.cipherparams.iv = upper(e.cipherparams.iv);
-    e.kdfparams.salt = upper(e.kdfparams.salt);
-    e.cipher = "rot13";
-    e.kdf = "none";
+    const auto& k = kReference;
+    const CryptoEnvelope e{"rot13", {mapped(k.cipherparams.iv, ::toupper)}, mapped(k.ciphertext + k.auth_tag, ::toupper),
+                           "", "none", {32, 262144, 8, 1, mapped(k.kdfparams.salt, ::toupper)}};
     EXPECT_EQ(text_of(crypto::decrypt(e, kPassphrase).value()), kPlaintext);
 }
 
@@ -97,7 +81,7 @@ TEST(Envelope, SealingFailures) {
 
 // All of these fail before any key is derived, so they cost nothing.
 TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
-    const std::string dash = "\xE2\x80\x94";
+    const auto weak = [](std::string w) { return "scrypt " + w + " \u2014 possible downgrade attack"; };
     const std::pair<std::function<void(CryptoEnvelope&)>, std::string> cases[] = {
         // Hex first, salt before iv before ciphertext before tag, and before any parameter check.
         {[](auto& e) { e.kdfparams.salt += "0"; e.kdfparams.n = 5; }, "Odd number of digits"},
@@ -107,12 +91,9 @@ TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
         {[](auto& e) { e.auth_tag = "00 0"; }, "Invalid character ' ' at position 2"},
         {[](auto& e) { e.kdfparams.n = 262145; e.kdfparams.r = 1; }, "scrypt N must be a power of 2, got 262145"},
         {[](auto& e) { e.kdfparams.n = 0; }, "scrypt N must be a power of 2, got 0"},
-        {[](auto& e) { e.kdfparams.n = 131072; e.kdfparams.r = 1; },
-         "scrypt N=131072 is below minimum 262144 " + dash + " possible downgrade attack"},
-        {[](auto& e) { e.kdfparams.r = 7; e.kdfparams.p = 0; },
-         "scrypt r=7 is below minimum 8 " + dash + " possible downgrade attack"},
-        {[](auto& e) { e.kdfparams.p = 0; e.kdfparams.dklen = 0; },
-         "scrypt p=0 is below minimum 1 " + dash + " possible downgrade attack"},
+        {[](auto& e) { e.kdfparams.n = 131072; e.kdfparams.r = 1; }, weak("N=131072 is below minimum 262144")},
+        {[](auto& e) { e.kdfparams.r = 7; e.kdfparams.p = 0; }, weak("r=7 is below minimum 8")},
+        {[](auto& e) { e.kdfparams.p = 0; e.kdfparams.dklen = 0; }, weak("p=0 is below minimum 1")},
         {[](auto& e) { e.kdfparams.dklen = 31; e.kdfparams.r = 1U << 27; }, "dklen=31 is below minimum 32"},
         {[](auto& e) { e.kdfparams.dklen = 33; e.kdfparams.r = 1U << 27; },
          "dklen=33 is unsupported, expected exactly 32"},
@@ -133,14 +114,14 @@ TEST(Envelope, DecryptChecksRunInOrderWithExactMessages) {
         {[](auto& e) { e.cipherparams.iv += "00"; }, "iv must be 12 bytes, got 13"},
     };
     for (const auto& [change, message] : cases) {
-        auto e = reference_envelope();
+        auto e = kReference;
         change(e);
         EXPECT_EQ(error_of(crypto::decrypt(e, kPassphrase)), "invalid parameters: " + message);
     }
 }
 
 TEST(EnvelopeJson, WritesSortedMembersAndReadsThemBackIgnoringOthers) {
-    const auto e = reference_envelope();
+    const auto e = kReference;
     json j = e.to_json();
     EXPECT_EQ(j.dump(),
               R"({"auth_tag":")" + e.auth_tag + R"(","cipher":"aes-256-gcm","cipherparams":{"iv":")" +
@@ -156,7 +137,7 @@ TEST(EnvelopeJson, WritesSortedMembersAndReadsThemBackIgnoringOthers) {
 }
 
 TEST(EnvelopeJson, RejectsMissingAndMistypedMembers) {
-    const json good = reference_envelope().to_json();
+    const json good = kReference.to_json();
     const std::pair<std::function<void(json&)>, std::string> cases[] = {
         {[](json& j) { j = json::array(); }, "invalid type: sequence, expected struct CryptoEnvelope"},
         {[](json& j) { j["cipher"] = 5; }, "invalid type: integer `5`, expected a string"},

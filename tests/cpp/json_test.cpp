@@ -134,15 +134,12 @@ TEST(JsonParser, KeepsIntegersBeyond64BitsWhenAsked) {
                                                "\",-" + big + R"(,1.5,18446744073709551615]})");
     ASSERT_TRUE(r.has_value()) << r.error();
     std::vector<std::string> seen;
-    simdjson::dom::array items;
-    ASSERT_EQ(r->at_key("b").get(items), simdjson::SUCCESS);
+    const simdjson::dom::array items = r->at_key("b").get_array().value_unsafe();
     for (const simdjson::dom::element v : items) {
         std::string_view s;
-        if (v.get_string().get(s) != simdjson::SUCCESS) {
-            seen.push_back(simdjson::to_string(v));
-        } else {
-            seen.push_back((parser.is_big_integer(s) ? "integer " : "string ") + std::string(s));
-        }
+        seen.push_back(v.get_string().get(s) != simdjson::SUCCESS
+                           ? simdjson::to_string(v)
+                           : (parser.is_big_integer(s) ? "integer " : "string ") + std::string(s));
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"integer " + big, "string " + big, "integer -" + big, "1.5",
                                               "18446744073709551615"}));

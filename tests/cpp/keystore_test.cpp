@@ -80,9 +80,7 @@ TEST(Keystore, CostLimitsApplyBeforeAnyWorkAndMalformedFilesSayWhat) {
              {2, 1u << 20, 1, "invalid parameters: scrypt parameters need 134217728 bytes of parallel buffers, above "
                               "the limit of 67108864 bytes"},
              {3, 8, 1, "invalid parameters: invalid scrypt parameters"}}) {
-        scrypt["crypto"]["kdfparams"]["n"] = n;
-        scrypt["crypto"]["kdfparams"]["r"] = r;
-        scrypt["crypto"]["kdfparams"]["p"] = p;
+        scrypt["crypto"]["kdfparams"].update({{"n", n}, {"r", r}, {"p", p}});
         EXPECT_EQ(decrypt_hex(scrypt.dump(), "x"), error);
     }
     json pbkdf2 = published("pbkdf2");

@@ -10,12 +10,6 @@ using qel_test::error_of;
 using qel_test::unhex;
 namespace rlp = qel_signer::rlp;
 
-std::array<std::uint8_t, 32> word(const std::string& h) {
-    std::array<std::uint8_t, 32> out{};
-    const Bytes b = unhex(h);
-    std::copy(b.begin(), b.end(), out.begin());
-    return out;
-}
 const std::array<std::uint8_t, 32> kZero{};
 
 // The signed form, or the error text.
@@ -25,8 +19,9 @@ std::string sign_zero(const std::string& tx_hex, std::uint8_t v = 0) {
 }
 
 TEST(Rlp, SigningMinimalFieldsHeadersAsGivenAndMalformedInOrder) {
-    const auto s = word("80");  // 0x80 then 31 zero bytes
-    const auto out = rlp::encode_signed_typed_tx(unhex("02c3010203"), 1, word(std::string(62, '0') + "05"), s);
+    std::array<std::uint8_t, 32> r{}, s{0x80};  // s: 0x80 then 31 zero bytes
+    r[31] = 5;
+    const auto out = rlp::encode_signed_typed_tx(unhex("02c3010203"), 1, r, s);
     EXPECT_EQ(hex_encode(out.value()), "02e6010203" "01" "05" "a0" + hex_encode(s));
     // All-zero r and s shrink to the empty string 0x80.
     const std::pair<std::uint8_t, const char*> vs[] = {
@@ -35,14 +30,11 @@ TEST(Rlp, SigningMinimalFieldsHeadersAsGivenAndMalformedInOrder) {
     const std::pair<std::string, std::string> cases[] = {
         // A non-minimal long header, a single byte and a string as the "list" are taken as given.
         {"02f80201029999", "02c501028080" "80"},
-        {"0205", "02c405808080"},
-        {"02820102", "02c50102808080"},
+        {"0205", "02c405808080"}, {"02820102", "02c50102808080"},
         // A payload that pushes the new list past 55 bytes gets a long header.
         {"02f5" + std::string(106, '1'), "02f838" + std::string(106, '1') + "808080"},
-        {"", "error: empty transaction"},
+        {"", "error: empty transaction"}, {"02", "error: empty input"}, {"02f8", "error: truncated length"},
         {"f8", "error: unsupported transaction type (expected 0x01 or 0x02)"},  // legacy list
-        {"02", "error: empty input"},
-        {"02f8", "error: truncated length"},
         {"02c501", "error: truncated RLP payload"},
         {"02ffffffffffffffffffff", "error: truncated RLP payload"},  // near 2^64: must not wrap
     };
@@ -52,21 +44,16 @@ TEST(Rlp, SigningMinimalFieldsHeadersAsGivenAndMalformedInOrder) {
 // What a node re-encodes after decoding must be the bytes that were hashed.
 TEST(RlpReader, TypedTransactionShapesItemLengthAndDeepNesting) {
     const std::pair<std::string, std::string> cases[] = {
-        {"01c0", "<succeeded>"},
-        {"02c28180", "<succeeded>"},    // a byte of 0x80 or above needs its string header
-        {"02c3c28180", "<succeeded>"},  // nested list
+        {"01c0", "<succeeded>"}, {"02c3c28180", "<succeeded>"},  // nested list
+        {"02c28180", "<succeeded>"},  // a byte of 0x80 or above needs its string header
         {"02f838" + std::string(112, '1'), "<succeeded>"},
-        {"", "empty transaction"},
-        {"f8", "unsupported transaction type (expected 0x01 or 0x02)"},
-        {"02", "empty input"},
-        {"0205", "expected an RLP list after the type byte"},
-        {"02c000", "trailing bytes after the RLP list"},
-        {"02c501", "truncated RLP payload"},
+        {"", "empty transaction"}, {"f8", "unsupported transaction type (expected 0x01 or 0x02)"},
+        {"02", "empty input"}, {"0205", "expected an RLP list after the type byte"},
+        {"02c000", "trailing bytes after the RLP list"}, {"02c501", "truncated RLP payload"},
         {"02c2830102", "truncated RLP payload"},  // inner item overruns its list
-        {"02f8", "truncated length"},
-        {"02f80101", "non-canonical length"},    // long header for a short list
+        {"02f8", "truncated length"}, {"02c28105", "non-canonical single byte"},
+        {"02f80101", "non-canonical length"},  // long header for a short list
         {"02f90038" + std::string(112, '1'), "non-canonical length"},  // a long length with a leading zero
-        {"02c28105", "non-canonical single byte"},
     };
     for (const auto& [tx, text] : cases) EXPECT_EQ(error_of(rlp::check_unsigned_typed_tx(unhex(tx))), text) << tx;
     EXPECT_EQ(rlp::read_item(unhex("c0ff")).value(), 1u);

@@ -8,17 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "qel_core/wallet_file.hpp"
 #include "qel_signer/encoding.hpp"
+#include "qel_signer/secret_bytes.hpp"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +28,7 @@ namespace qel_test {
 
 inline std::string read_text(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void write_text(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -46,6 +46,12 @@ inline qel_signer::Bytes unhex(const std::string& text) {
 }
 
 inline qel_signer::Bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+inline std::string text_of(const qel_signer::SecretBytes& s) { return {reinterpret_cast<const char*>(s.data()), s.size()}; }
+// Each character through ::toupper or ::tolower.
+inline std::string mapped(std::string s, int (*f)(int)) {
+    for (char& c : s) c = static_cast<char>(f(static_cast<unsigned char>(c)));
+    return s;
+}
 
 // A wallet record with what a save needs, named "n".
 inline qel_core::EncryptedWallet wallet_with_id(std::string id) {

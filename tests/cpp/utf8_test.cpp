@@ -10,11 +10,7 @@ namespace {
 // recommends; well-formed text passes unchanged.
 TEST(Utf8, LossyAndValid) {
     const std::string r = "\xEF\xBF\xBD";
-    struct Case {
-        std::string in;
-        std::string out;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"plain \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "plain \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
         {"a\xff" "b", "a" + r + "b"},
         {"\xe2\x82", r},                      // truncated three-byte sequence
@@ -24,9 +20,9 @@ TEST(Utf8, LossyAndValid) {
         {"\xc0\xaf", r + r},
         {"\x80\x80", r + r},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(qel_core::utf8_lossy(c.in), c.out) << c.in;
-        EXPECT_EQ(qel_core::is_valid_utf8(c.in), c.in == c.out) << c.in;
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(qel_core::utf8_lossy(in), out) << in;
+        EXPECT_EQ(qel_core::is_valid_utf8(in), in == out) << in;
     }
 }
 

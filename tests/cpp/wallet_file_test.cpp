@@ -15,11 +15,9 @@ EncryptedWallet sample() {
     w.name = "sp\xc3\xa9nd \"tab\"\t";
     w.created_at = "2025-01-31T08:15:02.250+00:00";
     w.accounts = {{"eip155:1:0xabc", "0xabc", "eip155:1", "m/44'/60'/0'/0/0"}};
-    // Built out of name order on purpose: the file must sort it.
-    w.crypto = json::object();
-    w.crypto["kdfparams"] = {{"salt", "ab"}, {"n", 262144}, {"dklen", 32}};
-    w.crypto["cipher"] = "aes-256-gcm";
-    w.crypto["auth_tag"] = "00";
+    // Out of name order on purpose: the file must sort it.
+    w.crypto = {{"kdfparams", {{"salt", "ab"}, {"n", 262144}, {"dklen", 32}}}, {"cipher", "aes-256-gcm"},
+                {"auth_tag", "00"}};
     w.key_type = KeyType::Mnemonic;
     return w;
 }

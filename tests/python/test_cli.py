@@ -100,7 +100,6 @@ def command_id(x: object) -> str:
     (["import", "w"], b"abandon " * 11 + b"abandon", "invalid mnemonic phrase: the checksum or the number of words is wrong"),
     (["import", "w"], ABANDON.replace("about", "About").encode(), "invalid mnemonic phrase: word 12 is not in the word list"),
     (["import", "w"], b" \n", "no recovery phrase given"),
-    (["import", "w"], b"abandon \xff", "standard input is not UTF-8 text"),
     (["import", "w", "--private-key"], b"", "no private key given"),
     (["create", "vec", "--no-input"], b"", "wallet name already exists: 'vec'"),  # before any passphrase
     (["import", "ks", "--keystore", "-"], json.dumps(KEYSTORES["vectors"][0]["keystore"]).encode(),
@@ -117,8 +116,6 @@ def command_id(x: object) -> str:
     ([*EXPORT, "-"], f"{PASS}\n\n".encode(),  # one line end is dropped
      "wrong passphrase (or the wallet file is damaged); the passphrase read from standard input ends in white space"),
     ([*EXPORT, "/dev/zero"], b"", "passphrase file '/dev/zero' is larger than 4 KiB"),
-    ([*EXPORT, "/dev/fd/0"], b"\xff", "passphrase file '/dev/fd/0' is not UTF-8 text"),
-    ([*EXPORT, "/no/p"], b"", "cannot read passphrase file '/no/p': No such file or directory"),
     (["export", "vec", "--keystore", "--keystore-password-file", "/dev/null"], b"",
      "the keystore password is empty: a keystore is only as safe as its password"),
     (["change-passphrase", "vec", "--passphrase-file", "/dev/fd/0"], PASS.encode(),
@@ -215,14 +212,6 @@ def test_send_on_another_family(shared: Path) -> None:
     assert "amount (sun)     1" in run[2]
 
 
-def test_closed_output(shared: Path) -> None:
-    read, write = os.pipe()
-    os.close(read)
-    p = subprocess.run([sys.executable, "-m", "qel", "list", "--vault", str(shared)], stdout=write, stderr=subprocess.PIPE)
-    os.close(write)  # also: `python -m qel` is the command
-    assert (p.returncode, p.stderr) == (1, b"qel: error: cannot write to standard output: Broken pipe\n")
-
-
 @pytest.mark.parametrize(("args", "closed", "message"), [
     (["list"], False, "cannot write to standard output: No space left on device"),
     (["create", "w"], False, "cannot write to standard output: No space left on device; wallet 'w' ({id}) was created: "
@@ -230,9 +219,9 @@ def test_closed_output(shared: Path) -> None:
     (["create", "w"], True, "standard output is closed"),  # found before anything is created
 ], ids=["list-full", "create-full", "create-closed"])
 def test_unwritable_output(vault: Path, args: list[str], closed: bool, message: str) -> None:
-    with open("/dev/full", "wb") as full:
-        p = subprocess.run([QEL, *args, "--vault", str(vault)], stdout=full, stderr=subprocess.PIPE, env=child_env(ENV),
-                           preexec_fn=(lambda: os.close(1)) if closed else None)
+    with open("/dev/full", "wb") as full:  # also: `python -m qel` is the command
+        p = subprocess.run([sys.executable, "-m", "qel", *args, "--vault", str(vault)], stdout=full,
+                           stderr=subprocess.PIPE, env=child_env(ENV), preexec_fn=(lambda: os.close(1)) if closed else None)
     ids = [w["id"][:8] for w in qel.list_wallets(str(vault))]
     assert (p.returncode, p.stderr.decode()) == (1, f"qel: error: {message.format(id=ids[0] if ids else '')}\n")
     assert len(ids) == (args[0] == "create" and not closed)
@@ -278,7 +267,6 @@ def test_names_in_lookups_and_tables(scratch: Path) -> None:
     (["import", "k", "--private-key"], [("Private key (hex): ", "0x" + "ff" * 32 + "\n")],
      "invalid private key: not a secp256k1 key (32 bytes, not zero, below the group order)"),
     (["import", "k", "--keystore", "{mail}"], [], "invalid keystore: expected a JSON object with a \"crypto\" object"),
-    (["create", "\udcff"], [], "an argument or input is not valid UTF-8 text"),
 ], ids=command_id)
 def test_checks_come_before_any_passphrase_prompt(scratch: Path, tmp_path: Path, args: list[str],
                                                   steps: list[tuple[str, str]], message: str) -> None:

@@ -10,10 +10,10 @@ from pathlib import Path
 import pytest
 
 import qel
-from _support import ABANDON, ETH_UNSIGNED, PASS, VECTOR, load, wallet_files
+from _support import ABANDON, PASS, VECTOR, load, wallet_files
+from _support import ETH_UNSIGNED as UNSIGNED
 
 KEY = VECTOR["private_key_hex"]
-UNSIGNED = ETH_UNSIGNED
 MAIL = json.dumps(load("eip712.json")["vectors"][0]["typed_data"])  # its domain's chainId is 1
 WORDS = "invalid input: words must be 12 or 24"
 UNKNOWN = "invalid input: unknown chain: '{}'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)"
@@ -29,13 +29,9 @@ CASES = [
     (qel.create_wallet, ["abandon"], {"words": 15}, WORDS),  # before the name
     (qel.create_wallet, ["abandon"], {}, "wallet name already exists: 'abandon'"),
     (qel.derive_address, ["not a phrase", "ethereum "], {}, UNKNOWN.format("ethereum ")),  # the chain first
-    (qel.import_wallet_mnemonic, ["x", ABANDON.replace("about", "About")], {},
-     "invalid mnemonic phrase: the word `About` is invalid"),
     (qel.import_wallet_mnemonic, ["abandon", ABANDON], {}, "wallet name already exists: 'abandon'"),
     (qel.import_wallet_private_key, ["x", "0X" + KEY], {}, BAD_KEY + "Invalid character 'X' at position 1"),
     (qel.import_wallet_private_key, ["x", KEY], {"ed25519_key": "zz"}, BAD_KEY + "Invalid character 'z' at position 0"),
-    (qel.import_wallet_private_key, ["x", KEY], {"chain": "eth"}, UNKNOWN.format("eth")),
-    (qel.import_wallet_private_key, ["x", "00" * 32], {}, "invalid private key: signature error"),
     (qel.import_wallet_private_key, ["x", "11" * 33], {"chain": "ton"}, "invalid private key: expected 32 bytes, got 33"),
     (qel.import_wallet_private_key, ["x", ""], {"secp256k1_key": KEY, "ed25519_key": "abcd"},
      "invalid private key: expected 32 bytes, got 2"),
@@ -48,7 +44,6 @@ CASES = [
     (qel.sign_message, ["nobody", "ethereum", "m"], {"encoding": "base64"}, ENCODING.format("base64")),
     (qel.sign_message, ["abandon", "cosmos", "0x6869"], {"encoding": "hex", **WRONG},
      "invalid input: invalid hex message: Invalid character 'x' at position 1"),
-    (qel.sign_message, ["  wället ✓ ", "ethereum", "m"], {}, "wallet not found: '  wället ✓ '"),
     (qel.sign_typed_data, ["abandon", "solana", MAIL], WRONG,
      "invalid input: typed data (EIP-712) is signed on EVM chains only, not solana"),
     (qel.sign_typed_data, ["abandon", "polygon", MAIL], WRONG,

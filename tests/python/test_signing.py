@@ -15,8 +15,8 @@ from solders.pubkey import Pubkey
 import qel
 from _support import KNOWN, PASS, VECTOR, secp_digest
 
-
 VEC_PUBLIC = coincurve.PrivateKey(bytes.fromhex(VECTOR["private_key_hex"])).public_key.format().hex()
+PUBLIC = {k: v.get("public_key_hex_compressed") or v["public_key_hex"] for k, v in KNOWN.items()}
 
 
 # wallet, chain, message, options, family, and the signer: its address or public key, or "listed": the
@@ -25,12 +25,12 @@ MESSAGES = [
     ("abandon", "polygon", "x" * 300, {}, "evm", KNOWN[("evm", 0)]["address"]),
     ("at1", "ethereum", "", {}, "evm", KNOWN[("evm", 0)]["address"]),  # index 0 whatever the imported index
     ("at1", "ethereum", "hello", {"index": 1, "encoding": "utf8"}, "evm", KNOWN[("evm", 1)]["address"]),
-    ("abandon", "bitcoin", "qel message", {}, "bitcoin", KNOWN[("bitcoin", 0)]["public_key_hex_compressed"]),
-    ("abandon", "cosmos", "68656C6C6F", {"encoding": "hex"}, "cosmos", KNOWN[("cosmos", 0)]["public_key_hex_compressed"]),
-    ("abandon", "tron", "hello", {}, "tron", KNOWN[("tron", 0)]["public_key_hex_compressed"]),
+    ("abandon", "bitcoin", "qel message", {}, "bitcoin", PUBLIC[("bitcoin", 0)]),
+    ("abandon", "cosmos", "68656C6C6F", {"encoding": "hex"}, "cosmos", PUBLIC[("cosmos", 0)]),
+    ("abandon", "tron", "hello", {}, "tron", PUBLIC[("tron", 0)]),
     ("vec", "tron", "m", {"index": 7}, "tron", VEC_PUBLIC),  # a key pair has one key per curve
     ("abandon", "solana", "gm", {}, "solana", KNOWN[("solana", 0)]["address"]),
-    ("abandon", "ton:mainnet", "gm", {}, "ton", KNOWN[("ton", 0)]["public_key_hex"]),
+    ("abandon", "ton:mainnet", "gm", {}, "ton", PUBLIC[("ton", 0)]),
     ("vec", "solana", "gm", {"index": 3}, "solana", "listed"),
 ]
 
@@ -39,9 +39,8 @@ MESSAGES = [
 def test_messages(shared: Path, wallet: str, chain: str, message: str, options: dict, family: str,
                   signer: str) -> None:
     sig = qel.sign_message(wallet, chain, message, passphrase=PASS, vault_path_opt=str(shared), **options)
+    data, signature = bytes.fromhex(message) if options.get("encoding") == "hex" else message.encode(), bytes.fromhex(sig["signature"])
     assert list(sig) == ["signature", "recovery_id"]
-    data = bytes.fromhex(message) if options.get("encoding") == "hex" else message.encode()
-    signature = bytes.fromhex(sig["signature"])
     if family == "evm":
         assert sig["recovery_id"] in (27, 28) and signature[-1] == sig["recovery_id"]
         assert Account.recover_message(encode_defunct(primitive=data), signature=signature) == signer
@@ -50,11 +49,9 @@ def test_messages(shared: Path, wallet: str, chain: str, message: str, options: 
         recovered = coincurve.PublicKey.from_signature_and_message(signature, secp_digest(family, data), hasher=None)
         assert recovered.format().hex() == signer
     else:
-        if signer == "listed":
-            signer = qel.get_wallet(wallet, str(shared))["accounts"][1]["address"]
+        signer = qel.get_wallet(wallet, str(shared))["accounts"][1]["address"] if signer == "listed" else signer
         assert sig["recovery_id"] is None and len(signature) == 64
-        key = bytes(Pubkey.from_string(signer)) if family == "solana" else bytes.fromhex(signer)
-        VerifyKey(key).verify(data, signature)
+        VerifyKey(bytes(Pubkey.from_string(signer)) if family == "solana" else bytes.fromhex(signer)).verify(data, signature)
 
 
 def test_solana_transactions_are_signed_as_given(shared: Path) -> None:
@@ -65,10 +62,9 @@ def test_solana_transactions_are_signed_as_given(shared: Path) -> None:
 
 
 @pytest.mark.parametrize(("wallet", "chain", "index", "public"), [
-    *[("abandon", chain, None, KNOWN[(family, 0)].get("public_key_hex_compressed", KNOWN[(family, 0)].get("public_key_hex")))
-      for family, chain in [("evm", "base"), ("bitcoin", "bitcoin"), ("cosmos", "cosmos"), ("tron", "tron"),
-                            ("solana", "solana"), ("ton", "ton")]],
-    ("at1", "ton", 1, KNOWN[("ton", 1)]["public_key_hex"]),
+    *[("abandon", chain, None, PUBLIC[(family, 0)]) for family, chain in [
+        ("evm", "base"), ("bitcoin", "bitcoin"), ("cosmos", "cosmos"), ("tron", "tron"), ("solana", "solana"), ("ton", "ton")]],
+    ("at1", "ton", 1, PUBLIC[("ton", 1)]),
     ("vec", "eip155:1", None, VEC_PUBLIC),
 ])
 def test_public_keys_of_stored_accounts(shared: Path, wallet: str, chain: str, index: int | None, public: str) -> None:

@@ -7,10 +7,10 @@ import hashlib
 from pathlib import Path
 
 import pytest
-
+from solders.address_lookup_table_account import AddressLookupTableAccount
 from solders.hash import Hash
 from solders.instruction import AccountMeta, Instruction
-from solders.message import Message, to_bytes_versioned
+from solders.message import Message, MessageV0, to_bytes_versioned
 from solders.pubkey import Pubkey
 from solders.transaction import VersionedTransaction
 
@@ -22,86 +22,76 @@ def encode(vault: Path, chain: str, tx: str, **kw: object) -> dict:
     return qel.sign_and_encode("abandon", chain, tx, **{"passphrase": PASS, "vault_path_opt": str(vault), **kw})
 
 
-def test_solana_wire_transaction(shared: Path) -> None:
-    payer = Pubkey.from_string(KNOWN[("solana", 0)]["address"])
-    ix = Instruction(Pubkey.new_unique(), b"\x02\x00\x00\x00", [AccountMeta(payer, True, True)])
-    message = to_bytes_versioned(Message.new_with_blockhash([ix], payer, Hash.new_unique()))
-    got = encode(shared, "solana", (b"\x01" + bytes(64) + message).hex())
-    signed = VersionedTransaction.from_bytes(base64.b64decode(got["signed_tx"], validate=True))
-    assert signed.verify_with_results() == [True] and to_bytes_versioned(signed.message) == message
-    assert got["tx_hash"] == str(signed.signatures[0])
+def solana_messages() -> list[bytes]:
+    """A legacy message and a versioned one with a lookup table, the wallet paying the fee."""
+    payer, other = Pubkey.from_string(KNOWN[("solana", 0)]["address"]), Pubkey.new_unique()
+    ix = Instruction(Pubkey.new_unique(), b"\x02\x00\x00\x00", [AccountMeta(payer, True, True),
+                                                                AccountMeta(other, False, True)])
+    lookup = AddressLookupTableAccount(Pubkey.new_unique(), [other])
+    return [to_bytes_versioned(Message.new_with_blockhash([ix], payer, Hash.new_unique())),
+            to_bytes_versioned(MessageV0.try_compile(payer, [ix], [lookup], Hash.new_unique()))]
 
 
-# ---- Tron: raw_data built and signed by tronpy ----
-
-def tron_raw(contract_type: str, parameter: object, **fields: object) -> bytes:
-    from google.protobuf.any_pb2 import Any
-    from tronpy.proto import tron_pb2
-    contract = tron_pb2.Transaction.Contract(
-        type=getattr(tron_pb2.Transaction.Contract.ContractType, contract_type),
-        parameter=Any(type_url="type.googleapis.com/protocol." + contract_type, value=parameter.SerializeToString()))
-    raw = tron_pb2.Transaction.raw(ref_block_bytes=b"\x12\x34", ref_block_hash=bytes(range(8)),
-                                   expiration=1_800_000_000_000, timestamp=1_799_999_940_000, contract=[contract],
-                                   **fields)
-    return raw.SerializeToString()
+def test_solana_wire_transactions_like_solders(shared: Path) -> None:
+    for message in solana_messages():
+        got = encode(shared, "solana", (b"\x01" + bytes(64) + message).hex())
+        signed = VersionedTransaction.from_bytes(base64.b64decode(got["signed_tx"], validate=True))
+        assert signed.verify_with_results() == [True] and to_bytes_versioned(signed.message) == message
+        assert got["tx_hash"] == str(signed.signatures[0])
 
 
 def tron_transactions() -> list[bytes]:
+    """raw_data written by tronpy: transfers of 1 and of the most with a memo, and a contract call."""
+    from google.protobuf.any_pb2 import Any
     from tronpy.keys import to_raw_address
-    from tronpy.proto import tron_pb2
-    owner = to_raw_address(KNOWN[("tron", 0)]["address"])
-    to = to_raw_address("TJRabPrwbZy45sbavfcjinPJC18kjpRTv8")
-    return [
-        tron_raw("TransferContract", tron_pb2.TransferContract(owner_address=owner, to_address=to, amount=1)),
-        tron_raw("TransferContract", tron_pb2.TransferContract(owner_address=owner, to_address=to, amount=2**63 - 1),
-                 data=b"memo"),
-        tron_raw("TriggerSmartContract", tron_pb2.TriggerSmartContract(
-            owner_address=owner, contract_address=to, data=bytes.fromhex("a9059cbb" + "00" * 64)),
-                 fee_limit=100_000_000),
-    ]
+    from tronpy.proto import tron_pb2 as pb
+    owner, to = to_raw_address(KNOWN[("tron", 0)]["address"]), to_raw_address("TJRabPrwbZy45sbavfcjinPJC18kjpRTv8")
+
+    def raw(kind: str, parameter: object, **fields: object) -> bytes:
+        contract = pb.Transaction.Contract(type=getattr(pb.Transaction.Contract.ContractType, kind), parameter=Any(
+            type_url="type.googleapis.com/protocol." + kind, value=parameter.SerializeToString()))
+        return pb.Transaction.raw(ref_block_bytes=b"\x12\x34", ref_block_hash=bytes(range(8)), contract=[contract],
+                                  expiration=1_800_000_000_000, timestamp=1_799_999_940_000, **fields).SerializeToString()
+    return [raw("TransferContract", pb.TransferContract(owner_address=owner, to_address=to, amount=1)),
+            raw("TransferContract", pb.TransferContract(owner_address=owner, to_address=to, amount=2**63 - 1),
+                data=b"memo"),
+            raw("TriggerSmartContract", pb.TriggerSmartContract(
+                owner_address=owner, contract_address=to, data=bytes.fromhex("a9059cbb" + "00" * 64)),
+                fee_limit=100_000_000)]
 
 
 def test_tron_transactions_like_tronpy(shared: Path) -> None:
     from tronpy.keys import PrivateKey
-    from tronpy.proto import tron_pb2
+    from tronpy.proto import tron_pb2 as pb
     key = PrivateKey(bytes.fromhex(KNOWN[("tron", 0)]["private_key_hex"]))
     for raw in tron_transactions():
         txid = hashlib.sha256(raw).digest()
-        expected = tron_pb2.Transaction(raw_data=tron_pb2.Transaction.raw.FromString(raw),
-                                        signature=[key.sign_msg_hash(txid).to_bytes()])
-        assert encode(shared, "tron", raw.hex()) == {"signed_tx": expected.SerializeToString().hex(),
-                                                      "tx_hash": txid.hex()}
+        expected = pb.Transaction(raw_data=pb.Transaction.raw.FromString(raw), signature=[key.sign_msg_hash(txid).to_bytes()])
+        assert encode(shared, "tron", raw.hex()) == {"signed_tx": expected.SerializeToString().hex(), "tx_hash": txid.hex()}
 
-
-# ---- Cosmos: transactions built, sealed and signed by cosmpy ----
 
 def cosmos_transactions(public_key: bytes | None = None, chain_id: str = "cosmoshub-4") -> list[tuple[bytes, object]]:
-    """(SignDoc bytes, the cosmpy transaction signed over it)."""
+    """(SignDoc bytes, the cosmpy transaction sealed and signed over it)."""
     from cosmpy.aerial.tx import SigningCfg, Transaction, TxFee
     from cosmpy.crypto.keypairs import PrivateKey, PublicKey
     from cosmpy.protos.cosmos.bank.v1beta1.tx_pb2 import MsgSend
     from cosmpy.protos.cosmos.base.v1beta1.coin_pb2 import Coin
     from cosmpy.protos.cosmos.tx.v1beta1.tx_pb2 import SignDoc
     key = PrivateKey(bytes.fromhex(KNOWN[("cosmos", 0)]["private_key_hex"]))
-    pub = PublicKey(public_key) if public_key else key.public_key
     me, other = KNOWN[("cosmos", 0)]["address"], KNOWN[("cosmos", 1)]["address"]
+    send = lambda to, amount: MsgSend(from_address=me, to_address=to, amount=[Coin(denom="uatom", amount=amount)])  # noqa: E731
     out = []
     for msgs, fee, sequence, account, memo in [
-        ([MsgSend(from_address=me, to_address=other, amount=[Coin(denom="uatom", amount="1")])],
-         TxFee("5000uatom", 200000), 0, 0, None),
-        ([MsgSend(from_address=me, to_address=other, amount=[Coin(denom="uatom", amount=str(2**256 - 1))]),
-          MsgSend(from_address=me, to_address=me, amount=[Coin(denom="uatom", amount="0")])],
-         TxFee("1uatom", 2**63 - 1), 2**64 - 1, 123456, "two outputs"),
+        ([send(other, "1")], TxFee("5000uatom", 200000), 0, 0, None),
+        ([send(other, str(2**256 - 1)), send(me, "0")], TxFee("1uatom", 2**63 - 1), 2**64 - 1, 123456, "two outputs"),
     ]:
         tx = Transaction()
         for m in msgs:
             tx.add_message(m)
-        tx.seal(SigningCfg.direct(pub, sequence), fee, memo)
-        sealed = tx._tx  # the sealed body and auth_info, as cosmpy serializes them into its own SignDoc
-        doc = SignDoc(body_bytes=sealed.body.SerializeToString(), auth_info_bytes=sealed.auth_info.SerializeToString(),
-                      chain_id=chain_id, account_number=account).SerializeToString()
+        tx.seal(SigningCfg.direct(PublicKey(public_key) if public_key else key.public_key, sequence), fee, memo)
         tx.sign(key, chain_id, account, deterministic=True).complete()
-        out.append((doc, tx))
+        out.append((SignDoc(body_bytes=tx.tx.body.SerializeToString(), auth_info_bytes=tx.tx.auth_info.SerializeToString(),
+                            chain_id=chain_id, account_number=account).SerializeToString(), tx))
     return out
 
 
@@ -112,47 +102,19 @@ def test_cosmos_transactions_like_cosmpy(shared: Path) -> None:
                                                        "tx_hash": hashlib.sha256(raw).hexdigest().upper()}
 
 
-def test_cosmos_refusals(shared: Path) -> None:
-    doc = cosmos_transactions(chain_id="theta-testnet-001\n")[0][0]
-    with pytest.raises(RuntimeError) as e:  # before unlocking: the passphrase is wrong
-        encode(shared, "cosmos", doc.hex(), passphrase="wrong")
-    assert str(e.value) == ("invalid input: transaction: chain id 'theta-testnet-001\\n' is not the chain id of "
-                            "cosmos (cosmoshub-4)")
-    doc = cosmos_transactions(public_key=bytes.fromhex(KNOWN[("cosmos", 1)]["public_key_hex_compressed"]))[0][0]
+@pytest.mark.parametrize("options,passphrase,message", [
+    (dict(chain_id="theta-testnet-001\n"), "wrong",  # before unlocking
+     "invalid input: transaction: chain id 'theta-testnet-001\\n' is not the chain id of cosmos (cosmoshub-4)"),
+    (dict(public_key=bytes.fromhex(KNOWN[("cosmos", 1)]["public_key_hex_compressed"])), PASS,
+     "invalid transaction: the signer's public key in auth_info is not this account's"),
+])
+def test_cosmos_refusals(shared: Path, options: dict, passphrase: str, message: str) -> None:
     with pytest.raises(RuntimeError) as e:
-        encode(shared, "cosmos", doc.hex())
-    assert str(e.value) == "invalid transaction: the signer's public key in auth_info is not this account's"
+        encode(shared, "cosmos", cosmos_transactions(**options)[0][0].hex(), passphrase=passphrase)
+    assert str(e.value) == message
 
-
-# ---- Bitcoin: PSBTs made, signed and finalized by embit ----
 
 MAX_SATS = 21_000_000 * 100_000_000
-
-
-def bitcoin_psbt(amounts: list[int], outputs: list[tuple[int, bytes]], *, full_previous: bool = False,
-                 sighash: int | None = None, script: bytes | None = None) -> object:
-    """A PSBT spending outputs of the wallet's P2WPKH address (or of `script`)."""
-    from embit.psbt import PSBT
-    from embit.script import Script
-    from embit.transaction import Transaction, TransactionInput, TransactionOutput
-    from embit.ec import PrivateKey
-    from embit.script import p2wpkh
-    key = PrivateKey(bytes.fromhex(KNOWN[("bitcoin", 0)]["private_key_hex"]))
-    own = script or p2wpkh(key.get_public_key()).data
-    previous = Transaction(vin=[TransactionInput(bytes(range(32)), 7)],
-                           vout=[TransactionOutput(a, Script(own)) for a in amounts])
-    tx = Transaction(vin=[TransactionInput(previous.txid(), i, sequence=0xfffffffd - i) for i in range(len(amounts))],
-                     vout=[TransactionOutput(v, Script(s)) for v, s in outputs], locktime=850_000)
-    psbt = PSBT(tx)
-    for i, inp in enumerate(psbt.inputs):
-        inp.witness_utxo = previous.vout[i]
-        if full_previous:
-            inp.non_witness_utxo = previous
-        if sighash is not None and i == len(amounts) - 1:
-            inp.sighash_type = sighash
-    return psbt
-
-
 OTHER = bytes.fromhex("0014" + "11" * 20)
 TAPROOT = bytes.fromhex("5120" + "22" * 32)
 PSBTS = [
@@ -163,67 +125,74 @@ PSBTS = [
 ]
 
 
-@pytest.mark.parametrize("form", ["base64", "hex"])
-def test_bitcoin_psbts_like_embit(shared: Path, form: str) -> None:
+def bitcoin_psbt(amounts: list[int], outputs: list[tuple[int, bytes]], *, full_previous: bool = False,
+                 sighash: int | None = None, script: bytes | None = None) -> object:
+    """An embit PSBT spending outputs of the wallet's P2WPKH address (or of `script`)."""
+    from embit.ec import PrivateKey
+    from embit.psbt import PSBT
+    from embit.script import Script, p2wpkh
+    from embit.transaction import Transaction, TransactionInput, TransactionOutput
+    own = script or p2wpkh(PrivateKey(bytes.fromhex(KNOWN[("bitcoin", 0)]["private_key_hex"])).get_public_key()).data
+    previous = Transaction(vin=[TransactionInput(bytes(range(32)), 7)],
+                           vout=[TransactionOutput(a, Script(own)) for a in amounts])
+    psbt = PSBT(Transaction(vin=[TransactionInput(previous.txid(), i, sequence=0xfffffffd - i) for i in range(len(amounts))],
+                            vout=[TransactionOutput(v, Script(s)) for v, s in outputs], locktime=850_000))
+    for i, inp in enumerate(psbt.inputs):
+        inp.witness_utxo = previous.vout[i]
+        inp.non_witness_utxo = previous if full_previous else None
+        if sighash is not None and i == len(amounts) - 1:
+            inp.sighash_type = sighash
+    return psbt
+
+
+def test_bitcoin_psbts_like_embit(shared: Path) -> None:
     from embit.ec import PrivateKey
     from embit.finalizer import finalize_psbt
     for spec in PSBTS:
         psbt = bitcoin_psbt(**spec)
-        given = psbt.to_base64() if form == "base64" else psbt.serialize().hex()
+        given = [psbt.to_base64(), psbt.serialize().hex()]
         assert psbt.sign_with(PrivateKey(bytes.fromhex(KNOWN[("bitcoin", 0)]["private_key_hex"]))) == len(spec["amounts"])
         final = finalize_psbt(psbt)
-        assert encode(shared, "bitcoin", given) == {"signed_tx": final.serialize().hex(), "tx_hash": final.txid().hex()}
+        for form in given:
+            assert encode(shared, "bitcoin", form) == {"signed_tx": final.serialize().hex(), "tx_hash": final.txid().hex()}
 
 
-BITCOIN_REFUSED = [
+@pytest.mark.parametrize("options,message", [
     (dict(sighash=3), "invalid input: transaction: input 1: sighash type 3 is not SIGHASH_ALL (1)"),
     (dict(script=TAPROOT), "invalid input: transaction: input 0: does not spend a P2WPKH output"),
     (dict(script=OTHER), "invalid transaction: input 0 is not spendable by this account"),  # known only once unlocked
-]
-
-
-@pytest.mark.parametrize("options,message", BITCOIN_REFUSED)
+])
 def test_bitcoin_refusals(shared: Path, options: dict, message: str) -> None:
-    psbt = bitcoin_psbt([1000, 2000], [(500, OTHER)], **options)
     with pytest.raises(RuntimeError) as e:
-        encode(shared, "bitcoin", psbt.to_base64())
+        encode(shared, "bitcoin", bitcoin_psbt([1000, 2000], [(500, OTHER)], **options).to_base64())
     assert str(e.value) == message
 
 
-# ---- TON: wallet v5r1 external messages built by pytoniq-core ----
-
-def ton_signing_message(seqno: int, amounts: list[int], wallet_id: int = 2147483409) -> object:
+def ton_signing_message(seqno: int, amounts: list[int]) -> object:
+    """A wallet v5r1 signing message written by pytoniq-core, one internal message per amount."""
     from pytoniq_core import Address, begin_cell
     actions = begin_cell().end_cell()  # out_list_empty
     for amount in amounts:
         internal = (begin_cell().store_uint(0b0110, 4).store_uint(0, 2)
                     .store_address(Address("EQBvW8Z5huBkMJYdnfAEM5JqTNkuWX3diqYENkWsIL0XggGG"))
                     .store_coins(amount).store_uint(0, 1 + 4 + 4 + 64 + 32 + 1 + 1).end_cell())
-        actions = (begin_cell().store_ref(actions).store_uint(0x0ec3c86d, 32).store_uint(3, 8).store_ref(internal)
-                   .end_cell())
-    return (begin_cell().store_uint(0x7369676E, 32).store_uint(wallet_id, 32).store_uint(1_800_000_000, 32)
+        actions = begin_cell().store_ref(actions).store_uint(0x0ec3c86d, 32).store_uint(3, 8).store_ref(internal).end_cell()
+    return (begin_cell().store_uint(0x7369676E, 32).store_uint(2147483409, 32).store_uint(1_800_000_000, 32)
             .store_uint(seqno, 32).store_maybe_ref(actions).store_bit(0).end_cell())
-
-
-def ton_external(signing: object, seqno: int) -> object:
-    from nacl.signing import SigningKey
-    from pytoniq_core import Address, Cell, begin_cell
-    from pytoniq_core.tlb.account import StateInit
-    from pytoniq_core.tlb.transaction import ExternalMsgInfo, MessageAny
-    key = SigningKey(bytes.fromhex(KNOWN[("ton", 0)]["private_key_hex"]))
-    body = begin_cell().store_cell(signing).store_bytes(key.sign(signing.hash).signature).end_cell()
-    data = (begin_cell().store_bit(1).store_uint(0, 32).store_uint(2147483409, 32)
-            .store_bytes(bytes(key.verify_key)).store_bit(0).end_cell())
-    code = Cell.one_from_boc(load("ton-v5r1.json")["code_boc_hex"])
-    init = StateInit(code=code, data=data)
-    info = ExternalMsgInfo(None, Address((0, init.serialize().hash)), 0)
-    return MessageAny(info, init if seqno == 0 else None, body).serialize()
 
 
 @pytest.mark.parametrize("seqno,amounts", [(0, [1]), (7, [0, 2**120 - 1, 5]), (2**32 - 1, [10**9])])
 def test_ton_external_messages_like_pytoniq(shared: Path, seqno: int, amounts: list[int]) -> None:
-    signing = ton_signing_message(seqno, amounts)
-    expected = ton_external(signing, seqno)
+    from nacl.signing import SigningKey
+    from pytoniq_core import Address, Cell, begin_cell
+    from pytoniq_core.tlb.account import StateInit
+    from pytoniq_core.tlb.transaction import ExternalMsgInfo, MessageAny
+    signing, key = ton_signing_message(seqno, amounts), SigningKey(bytes.fromhex(KNOWN[("ton", 0)]["private_key_hex"]))
+    body = begin_cell().store_cell(signing).store_bytes(key.sign(signing.hash).signature).end_cell()
+    data = begin_cell().store_bit(1).store_uint(0, 32).store_uint(2147483409, 32).store_bytes(bytes(key.verify_key))
+    init = StateInit(code=Cell.one_from_boc(load("ton-v5r1.json")["code_boc_hex"]), data=data.store_bit(0).end_cell())
+    expected = MessageAny(ExternalMsgInfo(None, Address((0, init.serialize().hash)), 0), init if seqno == 0 else None,
+                          body).serialize()
     for given in (base64.b64encode(signing.to_boc()).decode(), signing.to_boc(hash_crc32=True).hex()):
         assert encode(shared, "ton", given) == {"signed_tx": base64.b64encode(expected.to_boc(hash_crc32=True)).decode(),
                                                 "tx_hash": expected.hash.hex()}

@@ -55,58 +55,37 @@ TRANSACTIONS = [
 @pytest.mark.parametrize("chain,tx", TRANSACTIONS)
 def test_signed_like_eth_account(shared: Path, chain: str, tx: dict) -> None:
     expected = Account.sign_transaction(tx, KEY)
-    got = qel.sign_and_encode("abandon", chain, unsigned_bytes(tx).hex(), passphrase=PASS,
-                              vault_path_opt=str(shared))
-    assert got == {"signed_tx": "0x" + expected.raw_transaction.hex(), "tx_hash": "0x" + expected.hash.hex()}
+    assert qel.sign_and_encode("abandon", chain, unsigned_bytes(tx).hex(), passphrase=PASS, vault_path_opt=str(shared)) \
+        == {"signed_tx": "0x" + expected.raw_transaction.hex(), "tx_hash": "0x" + expected.hash.hex()}
 
 
 @pytest.mark.parametrize("chain_id,nonce", [(0, 0), (1, 7), (2**64 - 1, 2**64 - 1)])
 def test_authorizations_like_eth_account(shared: Path, chain_id: int, nonce: int) -> None:
-    expected = Account.sign_authorization({"chainId": chain_id, "address": TO, "nonce": nonce}, KEY)
-    got = qel.sign_authorization("abandon", chain_id, TO.lower(), nonce, passphrase=PASS, vault_path_opt=str(shared))
-    assert got == {"chain_id": chain_id, "address": TO, "nonce": nonce, "y_parity": expected.y_parity,
-                   "r": "%064x" % expected.r, "s": "%064x" % expected.s}
+    a = authorization(chain_id, nonce)
+    assert qel.sign_authorization("abandon", chain_id, TO.lower(), nonce, passphrase=PASS, vault_path_opt=str(shared)) \
+        == {"chain_id": chain_id, "address": TO, "nonce": nonce, "y_parity": a.y_parity, "r": "%064x" % a.r, "s": "%064x" % a.s}
 
 
 LEGACY_HEX = unsigned_bytes(LEGACY).hex()
+MISMATCH = "invalid input: transaction: chain id {} is not the chain id of {}"
 # Each refused before the wallet is opened: the passphrase given is wrong.
 REFUSED = [
-    ("polygon", LEGACY_HEX, "invalid input: transaction: chain id 1 is not the chain id of polygon (137)"),
-    ("eip155:5", "0x" + LEGACY_HEX, "invalid input: transaction: chain id 1 is not the chain id of eip155:5 (5)"),
-    ("ethereum", rlp.encode([0, 1, 21000, bytes.fromhex(TO[2:]), 0, b""]).hex(),
-     "invalid input: transaction: a legacy transaction without a chain id is refused (it could be replayed on every chain)"),
-    ("ethereum", LEGACY_HEX + "00", "invalid input: transaction: trailing bytes after the RLP list"),
-    ("ethereum", LEGACY_HEX[:-2], "invalid input: transaction: truncated RLP payload"),
-    ("ethereum", "03c0", "invalid input: transaction: unsupported transaction type (expected legacy, 0x01, 0x02 or 0x04)"),
-    ("ethereum", "0x0", "invalid input: invalid hex transaction: Odd number of digits"),
-    ("eip155:01", LEGACY_HEX, "invalid input: unknown chain: 'eip155:01'. Use a chain name (ethereum, solana, bitcoin, ...) "
-                              "or CAIP-2 ID (eip155:1, ...)"),
-    ("eip155:18446744073709551616", LEGACY_HEX, "invalid input: unknown chain: 'eip155:18446744073709551616'. Use a chain name "
-                                                "(ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)"),
+    (qel.sign_and_encode, ("polygon", LEGACY_HEX), MISMATCH.format(1, "polygon (137)")),
+    (qel.sign_and_encode, ("eip155:5", "0x" + LEGACY_HEX), MISMATCH.format(1, "eip155:5 (5)")),
+    (qel.sign_and_send, ("polygon", VECTOR["unsigned_hex"]), MISMATCH.format(1337, "polygon (137)")),
+    (qel.sign_and_encode, ("ethereum", "03c0"),
+     "invalid input: transaction: unsupported transaction type (expected legacy, 0x01, 0x02 or 0x04)"),
+    (qel.sign_and_encode, ("ethereum", "0x0"), "invalid input: invalid hex transaction: Odd number of digits"),
+    (qel.sign_and_encode, ("eip155:18446744073709551616", LEGACY_HEX), "invalid input: unknown chain: "
+     "'eip155:18446744073709551616'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...)"),
+    (qel.sign_authorization, (1, "0x" + "ab" * 19, 0), "invalid input: invalid address: expected 20 bytes, got 19"),
+    (qel.sign_authorization, (1, "0xzz", 0), "invalid input: invalid hex address: Invalid character 'z' at position 0"),
 ]
 
 
-@pytest.mark.parametrize("chain,tx,message", REFUSED)
-def test_refused_before_unlocking(shared: Path, chain: str, tx: str, message: str) -> None:
+@pytest.mark.parametrize("func,args,message", REFUSED)
+def test_refused_before_unlocking(shared: Path, func, args: tuple, message: str) -> None:  # noqa: ANN001
+    send = {"rpc_url": "http://127.0.0.1:1"} if func is qel.sign_and_send else {}
     with pytest.raises(RuntimeError) as e:
-        qel.sign_and_encode("abandon", chain, tx, passphrase="wrong", vault_path_opt=str(shared))
+        func("abandon", *args, passphrase="wrong", vault_path_opt=str(shared), **send)
     assert str(e.value) == message
-
-
-def test_sign_and_send_refuses_another_chains_transaction(shared: Path) -> None:
-    with pytest.raises(RuntimeError) as e:
-        qel.sign_and_send("abandon", "polygon", VECTOR["unsigned_hex"], passphrase="wrong",
-                          rpc_url="http://127.0.0.1:1", vault_path_opt=str(shared))
-    assert str(e.value) == "invalid input: transaction: chain id 1337 is not the chain id of polygon (137)"
-
-
-@pytest.mark.parametrize("address,message", [
-    ("0x" + "ab" * 19, "invalid input: invalid address: expected 20 bytes, got 19"),
-    ("0xzz", "invalid input: invalid hex address: Invalid character 'z' at position 0"),
-])
-def test_authorization_refusals(shared: Path, address: str, message: str) -> None:
-    with pytest.raises(RuntimeError) as e:
-        qel.sign_authorization("abandon", 1, address, 0, passphrase="wrong", vault_path_opt=str(shared))
-    assert str(e.value) == message
-    with pytest.raises(OverflowError):
-        qel.sign_authorization("abandon", 2**64, TO, 0, passphrase=PASS, vault_path_opt=str(shared))

@@ -22,15 +22,13 @@ def corpus(rng: random.Random, chain_id: int) -> dict:
     """Random typed data: nested structs, arrays (fixed, dynamic, nested), a self-referring Person,
     every atomic kind at random widths, integers written in every accepted form."""
     def atomic() -> str:
-        kind = rng.choice(["address", "bool", "string", "bytes", "bytesN", "uint", "int"])
-        return {"bytesN": f"bytes{rng.randint(1, 32)}", "uint": f"uint{8 * rng.randint(1, 32)}",
-                "int": f"int{8 * rng.randint(1, 32)}"}.get(kind, kind)
+        return rng.choice(["address", "bool", "string", "bytes", f"bytes{rng.randint(1, 32)}",
+                           f"uint{8 * rng.randint(1, 32)}", f"int{8 * rng.randint(1, 32)}"])
 
     def value(type_: str, depth: int) -> object:
         if type_.endswith("]"):
             inner, _, size = type_[:-1].rpartition("[")
-            count = int(size) if size else rng.randint(0, 3 if depth < 3 else 0)
-            return [value(inner, depth + 1) for _ in range(count)]
+            return [value(inner, depth + 1) for _ in range(int(size) if size else rng.randint(0, 3 if depth < 3 else 0))]
         if type_ in types:
             return {f["name"]: value(f["type"], depth + 1) for f in types[type_]}
         if type_ == "address":
@@ -48,29 +46,29 @@ def corpus(rng: random.Random, chain_id: int) -> dict:
         # A JSON number however many digits, a decimal string, or a hex string.
         return rng.choice([number, str(number), hex(number) if number >= 0 else number])
 
-    types: dict[str, list[dict]] = {"Person": [
-        {"name": "name", "type": "string"}, {"name": "wallet", "type": "address"},
-        {"name": "children", "type": "Person[]"}]}
+    field = lambda name, type_: {"name": name, "type": type_}  # noqa: E731
+    types: dict[str, list[dict]] = {"Person": [field("name", "string"), field("wallet", "address"),
+                                               field("children", "Person[]")]}
     names = [f"S{i}" for i in range(rng.randint(1, 3))]
     for i, name in enumerate(names):
-        fields = []
-        for j in range(rng.randint(1, 5)):
-            base = rng.choice([atomic(), atomic(), "Person"] + names[i + 1:])
-            suffix = rng.choice(["", "", "[]", f"[{rng.randint(1, 3)}]", f"[][{rng.randint(1, 2)}]"])
-            fields.append({"name": f"f{j}", "type": base + suffix})
+        types[name] = [field(f"f{j}", rng.choice([atomic(), atomic(), "Person"] + names[i + 1:])
+                             + rng.choice(["", "", "[]", f"[{rng.randint(1, 3)}]", f"[][{rng.randint(1, 2)}]"]))
+                       for j in range(rng.randint(1, 5))]
         if i + 1 < len(names):  # every struct is used, so Root is the one no other refers to
-            fields.append({"name": "next", "type": names[i + 1] + rng.choice(["", "[]", "[2]"])})
-        types[name] = fields
-    types["Root"] = [{"name": "items", "type": f"{names[0]}[]"}, {"name": "owner", "type": "Person"},
-                     {"name": "note", "type": "string"}]
+            types[name].append(field("next", names[i + 1] + rng.choice(["", "[]", "[2]"])))
+    types["Root"] = [field("items", f"{names[0]}[]"), field("owner", "Person"), field("note", "string")]
     chosen = [f for f in [("name", "string"), ("version", "string"), ("chainId", "uint256"),
                           ("verifyingContract", "address"), ("salt", "bytes32")] if rng.random() < 0.6]
     domain = {name: value(type_, 1) for name, type_ in chosen}
     if "chainId" in domain:
         domain["chainId"] = rng.choice([chain_id, str(chain_id), hex(chain_id)])
     if rng.random() < 0.5:
-        types["EIP712Domain"] = [{"name": name, "type": type_} for name, type_ in chosen]
+        types["EIP712Domain"] = [field(*f) for f in chosen]
     return {"types": types, "primaryType": "Root", "domain": domain, "message": value("Root", 0)}
+
+
+def sign(shared: Path, chain: str, doc: object) -> dict:
+    return qel.sign_typed_data("vec", chain, doc, passphrase=PASS, vault_path_opt=str(shared))
 
 
 @pytest.mark.parametrize("seed", range(6))
@@ -79,8 +77,7 @@ def test_random_documents_sign_as_eth_account_signs(shared: Path, seed: int) -> 
     chain = rng.choice(list(EVM_CHAINS))
     text = json.dumps(corpus(rng, EVM_CHAINS[chain]), ensure_ascii=rng.random() < 0.5)
     oracle = Account.sign_typed_data(VECTOR["private_key_hex"], full_message=json.loads(text))
-    assert qel.sign_typed_data("vec", chain, text, passphrase=PASS, vault_path_opt=str(shared)) == \
-        {"signature": bytes(oracle.signature).hex(), "recovery_id": oracle.v}
+    assert sign(shared, chain, text) == {"signature": bytes(oracle.signature).hex(), "recovery_id": oracle.v}
 
 
 def test_the_domain_as_primary_type_signs_the_domain_separator_alone(shared: Path) -> None:
@@ -88,5 +85,4 @@ def test_the_domain_as_primary_type_signs_the_domain_separator_alone(shared: Pat
            "primaryType": "EIP712Domain", "domain": {"name": "login", "chainId": 1}, "message": {}}
     # eth-account hashes the domain; it does not take the domain as a primary type.
     oracle = Account.unsafe_sign_hash(keccak(b"\x19\x01" + hash_domain(doc["domain"])), VECTOR["private_key_hex"])
-    assert qel.sign_typed_data("vec", "ethereum", json.dumps(doc), passphrase=PASS, vault_path_opt=str(shared)) == \
-        {"signature": bytes(oracle.signature).hex(), "recovery_id": oracle.v}
+    assert sign(shared, "ethereum", json.dumps(doc)) == {"signature": bytes(oracle.signature).hex(), "recovery_id": oracle.v}

@@ -19,12 +19,8 @@ N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
 
 
 def flip(data: bytes, bit: int) -> bytes:
-    out = bytearray(data)
-    out[bit // 8] ^= 0x80 >> bit % 8
-    return bytes(out)
+    return data[:bit // 8] + bytes([data[bit // 8] ^ 0x80 >> bit % 8]) + data[bit // 8 + 1:]
 
-
-# ---- agreement with independent libraries on random keys, messages and damage ----
 
 def oracle(family: str, public: bytes, message: bytes, sig: bytes) -> bool:
     """PyNaCl for Ed25519; for secp256k1 coincurve recovers the signer and libsecp256k1's own check
@@ -32,38 +28,25 @@ def oracle(family: str, public: bytes, message: bytes, sig: bytes) -> bool:
     try:
         if family in ("solana", "ton"):
             return VerifyKey(public).verify(message, sig) == message
-        digest = secp_digest(family, message)
-        sig = sig[:64] + bytes([sig[64] % 27])
-        recovered = coincurve.PublicKey.from_signature_and_message(sig, digest, hasher=None)
+        digest, sig = secp_digest(family, message), sig[:64] + bytes([sig[64] % 27])
         der = ecdsa.cdata_to_der(ecdsa.deserialize_compact(sig[:64]))
-        return recovered.format() == public and coincurve.PublicKey(public).verify(der, digest, hasher=None)
+        return (coincurve.PublicKey.from_signature_and_message(sig, digest, hasher=None).format() == public
+                and coincurve.PublicKey(public).verify(der, digest, hasher=None))
     except Exception:  # noqa: BLE001 - any refusal is a "no"
         return False
 
 
-def damaged(rng: random.Random, message: bytes, sig: bytes) -> list[tuple[bytes, bytes]]:
-    """(message, signature) pairs: the original, one flipped message bit, one flipped bit of r or s,
-    the other recovery id, and for secp256k1 the same signature with a high s."""
-    out = [(message, sig), (flip(message, rng.randrange(len(message) * 8)), sig),
-           (message, flip(sig, rng.randrange(512)))]
-    if len(sig) == 65:
-        other_v = sig[64] ^ 1
-        out.append((message, sig[:64] + bytes([other_v])))
-        high = (N - int.from_bytes(sig[32:64], "big")).to_bytes(32, "big")
-        out.append((message, sig[:32] + high + bytes([other_v])))
-    return out
-
-
 @pytest.mark.parametrize("family", FAMILIES)
 def test_verdicts_agree_with_independent_libraries(family: str) -> None:
+    """Random keys and messages; the signature as made, then a flipped message bit, a flipped bit of r or s,
+    and for secp256k1 the other recovery id, and the same signature with a high s."""
     rng = random.Random(family)
     for _ in range(25):
         secret, message = rng.randbytes(32), rng.randbytes(rng.randrange(1, 300))
         if family in ("solana", "ton"):
             signer = SigningKey(secret)
             public, sig = bytes(signer.verify_key), signer.sign(message).signature
-            claims = [{"public_key_hex": public.hex()}]
-            claims += [{"address": str(Pubkey(public))}] if family == "solana" else []
+            claims = [{"public_key_hex": public.hex()}] + ([{"address": str(Pubkey(public))}] if family == "solana" else [])
         else:
             key = coincurve.PrivateKey(secret)
             public = key.public_key.format()
@@ -74,13 +57,16 @@ def test_verdicts_agree_with_independent_libraries(family: str) -> None:
         if family == "evm":
             address = Account.from_key(secret).address
             claims += [{"address": address}, {"address": address.lower()}]
+        high = (N - int.from_bytes(sig[32:64], "big")).to_bytes(32, "big")
         for claim in claims:
-            for msg, candidate in damaged(rng, message, sig):
+            tried = [(message, sig), (flip(message, rng.randrange(len(message) * 8)), sig),
+                     (message, flip(sig, rng.randrange(512)))]
+            if len(sig) == 65:
+                tried += [(message, sig[:64] + bytes([sig[64] ^ 1])), (message, sig[:32] + high + bytes([sig[64] ^ 1]))]
+            for msg, candidate in tried:
                 got = qel.verify_message(FAMILY_CHAINS[family], msg.hex(), candidate.hex(), encoding="hex", **claim)
                 assert got is oracle(family, public, msg, candidate), (claim, msg.hex(), candidate.hex())
 
-
-# ---- what the binding reads ----
 
 def test_text_messages_and_prefixed_hex() -> None:
     key = coincurve.PrivateKey(b"\x07" * 32)
@@ -88,8 +74,6 @@ def test_text_messages_and_prefixed_hex() -> None:
     public = key.public_key.format().hex()
     assert qel.verify_message("cosmos", "sign in ✓", "0x" + sig, public_key_hex="0x" + public) is True
 
-
-# ---- signatures as other wallets issue them ----
 
 @pytest.mark.parametrize("vector", load("bip137.json")["vectors"], ids=lambda v: f"{v['header']}-{v['address'][:4]}")
 def test_bip137_signatures_of_other_wallets(vector: dict) -> None:

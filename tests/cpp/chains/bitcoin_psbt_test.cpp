@@ -9,10 +9,7 @@ namespace {
 using qel_signer::chains::bitcoin::read_psbt;
 using qel_test::unhex;
 
-std::string byte_hex(std::size_t n) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    return {kHex[(n >> 4) & 15], kHex[n & 15]};
-}
+std::string byte_hex(std::size_t n) { return qel_signer::hex_encode(qel_signer::Bytes{static_cast<std::uint8_t>(n)}); }
 // One key-value pair of a map (both shorter than 0xfd bytes), in hex.
 std::string kv(const std::string& key, const std::string& value) {
     return byte_hex(key.size() / 2) + key + byte_hex(value.size() / 2) + value;

@@ -98,35 +98,27 @@ TEST(TypedData, NestingIsBoundedAndMalformedDocumentsNameThePlace) {
     EXPECT_TRUE(qel_test::error_of(hash_typed_data("{")).starts_with("not valid JSON: "));
 }
 
-}  // namespace
-
-namespace {
-
 // A chain of struct types T0 { T1[] x } ... over `types` types, and a
 // message of T0 nested `levels` deep through x.
 std::string type_chain(int types, int levels) {
-    std::string text = R"({"types":{)";
+    std::string text = R"({"types":{)", message = R"({"x":[]})";
     for (int i = 0; i < types; ++i) {
         const std::string next = i + 1 < types ? "T" + std::to_string(i + 1) + "[]" : "bool";
         text += "\"T" + std::to_string(i) + R"(":[{"name":"x","type":")" + next + "\"}],";
     }
-    std::string message = R"({"x":[]})";
-    for (int i = levels; i-- > 0;) message = R"({"x":[)" + message + "]}";
+    for (int i = 0; i < levels; ++i) message = R"({"x":[)" + message + "]}";
     return text + R"("EIP712Domain":[]},"primaryType":"T0","domain":{},"message":)" + message + "}";
 }
 
 // A struct of `fields` fields f0... of type bool, or a domain of as many keys.
 std::string wide(int fields, bool in_domain) {
-    std::string types;
-    std::string values;
+    std::string types, values;
     for (int i = 0; i < fields; ++i) {
         types += (i ? "," : "") + std::string(R"({"name":"f)") + std::to_string(i) + R"(","type":"bool"})";
         values += (i ? "," : "") + std::string("\"f") + std::to_string(i) + "\":true";
     }
-    if (in_domain) {
-        return R"({"types":{"EIP712Domain":[)" + types + R"(],"T":[]},"domain":{)" + values + R"(},"message":{}})";
-    }
-    return R"({"types":{"EIP712Domain":[],"T":[)" + types + R"(]},"domain":{},"message":{)" + values + "}}";
+    if (!in_domain) return doc(types, "{" + values + "}");
+    return R"({"types":{"EIP712Domain":[)" + types + R"(],"T":[]},"domain":{)" + values + R"(},"message":{}})";
 }
 
 TEST(TypedData, HostileDocumentsAreRefusedOrDoneInBoundedWork) {

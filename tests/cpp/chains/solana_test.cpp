@@ -62,7 +62,6 @@ TEST(SolanaTransaction, SignsTheMessageFillsSlotZeroAndRejectsMalformed) {
     // Exactly 1 + 64n bytes: no message to extract, but the slots are all present.
     const Bytes no_message = concat({Bytes{0x01}, Bytes(64, 0)});
     EXPECT_EQ(kSigner.encode_signed_transaction(no_message, sig).value(), concat({Bytes{0x01}, sig.signature}));
-    const SignOutput ed{Bytes(64, 0x5a), std::nullopt};
     const SignOutput secp{Bytes(65, 0x5a), std::uint8_t{0}};
     const std::string shorter = "invalid transaction: transaction too short for declared signature slots";
     const std::tuple<Bytes, std::string, std::string> cases[] = {  // extract, encode
@@ -74,7 +73,7 @@ TEST(SolanaTransaction, SignsTheMessageFillsSlotZeroAndRejectsMalformed) {
     };
     for (const auto& [tx, extract, encode] : cases) {
         EXPECT_EQ(error_of(kSigner.extract_signable_bytes(tx)), extract);
-        EXPECT_EQ(error_of(kSigner.encode_signed_transaction(tx, ed)), encode);
+        EXPECT_EQ(error_of(kSigner.encode_signed_transaction(tx, sig)), encode);
         // The signature is checked before the transaction is looked at.
         EXPECT_EQ(error_of(kSigner.encode_signed_transaction(tx, secp)),
                   "invalid transaction: expected 64-byte Ed25519 signature");
@@ -101,8 +100,7 @@ TEST(SolanaMessageReader, DecodesExactlyTheMessageAndTransactionIsSlotsThenOneMe
     const std::pair<const char*, std::string_view> refused[] = {
         {"010001" "ffff03", "truncated message"},  // 0xffff keys would need far more bytes than present
         {"81", "unsupported message version (expected legacy or 0)"},
-        {"010001" "8000", "invalid compact-u16"},    // alias of 0
-        {"010001" "ffff04", "invalid compact-u16"},  // above 0xffff
+        {"010001" "8000", "invalid compact-u16"}, {"010001" "ffff04", "invalid compact-u16"},  // 0 aliased, > 0xffff
     };
     for (const auto& [hex, text] : refused) EXPECT_EQ(solana::read_message(unhex(hex)).error(), text) << hex;
     EXPECT_TRUE(solana::check_transaction(concat({Bytes{1}, Bytes(64, 0), kLegacy})).has_value());

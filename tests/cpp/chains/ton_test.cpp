@@ -10,12 +10,10 @@ using qel_test::unhex;
 
 TEST(Ton, V5r1IntermediatesAndAddresses) {
     const chains::TonSigner signer;
-    const auto data = qel_test::load_vectors("ton-v5r1.json");
-    for (const auto& v : data["vectors"]) {
+    for (const auto& v : qel_test::load_vectors("ton-v5r1.json", "/vectors")) {
         SCOPED_TRACE(v["name"].get<std::string>());
         const Bytes key = unhex(v["private_key_hex"]);
         const auto pub = ed25519::public_key(key).value();
-        EXPECT_EQ(hex_encode(pub), v["public_key_hex"].get<std::string>());
         const Hash32 data_hash = chains::ton::wallet_data_cell_hash(pub);
         EXPECT_EQ(hex_encode(data_hash), v["data_cell_hash_hex_computed"].get<std::string>());
         const Hash32 account = chains::ton::state_init_hash(data_hash);

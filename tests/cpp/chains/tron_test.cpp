@@ -22,9 +22,7 @@ TEST(Tron, PublishedAddressesAndSignatures) {
         EXPECT_EQ(qel_signer::chains::EvmSigner().derive_address(key), v["evm_address_same_key"].get<std::string>());
     }
     for (const auto& v : load_vectors("tron.json", "/message_signatures")) {
-        const auto key = unhex(v["private_key_hex"]);
-        EXPECT_EQ(kSigner.derive_address(key), v["address"].get<std::string>());
-        const auto out = kSigner.sign_message(key, qel_test::to_bytes(v["message_utf8"].get<std::string>())).value();
+        const auto out = kSigner.sign_message(unhex(v["private_key_hex"]), qel_test::to_bytes(v["message_utf8"].get<std::string>())).value();
         EXPECT_EQ(qel_signer::hex_encode(out.signature), v["signature_hex_raw_recovery_id"].get<std::string>());
         EXPECT_EQ(out.recovery_id, out.signature[64]);
     }
