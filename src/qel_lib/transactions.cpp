@@ -4,6 +4,7 @@
 
 #include "transactions.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 
@@ -15,6 +16,7 @@
 #include "qel_signer/chains/solana.hpp"
 #include "qel_signer/chains/ton/wallet_v5.hpp"
 #include "qel_signer/chains/tron/transaction.hpp"
+#include "qel_signer/ed25519.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/secp256k1.hpp"
 #include "text.hpp"
@@ -58,20 +60,27 @@ std::expected<Prepared, QelLibError> prepare_evm(const TargetChain& chain, Bytes
 }
 
 std::expected<Prepared, QelLibError> prepare_solana(Bytes tx) {
-    if (auto ok = qel_signer::chains::solana::check_transaction(tx); !ok) return std::unexpected(malformed(ok.error()));
+    namespace solana = qel_signer::chains::solana;
+    if (auto ok = solana::check_transaction(tx); !ok) return std::unexpected(malformed(ok.error()));
     auto shared = std::make_shared<Bytes>(std::move(tx));
     return Prepared{
+        // The account signs in its own slot, which is slot 0 when it pays the
+        // fee; a co-signer's transaction keeps the fee payer's slot as given.
         .sign = [shared](ByteSpan key) -> std::expected<SignedTransaction, SignerError> {
+            const auto public_key = qel_signer::ed25519::public_key(key);
+            if (!public_key) return std::unexpected(public_key.error());
+            const auto slot = solana::signer_slot(*shared, *public_key);
+            if (!slot) return std::unexpected(SignerError{SignerError::Kind::InvalidTransaction, std::string(slot.error())});
             const qel_signer::chains::SolanaSigner signer;
             auto message = signer.extract_signable_bytes(*shared);
             if (!message) return std::unexpected(message.error());
             auto output = signer.sign_transaction(key, *message);
             if (!output) return std::unexpected(output.error());
-            auto wire = signer.encode_signed_transaction(*shared, *output);
-            if (!wire) return std::unexpected(wire.error());
+            Bytes wire = *shared;
+            std::ranges::copy(output->signature, wire.begin() + 1 + 64 * static_cast<std::ptrdiff_t>(*slot));
             // The transaction's id is its first signature (the fee payer's).
-            Bytes hash(wire->begin() + 1, wire->begin() + 65);
-            return SignedTransaction{std::move(*wire), std::move(hash)};
+            Bytes hash(wire.begin() + 1, wire.begin() + 65);
+            return SignedTransaction{std::move(wire), std::move(hash)};
         },
         .format =
             [](const SignedTransaction& s) {

@@ -40,6 +40,33 @@ def test_solana_wire_transactions_like_solders(shared: Path) -> None:
         assert got["tx_hash"] == str(signed.signatures[0])
 
 
+def test_solana_executed_by_litesvm(shared: Path) -> None:
+    """Transfers out of the wallet's account, paid by it (legacy and version 0) and by another
+    signer who signed first: each runs on an in-process node."""
+    from solders.keypair import Keypair
+    from solders.litesvm import LiteSVM
+    from solders.system_program import TransferParams, transfer
+    from solders.transaction_metadata import TransactionMetadata
+    svm, own, payer, to = LiteSVM(), Pubkey.from_string(KNOWN[("solana", 0)]["address"]), Keypair(), Pubkey.new_unique()
+    for account in (own, payer.pubkey()):
+        svm.airdrop(account, 10**10)
+    ix = transfer(TransferParams(from_pubkey=own, to_pubkey=to, lamports=10**9))
+    legacy, v0 = (lambda p: Message.new_with_blockhash([ix], p, svm.latest_blockhash()),
+                  lambda p: MessageV0.try_compile(p, [ix], [], svm.latest_blockhash()))
+    for fee_payer, form in ((own, legacy), (own, v0), (payer.pubkey(), legacy)):
+        message = to_bytes_versioned(form(fee_payer))
+        slots = b"\x01" + bytes(64) if fee_payer == own else b"\x02" + bytes(payer.sign_message(message)) + bytes(64)
+        got = encode(shared, "solana", (slots + message).hex())
+        signed = VersionedTransaction.from_bytes(base64.b64decode(got["signed_tx"]))
+        assert isinstance(svm.send_transaction(signed), TransactionMetadata)
+        assert got["tx_hash"] == str(signed.signatures[0])
+    assert svm.get_balance(to) == 3 * 10**9
+    with pytest.raises(RuntimeError, match="^invalid transaction: this account is not a signer of the transaction$"):
+        encode(shared, "solana", (b"\x01" + bytes(64) + to_bytes_versioned(Message.new_with_blockhash(
+            [transfer(TransferParams(from_pubkey=payer.pubkey(), to_pubkey=to, lamports=1))], payer.pubkey(),
+            svm.latest_blockhash()))).hex())
+
+
 def tron_transactions() -> list[bytes]:
     """raw_data written by tronpy: transfers of 1 and of the most with a memo, and a contract call."""
     from google.protobuf.any_pb2 import Any

@@ -89,3 +89,41 @@ def test_refused_before_unlocking(shared: Path, func, args: tuple, message: str)
     with pytest.raises(RuntimeError) as e:
         func("abandon", *args, passphrase="wrong", vault_path_opt=str(shared), **send)
     assert str(e.value) == message
+
+
+def test_executed_by_py_evm(shared: Path) -> None:
+    """Every form, sent in turn from the wallet's account on an in-process Prague chain (chain id 1):
+    the type 0x04 one sets code on the sender and, by a chain-0 authorization, on 'at1'."""
+    from eth.chains.base import MiningChain
+    from eth.constants import ZERO_ADDRESS, ZERO_HASH32
+    from eth.db.atomic import AtomicDB
+    from eth.vm.forks.prague import PragueVM
+    own, other = (bytes.fromhex(KNOWN[("evm", i)]["address"][2:]) for i in (0, 1))
+    chain = MiningChain.configure(vm_configuration=((0, PragueVM),), chain_id=1).from_genesis(
+        AtomicDB(), {"difficulty": 0, "gas_limit": 30_000_000, "timestamp": 1, "coinbase": ZERO_ADDRESS,
+                     "extra_data": b"", "nonce": bytes(8), "mix_hash": ZERO_HASH32},
+        {own: {"balance": 10**21, "nonce": 0, "code": b"", "storage": {}}})
+    vault, delegate = str(shared), bytes.fromhex(TO[2:])
+
+    def authorize(wallet: str, chain_id: int, nonce: int) -> list:
+        a = qel.sign_authorization(wallet, chain_id, TO, nonce, passphrase=PASS, index=int(wallet == "at1"),
+                                   vault_path_opt=vault)
+        return [chain_id, delegate, nonce, a["y_parity"], int(a["r"], 16), int(a["s"], 16)]
+    fees = {"maxPriorityFeePerGas": 1, "maxFeePerGas": 2 * 10**9}
+    unsigned = [
+        unsigned_bytes({**LEGACY, "gasPrice": 2 * 10**9}),
+        unsigned_bytes({"type": 1, "chainId": 1, "nonce": 1, "gasPrice": 2 * 10**9, "gas": 30000, "to": TO,
+                        "value": 1, "data": b"", "accessList": [{"address": TO, "storageKeys": []}]}),
+        unsigned_bytes({"type": 2, "chainId": 1, "nonce": 2, **fees, "gas": 21000, "to": TO, "value": 0,
+                        "data": b"", "accessList": []}),
+        b"\x04" + rlp.encode([1, 3, 1, 2 * 10**9, 100000, delegate, 0, b"", [],
+                              [authorize("abandon", 1, 4), authorize("at1", 0, 0)]]),
+    ]
+    for tx in unsigned:
+        got = qel.sign_and_encode("abandon", "ethereum", tx.hex(), passphrase=PASS, vault_path_opt=vault)
+        decoded = chain.get_vm().get_transaction_builder().decode(bytes.fromhex(got["signed_tx"][2:]))
+        assert decoded.sender == own and "0x" + decoded.hash.hex() == got["tx_hash"]
+        assert chain.apply_transaction(decoded)[2].is_success
+    state = chain.get_vm().state
+    assert state.get_balance(delegate) == 10**18 + 1 and state.get_nonce(own) == 5
+    assert state.get_code(own) == state.get_code(other) == b"\xef\x01\x00" + delegate

@@ -121,6 +121,24 @@ std::expected<void, std::string_view> check_transaction(ByteSpan tx) {
     return {};
 }
 
+std::expected<std::size_t, std::string_view> signer_slot(ByteSpan tx, ByteSpan public_key) {
+    const std::size_t slots = tx[0];
+    const ByteSpan message = tx.subspan(1 + kSignatureSize * slots);
+    MessageReader r(message);
+    if ((message[0] & 0x80) != 0) r.skip(1);  // the version prefix
+    const std::size_t required = r.byte();
+    r.skip(2);
+    const std::size_t keys = std::min(required, r.compact_u16());
+    for (std::size_t i = 0; i < keys && !r.error(); ++i) {
+        const std::size_t at = r.pos();
+        r.skip(kKeySize);
+        if (r.error() || !std::ranges::equal(message.subspan(at, kKeySize), public_key)) continue;
+        if (i >= slots) return std::unexpected("fewer signature slots than required signers");
+        return i;
+    }
+    return std::unexpected("this account is not a signer of the transaction");
+}
+
 }  // namespace solana
 
 std::expected<std::string, SignerError> SolanaSigner::derive_address(ByteSpan key) const {

@@ -29,6 +29,12 @@ namespace solana {
 // "transaction too short for declared signature slots", "trailing bytes after
 // the message", or a text of read_message.
 [[nodiscard]] std::expected<void, std::string_view> check_transaction(ByteSpan tx);
+
+// The signature slot that `public_key` fills in `tx` (which check_transaction
+// accepted): its position among the message's required signers, the first
+// account keys. Fails with "this account is not a signer of the transaction"
+// or "fewer signature slots than required signers".
+[[nodiscard]] std::expected<std::size_t, std::string_view> signer_slot(ByteSpan tx, ByteSpan public_key);
 }  // namespace solana
 
 // Solana: base58 public-key addresses, Ed25519 over the message part of a

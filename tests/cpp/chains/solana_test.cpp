@@ -116,4 +116,18 @@ TEST(SolanaMessageReader, DecodesExactlyTheMessageAndTransactionIsSlotsThenOneMe
     for (const auto& [tx, text] : refused_tx) EXPECT_EQ(solana::check_transaction(tx).error(), text);
 }
 
+TEST(SolanaMessageReader, SignerSlotIsTheKeysPlaceAmongTheRequiredSigners) {
+    const Bytes a(32, 0xa1), b(32, 0xb2), c(32, 0xc3);
+    // Two required signers (a pays the fee, b co-signs), c only read.
+    const Bytes keys = concat({unhex("020001" "03"), a, b, c, kHash, unhex("00")});
+    for (const Bytes& message : {keys, concat({unhex("80"), keys, unhex("00")})}) {
+        const Bytes tx = concat({Bytes{2}, Bytes(128, 0), message});
+        EXPECT_EQ(solana::signer_slot(tx, a).value(), 0u);
+        EXPECT_EQ(solana::signer_slot(tx, b).value(), 1u);
+        EXPECT_EQ(solana::signer_slot(tx, c).error(), "this account is not a signer of the transaction");
+        EXPECT_EQ(solana::signer_slot(concat({Bytes{1}, Bytes(64, 0), message}), b).error(),
+                  "fewer signature slots than required signers");
+    }
+}
+
 }  // namespace
