@@ -114,7 +114,7 @@ void BM_SignAndEncodeVsSignTransaction(benchmark::State& state, const char* chai
     }
     // sign_transaction signs any bytes: give it the same ones.
     qel_bench::paired(
-        state, 5,
+        state, 11,
         [&] {
             auto r = qel_lib::ops::sign_and_encode("signer", chain, unsigned_tx, kPass, std::nullopt, root);
             if (!r) state.SkipWithError(r.error().message().c_str());
