@@ -217,7 +217,7 @@ PyObject* describe_transaction_impl(std::string_view chain, std::string_view uns
         Ref dict{new_dict()};
         if (!dict) return nullptr;
         for (const auto& [label, value] : lines) {
-            if (!set_item(dict.get(), label.c_str(), to_str(value))) return nullptr;
+            if (!set_text_item(dict.get(), label, to_str(value))) return nullptr;
         }
         return dict.release();
     });

@@ -253,7 +253,8 @@ PyObject* none() { Py_RETURN_NONE; }
 PyObject* new_dict() { return PyDict_New(); }
 
 namespace {
-// Result keys are a handful of literals; interning each once spares a string
+// Result keys are a handful of literals (string literals live as long as
+// the module and keep their address); interning each once spares a string
 // creation and a hash per key per record (a listing makes hundreds of
 // thousands). The module lives in one interpreter only, so the cache can too.
 PyObject* key_object(const char* key) {
@@ -271,12 +272,20 @@ PyObject* key_object(const char* key) {
 }
 }  // namespace
 
-bool set_item(PyObject* dict, const char* key, PyObject* value) {
+bool set_literal_item(PyObject* dict, const char* key, PyObject* value) {
     Ref owned{value};
     if (!owned) return false;
     PyObject* key_obj = key_object(key);
     if (key_obj == nullptr) return false;
     return PyDict_SetItem(dict, key_obj, owned.get()) == 0;
+}
+
+bool set_text_item(PyObject* dict, std::string_view key, PyObject* value) {
+    Ref owned{value};
+    if (!owned) return false;
+    Ref key_obj{to_str(key)};
+    if (!key_obj) return false;
+    return PyDict_SetItem(dict, key_obj.get(), owned.get()) == 0;
 }
 
 PyObject* raise_operation_error(const qel_lib::QelLibError& error) {

@@ -118,7 +118,14 @@ private:
 [[nodiscard]] PyObject* new_dict();
 // Stores `value` (a new reference, consumed even on failure) under `key`;
 // false with an error set when `value` is nullptr or the store fails.
-[[nodiscard]] bool set_item(PyObject* dict, const char* key, PyObject* value);
+// A literal key is made into a string once and kept, found again by its
+// address; a key made at run time takes set_text_item, which makes it anew.
+[[nodiscard]] bool set_literal_item(PyObject* dict, const char* key, PyObject* value);
+template <std::size_t N>
+[[nodiscard]] bool set_item(PyObject* dict, const char (&key)[N], PyObject* value) {
+    return set_literal_item(dict, key, value);
+}
+[[nodiscard]] bool set_text_item(PyObject* dict, std::string_view key, PyObject* value);
 
 // A list filled element by element in order; `convert` returns a new
 // reference or nullptr. The list is made at its final size: growing it by

@@ -44,8 +44,10 @@ std::string decimal(ByteSpan be) {
 
 std::string decimal(std::uint64_t v) { return std::to_string(v); }
 
-// Text from a hostile document, shown on a terminal: printable ASCII only.
-std::string shown(std::string_view text) {
+// Text from a hostile document, shown on a terminal for a person to check:
+// printable ASCII only, so that no control sequence, bidirectional override
+// or look-alike letter can dress one address up as another.
+std::string ascii_only(std::string_view text) {
     std::string out;
     for (const char c : text.substr(0, 200)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
     return out;
@@ -106,8 +108,28 @@ Lines describe_bitcoin(const qel_signer::chains::bitcoin::Psbt& psbt) {
     return out;
 }
 
+// A bank MsgSend (from, to, coins of denom and amount) as "<amounts> to <address>".
+std::string cosmos_send(ByteSpan msg_send) {
+    namespace pb = qel_signer::protobuf;
+    const auto fields = pb::read_fields(msg_send);
+    if (!fields) return "(not decoded)";
+    std::string coins;
+    std::string to = "?";
+    for (const pb::Field& f : *fields) {
+        if (f.wire != pb::Wire::Bytes) continue;
+        if (f.number == 2) to = ascii_only(qel_lib::as_text(f.bytes));
+        if (f.number != 3) continue;
+        const auto coin = pb::read_fields(f.bytes);
+        const pb::Field* denom = coin ? pb::find(*coin, 1) : nullptr;
+        const pb::Field* amount = coin ? pb::find(*coin, 2) : nullptr;
+        coins += (coins.empty() ? "" : " + ") + (amount != nullptr ? ascii_only(qel_lib::as_text(amount->bytes)) : "0") +
+                 " " + (denom != nullptr ? ascii_only(qel_lib::as_text(denom->bytes)) : "?");
+    }
+    return (coins.empty() ? "nothing" : coins) + " to " + to;
+}
+
 Lines describe_cosmos(const qel_signer::chains::cosmos::SignDoc& doc) {
-    Lines out{{"chain id", shown(doc.chain_id)}, {"account number", decimal(doc.account_number)}};
+    Lines out{{"chain id", ascii_only(doc.chain_id)}, {"account number", decimal(doc.account_number)}};
     int messages = 0;
     namespace pb = qel_signer::protobuf;
     if (const auto body = pb::read_fields(doc.body_bytes)) {
@@ -115,16 +137,21 @@ Lines describe_cosmos(const qel_signer::chains::cosmos::SignDoc& doc) {
             if (f.number == 1 && f.wire == pb::Wire::Bytes) {
                 const auto any = pb::read_fields(f.bytes);
                 const pb::Field* url = any ? pb::find(*any, 1) : nullptr;
-                out.emplace_back("message " + std::to_string(++messages), url != nullptr ? shown(qel_lib::as_text(url->bytes)) : "?");
+                const pb::Field* value = any ? pb::find(*any, 2) : nullptr;
+                std::string line = url != nullptr ? ascii_only(qel_lib::as_text(url->bytes)) : "?";
+                if (url != nullptr && qel_lib::as_text(url->bytes) == "/cosmos.bank.v1beta1.MsgSend") {
+                    line += ": " + cosmos_send(value != nullptr ? value->bytes : ByteSpan{});
+                }
+                out.emplace_back("message " + std::to_string(++messages), line);
             }
-            if (f.number == 2 && f.wire == pb::Wire::Bytes) out.emplace_back("memo", shown(qel_lib::as_text(f.bytes)));
+            if (f.number == 2 && f.wire == pb::Wire::Bytes) out.emplace_back("memo", ascii_only(qel_lib::as_text(f.bytes)));
         }
     }
     return out;
 }
 
 Lines describe_tron(const qel_signer::chains::tron::RawData& raw) {
-    Lines out{{"contract", shown(raw.type_url)}};
+    Lines out{{"contract", ascii_only(raw.type_url)}};
     namespace pb = qel_signer::protobuf;
     if (raw.contract_type == 1) {  // TransferContract: owner, to, amount
         if (const auto fields = pb::read_fields(raw.parameter)) {
@@ -133,34 +160,69 @@ Lines describe_tron(const qel_signer::chains::tron::RawData& raw) {
             out.emplace_back("amount (sun)", decimal(amount != nullptr ? amount->value : 0));
         }
     }
+    if (raw.contract_type == 31) {  // TriggerSmartContract: owner, contract, call value, data
+        if (const auto fields = pb::read_fields(raw.parameter)) {
+            if (const auto* to = pb::find(*fields, 2)) out.emplace_back("contract address", qel_signer::base58check_encode(to->bytes));
+            const auto* value = pb::find(*fields, 3);
+            out.emplace_back("call value (sun)", decimal(value != nullptr ? value->value : 0));
+            // A token's transfer(address,uint256): the recipient's 20 bytes end its first word.
+            const auto* data = pb::find(*fields, 4);
+            const ByteSpan call = data != nullptr ? data->bytes : ByteSpan{};
+            if (call.size() == 68 && qel_signer::hex_encode(call.first(4)) == "a9059cbb") {
+                Bytes recipient{0x41};
+                recipient.insert(recipient.end(), call.begin() + 16, call.begin() + 36);
+                out.emplace_back("token transfer", decimal(call.subspan(36)) + " (token units) to " +
+                                                       qel_signer::base58check_encode(recipient));
+            }
+        }
+    }
     out.emplace_back("fee limit (sun)", decimal(raw.fee_limit));
     out.emplace_back("expiration (ms)", decimal(raw.expiration));
     return out;
 }
 
+// A Solana account by its index into the message's keys; a version 0
+// message's later indexes name accounts of its lookup tables.
+std::string solana_account(const qel_signer::chains::solana::MessageView& view, std::size_t index) {
+    if (index < view.keys.size()) return qel_signer::base58_encode(view.keys[index]);
+    return "lookup table account " + std::to_string(index - view.keys.size());
+}
+
 Lines describe_solana(ByteSpan tx) {
-    // Signature slots, then the message: version prefix, header, accounts.
-    std::size_t pos = 1 + 64 * std::size_t{tx[0]};
-    if (tx[pos] & 0x80) ++pos;
-    const std::uint8_t signers = tx[pos];
-    pos += 3;
-    std::size_t keys = tx[pos];
-    std::size_t width = 1;
-    if (keys & 0x80) {  // a two-byte compact-u16 (the reader has checked it)
-        keys = (keys & 0x7f) | (std::size_t{tx[pos + 1]} << 7);
-        width = 2;
+    const auto view = qel_signer::chains::solana::view_message(tx);
+    Lines out{{"fee payer", solana_account(view, 0)}, {"signers", std::to_string(view.required_signatures)}};
+    for (std::size_t i = 0; i < view.instructions.size(); ++i) {
+        const auto& ix = view.instructions[i];
+        const std::string label = "instruction " + std::to_string(i + 1);
+        const std::string program = solana_account(view, ix.program);
+        // The system program's transfer: u32 2, then the lamports (u64), both little-endian.
+        const ByteSpan d = ix.data;
+        if (program == "11111111111111111111111111111111" && d.size() == 12 && ix.accounts.size() >= 2 &&
+            d[0] == 2 && d[1] == 0 && d[2] == 0 && d[3] == 0) {
+            std::uint64_t lamports = 0;
+            for (int b = 11; b >= 4; --b) lamports = (lamports << 8) | d[static_cast<std::size_t>(b)];
+            out.emplace_back(label, "transfer " + decimal(lamports) + " lamports from " +
+                                        solana_account(view, ix.accounts[0]) + " to " + solana_account(view, ix.accounts[1]));
+        } else {
+            out.emplace_back(label, "program " + program + ", " + std::to_string(ix.accounts.size()) + " accounts, " +
+                                        std::to_string(d.size()) + " data bytes");
+        }
     }
-    pos += width;
-    Lines out{{"fee payer", qel_signer::base58_encode(tx.subspan(pos, 32))},
-              {"signers", std::to_string(signers)},
-              {"accounts", std::to_string(keys)}};
     return out;
 }
 
 Lines describe_ton(const qel_signer::chains::ton::SigningMessage& message) {
-    return {{"seqno", decimal(message.seqno)},
-            {"valid until", decimal(message.valid_until)},
-            {"messages sent", std::to_string(message.actions)}};
+    Lines out{{"seqno", decimal(message.seqno)}, {"valid until", decimal(message.valid_until)}};
+    for (std::size_t i = 0; i < message.sends.size(); ++i) {
+        const auto& send = message.sends[i];
+        out.emplace_back("message " + std::to_string(i + 1),
+                         decimal(send.nanoton) + " nanoton to " +
+                             qel_signer::chains::ton::friendly_address(send.destination, send.bounce));
+    }
+    if (message.actions > message.sends.size()) {
+        out.emplace_back("other actions", std::to_string(message.actions - message.sends.size()));
+    }
+    return out;
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ def tron_transactions() -> list[bytes]:
             raw("TransferContract", pb.TransferContract(owner_address=owner, to_address=to, amount=2**63 - 1),
                 data=b"memo"),
             raw("TriggerSmartContract", pb.TriggerSmartContract(
-                owner_address=owner, contract_address=to, data=bytes.fromhex("a9059cbb" + "00" * 64)),
+                owner_address=owner, contract_address=to, data=bytes.fromhex("a9059cbb" + "00" * 12 + "11" * 20 + "%064x" % 10**6)),
                 fee_limit=100_000_000)]
 
 
@@ -233,8 +233,27 @@ def test_describe_says_where_value_goes() -> None:
         "output 2": "10000 sat to script 76a914" + "33" * 20 + "88ac", "fee (sat)": "40001"}
     assert qel.describe_transaction("bitcoin", bitcoin_psbt([5000], [(4000, OTHER)]).serialize().hex()) == {
         "output 0": "4000 sat to " + Script(OTHER).address(), "fee (sat)": "1000"}
+    def send(amount: int, index: int) -> str:
+        return f"/cosmos.bank.v1beta1.MsgSend: {amount} uatom to " + KNOWN[("cosmos", index)]["address"]
     assert qel.describe_transaction("cosmos", cosmos_transactions()[1][0].hex()) == {
-        "chain id": "cosmoshub-4", "account number": "123456", "message 1": "/cosmos.bank.v1beta1.MsgSend",
-        "message 2": "/cosmos.bank.v1beta1.MsgSend", "memo": "two outputs"}
-    assert qel.describe_transaction("ton", ton_signing_message(0, [1, 2]).to_boc().hex()) == {
-        "seqno": "0", "valid until": "1800000000", "messages sent": "2"}
+        "chain id": "cosmoshub-4", "account number": "123456", "message 1": send(2**256 - 1, 1),
+        "message 2": send(0, 0), "memo": "two outputs"}
+    from tronpy.keys import to_base58check_address
+    assert qel.describe_transaction("tron", tron_transactions()[2].hex()) == {
+        "contract": "type.googleapis.com/protocol.TriggerSmartContract",
+        "contract address": "TJRabPrwbZy45sbavfcjinPJC18kjpRTv8", "call value (sun)": "0",
+        "token transfer": "1000000 (token units) to " + to_base58check_address(b"\x41" + b"\x11" * 20),
+        "fee limit (sun)": "100000000", "expiration (ms)": "1800000000000"}
+    to = "EQBvW8Z5huBkMJYdnfAEM5JqTNkuWX3diqYENkWsIL0XggGG"
+    assert qel.describe_transaction("ton", ton_signing_message(0, [1, 2**120 - 1]).to_boc().hex()) == {
+        "seqno": "0", "valid until": "1800000000", "message 1": "1 nanoton to " + to,
+        "message 2": f"{2**120 - 1} nanoton to {to}"}
+    from solders.system_program import TransferParams, transfer
+    payer, other, looked_up = Pubkey.from_string(KNOWN[("solana", 0)]["address"]), Pubkey.new_unique(), Pubkey.new_unique()
+    pay = transfer(TransferParams(from_pubkey=payer, to_pubkey=looked_up, lamports=2**64 - 1))
+    message = MessageV0.try_compile(payer, [pay, Instruction(other, b"\x07", [AccountMeta(payer, True, False)])],
+                                    [AddressLookupTableAccount(Pubkey.new_unique(), [looked_up])], Hash.default())
+    assert qel.describe_transaction("solana", (b"\x01" + bytes(64) + to_bytes_versioned(message)).hex()) == {
+        "fee payer": str(payer), "signers": "1",
+        "instruction 1": f"transfer {2**64 - 1} lamports from {payer} to lookup table account 0",
+        "instruction 2": f"program {other}, 1 accounts, 1 data bytes"}

@@ -79,21 +79,43 @@ private:
 
 namespace solana {
 
-std::expected<std::size_t, std::string_view> read_message(ByteSpan message) {
+namespace {
+
+// Reads the message at the start of `message` and, when `view` is given,
+// records its signers, keys and instructions.
+std::expected<std::size_t, std::string_view> read(ByteSpan message, MessageView* view) {
     MessageReader r(message);
     // A legacy message starts with its header, whose first byte (the number
     // of required signatures) is below 0x80; a set top bit marks a version.
     const bool versioned = !message.empty() && (message[0] & 0x80) != 0;
     if (versioned && message[0] != 0x80) return std::unexpected("unsupported message version (expected legacy or 0)");
     if (versioned) r.skip(1);
-    r.skip(3);                   // required signatures, read-only signed, read-only unsigned
-    r.skip_array(kKeySize);      // account keys
+    const std::uint8_t required = r.byte();
+    r.skip(2);                   // read-only signed, read-only unsigned
+    const std::size_t keys = r.compact_u16();
+    const std::size_t keys_at = r.pos();
+    r.skip(keys * kKeySize);
     r.skip(kKeySize);            // recent blockhash
     const std::size_t instructions = r.compact_u16();
+    if (view != nullptr && !r.error()) {
+        view->required_signatures = required;
+        for (std::size_t i = 0; i < keys; ++i) view->keys.push_back(message.subspan(keys_at + i * kKeySize, kKeySize));
+    }
     for (std::size_t i = 0; i < instructions && !r.error(); ++i) {
-        r.skip(1);               // program id index
-        r.skip_array(1);         // account indexes
-        r.skip_array(1);         // data
+        const std::uint8_t program = r.byte();
+        const std::size_t accounts_at = r.pos();
+        r.skip_array(1);
+        const std::size_t data_at = r.pos();
+        r.skip_array(1);
+        if (view != nullptr && !r.error()) {
+            // Each array's items follow its compact-u16 count.
+            const auto items = [&](std::size_t from, std::size_t to) {
+                MessageReader count(message.subspan(from, to - from));
+                const std::size_t n = count.compact_u16();
+                return message.subspan(to - n, n);
+            };
+            view->instructions.push_back({program, items(accounts_at, data_at), items(data_at, r.pos())});
+        }
     }
     if (versioned) {
         const std::size_t lookups = r.compact_u16();
@@ -105,6 +127,16 @@ std::expected<std::size_t, std::string_view> read_message(ByteSpan message) {
     }
     if (r.error()) return std::unexpected(*r.error());
     return r.pos();
+}
+
+}  // namespace
+
+std::expected<std::size_t, std::string_view> read_message(ByteSpan message) { return read(message, nullptr); }
+
+MessageView view_message(ByteSpan tx) {
+    MessageView view;
+    (void)read(tx.subspan(1 + kSignatureSize * tx[0]), &view);
+    return view;
 }
 
 std::expected<void, std::string_view> check_transaction(ByteSpan tx) {
@@ -122,18 +154,11 @@ std::expected<void, std::string_view> check_transaction(ByteSpan tx) {
 }
 
 std::expected<std::size_t, std::string_view> signer_slot(ByteSpan tx, ByteSpan public_key) {
-    const std::size_t slots = tx[0];
-    const ByteSpan message = tx.subspan(1 + kSignatureSize * slots);
-    MessageReader r(message);
-    if ((message[0] & 0x80) != 0) r.skip(1);  // the version prefix
-    const std::size_t required = r.byte();
-    r.skip(2);
-    const std::size_t keys = std::min(required, r.compact_u16());
-    for (std::size_t i = 0; i < keys && !r.error(); ++i) {
-        const std::size_t at = r.pos();
-        r.skip(kKeySize);
-        if (r.error() || !std::ranges::equal(message.subspan(at, kKeySize), public_key)) continue;
-        if (i >= slots) return std::unexpected("fewer signature slots than required signers");
+    const MessageView view = view_message(tx);
+    const std::size_t signers = std::min<std::size_t>(view.required_signatures, view.keys.size());
+    for (std::size_t i = 0; i < signers; ++i) {
+        if (!std::ranges::equal(view.keys[i], public_key)) continue;
+        if (i >= tx[0]) return std::unexpected("fewer signature slots than required signers");
         return i;
     }
     return std::unexpected("this account is not a signer of the transaction");

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <expected>
 #include <string_view>
+#include <vector>
 
 #include "qel_signer/signer.hpp"
 
@@ -29,6 +30,22 @@ namespace solana {
 // "transaction too short for declared signature slots", "trailing bytes after
 // the message", or a text of read_message.
 [[nodiscard]] std::expected<void, std::string_view> check_transaction(ByteSpan tx);
+
+// What a transaction's message (which check_transaction accepted) says about
+// who signs and what runs: the number of required signers (the first keys,
+// the fee payer first), the static account keys and the instructions, each
+// viewing `tx`.
+struct Instruction {
+    std::uint8_t program;  // index into the keys (then the looked-up ones)
+    ByteSpan accounts;     // one index a byte
+    ByteSpan data;
+};
+struct MessageView {
+    std::size_t required_signatures = 0;
+    std::vector<ByteSpan> keys;
+    std::vector<Instruction> instructions;
+};
+[[nodiscard]] MessageView view_message(ByteSpan tx);
 
 // The signature slot that `public_key` fills in `tx` (which check_transaction
 // accepted): its position among the message's required signers, the first

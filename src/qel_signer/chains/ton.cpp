@@ -19,8 +19,8 @@ constexpr std::array<std::uint8_t, 32> kCodeHash = {
 };
 constexpr std::uint16_t kCodeDepth = 6;
 constexpr std::uint32_t kWalletId = 0x7FFFFF11;  // mainnet, base workchain, subwallet 0
+constexpr std::uint8_t kBounceable = 0x11;
 constexpr std::uint8_t kNonBounceable = 0x51;
-constexpr std::uint8_t kBaseWorkchain = 0x00;
 
 // Appends bits most significant first into a zero-initialised byte buffer.
 class BitWriter {
@@ -77,11 +77,11 @@ Hash32 state_init_hash(std::span<const std::uint8_t, 32> data_cell_hash) {
     return sha256(repr);
 }
 
-std::string friendly_address(std::span<const std::uint8_t, 32> account_id) {
+std::string friendly_address(const Account& account, bool bounceable) {
     std::array<std::uint8_t, 36> raw{};
-    raw[0] = kNonBounceable;
-    raw[1] = kBaseWorkchain;
-    std::copy(account_id.begin(), account_id.end(), raw.begin() + 2);
+    raw[0] = bounceable ? kBounceable : kNonBounceable;
+    raw[1] = static_cast<std::uint8_t>(account.workchain);
+    std::copy(account.account_id.begin(), account.account_id.end(), raw.begin() + 2);
     const std::uint16_t crc = crc16_xmodem(ByteSpan(raw).first(34));
     raw[34] = static_cast<std::uint8_t>(crc >> 8);
     raw[35] = static_cast<std::uint8_t>(crc & 0xff);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <expected>
 #include <span>
 #include <string>
 
@@ -15,8 +17,6 @@ namespace ton {
 // Hash of the StateInit cell with the v5r1 code and the given data cell:
 // the account id in the base workchain.
 [[nodiscard]] Hash32 state_init_hash(std::span<const std::uint8_t, 32> data_cell_hash);
-// Non-bounceable mainnet base-workchain user-friendly form (48 characters).
-[[nodiscard]] std::string friendly_address(std::span<const std::uint8_t, 32> account_id);
 
 // An account as any address form names it.
 struct Account {
@@ -28,6 +28,14 @@ struct Account {
 // base64, any flags, checked CRC) or a raw one ("<workchain>:<64 hex
 // digits>"). Fails with the reason.
 [[nodiscard]] std::expected<Account, std::string> parse_address(std::string_view text);
+// The mainnet user-friendly form (48 characters), bounceable or not.
+[[nodiscard]] std::string friendly_address(const Account& account, bool bounceable);
+// The non-bounceable form of a base-workchain account, as wallets show their own.
+[[nodiscard]] inline std::string friendly_address(std::span<const std::uint8_t, 32> account_id) {
+    Account account{0, {}};
+    std::copy(account_id.begin(), account_id.end(), account.account_id.begin());
+    return friendly_address(account, false);
+}
 }  // namespace ton
 
 // TON: v5r1 wallet-contract addresses (non-bounceable, mainnet, base

@@ -4,6 +4,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "qel_signer/ed25519.hpp"
 #include "qel_signer/encoding.hpp"
@@ -76,6 +77,51 @@ std::uint64_t read_bits(const Cell& cell, std::size_t from, unsigned n) {
     std::uint64_t v = 0;
     for (std::size_t i = from; i < from + n; ++i) v = (v << 1) | ((cell.data[i / 8] >> (7 - i % 8)) & 1u);
     return v;
+}
+
+// Reads a cell's bits in order; reading past its end sets `ok` to false.
+struct BitReader {
+    const Cell& cell;
+    std::size_t at = 0;
+    bool ok = true;
+    std::uint64_t take(unsigned n) {
+        if (!ok || cell.bits - at < n) {
+            ok = false;
+            return 0;
+        }
+        at += n;
+        return read_bits(cell, at - n, n);
+    }
+};
+
+constexpr std::uint32_t kActionSendMsg = 0x0ec3c86d;
+
+// The internal message an action_send_msg cell carries, when it goes to a
+// standard address (int_msg_info, any source, addr_std destination without
+// anycast, the amount as VarUInteger 16).
+std::optional<Send> read_send(const Boc& boc, const Cell& action) {
+    if (action.bits < 40 || action.refs.size() != 2 || read_bits(action, 0, 32) != kActionSendMsg) return std::nullopt;
+    BitReader m{boc.cells[action.refs[1]]};
+    if (m.take(1) != 0) return std::nullopt;  // an external message
+    m.take(1);                                // ihr_disabled
+    Send send;
+    send.bounce = m.take(1) != 0;
+    m.take(1);                                // bounced
+    switch (m.take(2)) {                      // the source, which the wallet fills in
+        case 0b00: break;
+        case 0b10:
+            if (m.take(1) != 0) return std::nullopt;
+            m.take(8 + 256);
+            break;
+        default: return std::nullopt;
+    }
+    if (m.take(2) != 0b10 || m.take(1) != 0) return std::nullopt;
+    send.destination.workchain = static_cast<std::int8_t>(m.take(8));
+    for (std::uint8_t& b : send.destination.account_id) b = static_cast<std::uint8_t>(m.take(8));
+    const auto length = static_cast<unsigned>(m.take(4));
+    for (unsigned i = 0; i < length; ++i) send.nanoton.push_back(static_cast<std::uint8_t>(m.take(8)));
+    if (!m.ok) return std::nullopt;
+    return send;
 }
 
 NodePtr to_tree(const Boc& boc, std::size_t index, std::vector<NodePtr>& made) {
@@ -185,8 +231,11 @@ std::expected<SigningMessage, std::string> read_signing_message(ByteSpan bytes) 
         if (c.bits == 0 && c.refs.empty()) break;
         if (c.refs.empty()) return Fault("signing message: malformed out action list");
         ++out.actions;
+        if (auto send = read_send(*boc, c)) out.sends.push_back(std::move(*send));
         cell = c.refs[0];
     }
+    // The list links each action to the one before it: the head is the last.
+    std::ranges::reverse(out.sends);
     out.boc = std::move(*boc);
     return out;
 }

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <expected>
 #include <string>
+#include <vector>
 
 #include "boc.hpp"
+#include "qel_signer/chains/ton.hpp"
 #include "qel_signer/signed_tx.hpp"
 #include "qel_signer/signer.hpp"
 
@@ -16,11 +18,20 @@ namespace qel_signer::chains::ton {
 
 inline constexpr std::uint32_t kSignedExternalOp = 0x7369676e;  // "sign"
 
+// An out action that sends an internal message: where to, how much, and
+// whether it bounces back should the destination fail.
+struct Send {
+    Account destination;
+    bool bounce = false;
+    Bytes nanoton;  // big-endian, at most 15 bytes
+};
+
 struct SigningMessage {
     std::uint32_t wallet_id = 0;
     std::uint32_t valid_until = 0;
     std::uint32_t seqno = 0;
     std::size_t actions = 0;  // out actions listed (send_msg and others)
+    std::vector<Send> sends;  // the send_msg actions to a standard address, in order
     Boc boc;
 };
 
