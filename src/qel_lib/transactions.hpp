@@ -39,8 +39,9 @@ struct EncodedTransaction {
 // encodes it:
 // - EVM: legacy (EIP-155 form) or typed 0x01/0x02/0x04, hex in and out,
 //   hash "0x" + Keccak-256;
-// - Solana: the wire transaction in hex, out in base64, hash the first
-//   signature in base58;
+// - Solana: the wire transaction in hex, signed in the account's own slot
+//   among the message's signers, out in base64, hash the first signature
+//   in base58;
 // - Bitcoin: a version 0 PSBT (base64 or hex) whose every input spends the
 //   account's P2WPKH output, out the network transaction in hex, hash the txid;
 // - Cosmos: a SIGN_MODE_DIRECT SignDoc (hex) for this chain and signer, out
@@ -57,9 +58,11 @@ struct EncodedTransaction {
 // What `unsigned_tx` (in sign_and_encode's form) says about where value
 // goes, as (label, value) lines for a person to check before signing: EVM
 // chain id, nonce, fees, gas, to, value; Bitcoin each output's amount and
-// address and the fee; Solana the fee payer; Cosmos the chain, account and
-// message types; Tron the contract (for a transfer, to and amount) and fee
-// limit; TON seqno, expiry and the number of messages. Malformed input
+// address and the fee; Solana the fee payer and each instruction (a system
+// transfer's amount and accounts); Cosmos the chain, account and each
+// message (a bank send's amounts and recipient); Tron the contract (a
+// transfer's or token transfer's recipient and amount) and fee limit; TON
+// seqno, expiry and each message's amount and destination. Malformed input
 // fails as in sign_and_encode.
 [[nodiscard]] std::expected<std::vector<std::pair<std::string, std::string>>, QelLibError> describe_transaction(
     std::string_view chain, std::string_view unsigned_tx);
