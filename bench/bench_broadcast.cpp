@@ -71,5 +71,3 @@ void BM_CurlPostJson(benchmark::State& state) {
 BENCHMARK(BM_CurlPostJson)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -90,5 +90,3 @@ void BM_DeriveAllAccountsVsPbkdf2(benchmark::State& state) {
 BENCHMARK(BM_DeriveAllAccountsVsPbkdf2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 #include <secp256k1.h>
 #include <secp256k1_recovery.h>
-#include <sodium.h>
 
 #include <array>
 #include <filesystem>
@@ -94,12 +93,3 @@ void BM_SignTypedDataVsSignMessage(benchmark::State& state) {
 BENCHMARK(BM_SignTypedDataVsSignMessage)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (sodium_init() < 0) return 1;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

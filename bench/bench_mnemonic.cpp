@@ -70,5 +70,3 @@ void BM_ToSeedVsBarePbkdf2(benchmark::State& state) {
 BENCHMARK(BM_ToSeedVsBarePbkdf2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -5,7 +5,6 @@
 // serialization, without the ECDSA signing) alone, which should take well
 // under 50 us.
 #include <benchmark/benchmark.h>
-#include <sodium.h>
 
 #include <filesystem>
 #include <string>
@@ -165,12 +164,3 @@ void BM_Psbt10InputsParseAndEncode(benchmark::State& state) {
 BENCHMARK(BM_Psbt10InputsParseAndEncode)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (sodium_init() < 0) return 1;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
