@@ -75,6 +75,19 @@ std::expected<std::string, QelLibError> extract_json_field(std::string_view repl
         QelLibError::broadcast_failed("no '" + std::string(name) + "' in response: " + qel_core::shown(reply)));
 }
 
+std::expected<std::string, QelLibError> endpoint_for(OptText rpc_url, std::string_view chain_id) {
+    std::string url;
+    if (rpc_url) {
+        url = std::string(*rpc_url);
+    } else {
+        auto configured = configured_endpoint(chain_id);
+        if (!configured) return std::unexpected(configured.error());
+        url = std::move(*configured);
+    }
+    if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
+    return url;
+}
+
 std::expected<std::string, QelLibError> broadcast(ChainType chain_type, std::string_view url, ByteSpan signed_tx,
                                                   const StopRequested& stop_requested) {
     nlohmann::json request = {{"id", 1}, {"jsonrpc", "2.0"}};
@@ -117,24 +130,6 @@ std::expected<Bytes, QelLibError> sign_and_encode_with(ByteSpan key, ChainType c
 
 }  // namespace
 
-std::expected<std::string, QelLibError> sign_encode_and_broadcast(ByteSpan key, std::string_view chain, ByteSpan tx,
-                                                                 OptText rpc_url, const StopRequested& stop_requested) {
-    auto resolved = resolve_chain(chain);
-    if (!resolved) return std::unexpected(resolved.error());
-    auto signed_tx = sign_and_encode_with(key, resolved->chain_type, tx);
-    if (!signed_tx) return std::unexpected(signed_tx.error());
-
-    std::string url;
-    if (rpc_url) {
-        url = std::string(*rpc_url);
-    } else {
-        auto configured = configured_endpoint(resolved->chain_id);
-        if (!configured) return std::unexpected(configured.error());
-        url = std::move(*configured);
-    }
-    return broadcast(resolved->chain_type, url, *signed_tx, stop_requested);
-}
-
 std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, std::string_view chain,
                                                      std::string_view tx_hex, OptText passphrase, OptIndex index,
                                                      OptText rpc_url, const OptPath& vault_root,
@@ -148,16 +143,12 @@ std::expected<std::string, QelLibError> sign_and_send(std::string_view wallet, s
         if (chain_type == ChainType::Evm) {
             if (auto same = check_typed_chain_id(chain, tx); !same) return same;
         }
-        if (rpc_url) {
-            url = std::string(*rpc_url);
-        } else {
-            auto resolved = resolve_chain(chain);
-            if (!resolved) return std::unexpected(resolved.error());
-            auto configured = configured_endpoint(resolved->chain_id);
-            if (!configured) return std::unexpected(configured.error());
-            url = std::move(*configured);
-        }
-        return check_rpc_url(url);
+        auto resolved = resolve_chain(chain);
+        if (!resolved) return std::unexpected(resolved.error());
+        auto chosen = endpoint_for(rpc_url, resolved->chain_id);
+        if (!chosen) return std::unexpected(chosen.error());
+        url = std::move(*chosen);
+        return {};
     };
     auto unlocked = unlock_for_transaction(wallet, chain, tx_hex, passphrase, index, vault_root, check);
     if (!unlocked) return std::unexpected(unlocked.error());

@@ -72,16 +72,6 @@ std::string join(std::string_view base, std::string_view path) {
     return url + std::string(path);
 }
 
-std::expected<Bytes, QelLibError> decode(std::string_view text, bool base64) {
-    auto bytes = base64 ? qel_signer::base64_decode(text) : qel_signer::hex_decode(strip_0x(text));
-    if (!bytes) {
-        return std::unexpected(QelLibError::invalid_input(std::string(base64 ? "invalid base64" : "invalid hex") +
-                                                          " transaction: " + bytes.error()));
-    }
-    if (bytes->empty()) return std::unexpected(QelLibError::invalid_input("empty transaction"));
-    return std::move(*bytes);
-}
-
 std::expected<std::string, QelLibError> json_rpc(ChainType type, std::string_view url, ByteSpan tx,
                                                  const StopRequested& stop) {
     nlohmann::json request = {{"id", 1}, {"jsonrpc", "2.0"}};
@@ -191,8 +181,10 @@ std::expected<std::string, QelLibError> broadcast_transaction(std::string_view c
     auto target = resolve_target_chain(chain);
     if (!target) return std::unexpected(target.error());
     const ChainType type = target->chain_type;
-    auto tx = decode(signed_tx, type == ChainType::Solana || type == ChainType::Cosmos || type == ChainType::Ton);
+    auto tx = decode_transaction_text(signed_tx, type == ChainType::Solana || type == ChainType::Cosmos ||
+                                                     type == ChainType::Ton);
     if (!tx) return std::unexpected(tx.error());
+    if (tx->empty()) return std::unexpected(QelLibError::invalid_input("empty transaction"));
 
     std::string ton_hash;
     if (type == ChainType::Ton) {
@@ -201,23 +193,16 @@ std::expected<std::string, QelLibError> broadcast_transaction(std::string_view c
         ton_hash = qel_signer::hex_encode(boc->cells[0].hash);
     }
 
-    std::string url;
-    if (rpc_url) {
-        url = std::string(*rpc_url);
-    } else {
-        auto configured = configured_endpoint(target->chain_id);
-        if (!configured) return std::unexpected(configured.error());
-        url = std::move(*configured);
-    }
-    if (auto checked = check_rpc_url(url); !checked) return std::unexpected(checked.error());
+    auto url = endpoint_for(rpc_url, target->chain_id);
+    if (!url) return std::unexpected(url.error());
 
     switch (type) {
         case ChainType::Evm:
-        case ChainType::Solana: return json_rpc(type, url, *tx, stop);
-        case ChainType::Bitcoin: return bitcoin(url, *tx, stop);
-        case ChainType::Cosmos: return cosmos(url, *tx, stop);
-        case ChainType::Tron: return tron(url, *tx, stop);
-        case ChainType::Ton: return ton(url, *tx, ton_hash, stop);
+        case ChainType::Solana: return json_rpc(type, *url, *tx, stop);
+        case ChainType::Bitcoin: return bitcoin(*url, *tx, stop);
+        case ChainType::Cosmos: return cosmos(*url, *tx, stop);
+        case ChainType::Tron: return tron(*url, *tx, stop);
+        case ChainType::Ton: return ton(*url, *tx, ton_hash, stop);
     }
     return std::unexpected(failed("unknown chain family"));
 }

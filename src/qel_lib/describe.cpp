@@ -2,6 +2,8 @@
 // where value goes, read by the same strict readers as sign_and_encode, for a
 // person to check before signing.
 
+#include <algorithm>
+
 #include "qel_signer/chains/bitcoin/psbt.hpp"
 #include "qel_signer/chains/cosmos/sign_doc.hpp"
 #include "qel_signer/chains/evm.hpp"
@@ -24,24 +26,7 @@ namespace {
 
 using Lines = std::vector<std::pair<std::string, std::string>>;
 
-// A big-endian unsigned integer of any length in decimal.
-std::string decimal(ByteSpan be) {
-    Bytes n(be.begin(), be.end());
-    std::string digits;
-    for (;;) {
-        unsigned rest = 0;
-        bool zero = true;
-        for (std::uint8_t& b : n) {
-            const unsigned cur = (rest << 8) | b;
-            b = static_cast<std::uint8_t>(cur / 10);
-            rest = cur % 10;
-            zero = zero && b == 0;
-        }
-        digits.insert(digits.begin(), static_cast<char>('0' + rest));
-        if (zero) return digits;
-    }
-}
-
+std::string decimal(ByteSpan be) { return qel_signer::big_endian_decimal(be); }
 std::string decimal(std::uint64_t v) { return std::to_string(v); }
 
 // Text from a hostile document, shown on a terminal for a person to check:
@@ -78,12 +63,9 @@ Lines describe_evm(const qel_signer::chains::evm::UnsignedTransaction& tx) {
 }
 
 std::string bitcoin_destination(ByteSpan script) {
-    if (script.size() == 22 && script[0] == 0x00 && script[1] == 0x14) {
-        return qel_signer::segwit_v0_encode("bc", script.subspan(2)).value_or("script " + qel_signer::hex_encode(script));
-    }
-    if (script.size() == 34 && script[0] == 0x00 && script[1] == 0x20) {
-        return qel_signer::segwit_v0_encode("bc", script.subspan(2)).value_or("script " + qel_signer::hex_encode(script));
-    }
+    // Version 0 witness programs: a 20-byte key hash or a 32-byte script hash.
+    const bool v0 = (script.size() == 22 || script.size() == 34) && script[0] == 0x00 && script[1] == script.size() - 2;
+    if (v0) return qel_signer::segwit_v0_encode("bc", script.subspan(2)).value_or("script " + qel_signer::hex_encode(script));
     return "script " + qel_signer::hex_encode(script);
 }
 
@@ -168,7 +150,8 @@ Lines describe_tron(const qel_signer::chains::tron::RawData& raw) {
             // A token's transfer(address,uint256): the recipient's 20 bytes end its first word.
             const auto* data = pb::find(*fields, 4);
             const ByteSpan call = data != nullptr ? data->bytes : ByteSpan{};
-            if (call.size() == 68 && qel_signer::hex_encode(call.first(4)) == "a9059cbb") {
+            constexpr std::uint8_t kTransfer[] = {0xa9, 0x05, 0x9c, 0xbb};
+            if (call.size() == 68 && std::ranges::equal(call.first(4), kTransfer)) {
                 Bytes recipient{0x41};
                 recipient.insert(recipient.end(), call.begin() + 16, call.begin() + 36);
                 out.emplace_back("token transfer", decimal(call.subspan(36)) + " (token units) to " +
@@ -195,10 +178,11 @@ Lines describe_solana(ByteSpan tx) {
         const auto& ix = view.instructions[i];
         const std::string label = "instruction " + std::to_string(i + 1);
         const std::string program = solana_account(view, ix.program);
-        // The system program's transfer: u32 2, then the lamports (u64), both little-endian.
+        // The system program (the all-zero key)'s transfer: u32 2, then the
+        // lamports (u64), both little-endian.
+        const bool system = ix.program < view.keys.size() && std::ranges::all_of(view.keys[ix.program], [](auto b) { return b == 0; });
         const ByteSpan d = ix.data;
-        if (program == "11111111111111111111111111111111" && d.size() == 12 && ix.accounts.size() >= 2 &&
-            d[0] == 2 && d[1] == 0 && d[2] == 0 && d[3] == 0) {
+        if (system && d.size() == 12 && ix.accounts.size() >= 2 && d[0] == 2 && d[1] == 0 && d[2] == 0 && d[3] == 0) {
             std::uint64_t lamports = 0;
             for (int b = 11; b >= 4; --b) lamports = (lamports << 8) | d[static_cast<std::size_t>(b)];
             out.emplace_back(label, "transfer " + decimal(lamports) + " lamports from " +

@@ -179,9 +179,6 @@ inline constexpr std::chrono::seconds kCurlTimeLimit{120};
                                                                   OptIndex index, OptText rpc_url,
                                                                   const OptPath& vault_root,
                                                                   const StopRequested& stop_requested = {});
-[[nodiscard]] std::expected<std::string, QelLibError> sign_encode_and_broadcast(
-    qel_signer::ByteSpan key, std::string_view chain, qel_signer::ByteSpan tx, OptText rpc_url,
-    const StopRequested& stop_requested = {});
 [[nodiscard]] std::expected<std::string, QelLibError> broadcast(qel_core::ChainType chain_type, std::string_view url,
                                                               qel_signer::ByteSpan signed_tx,
                                                               const StopRequested& stop_requested = {});
@@ -189,6 +186,9 @@ inline constexpr std::chrono::seconds kCurlTimeLimit{120};
 // any warning about it printed, once per call); BroadcastFailed "no RPC
 // endpoint configured for <id>" when it names none.
 [[nodiscard]] std::expected<std::string, QelLibError> configured_endpoint(std::string_view chain_id);
+// The endpoint a broadcast goes to: `rpc_url` when given, else the
+// configuration's for the CAIP-2 chain id; refused as check_rpc_url says.
+[[nodiscard]] std::expected<std::string, QelLibError> endpoint_for(OptText rpc_url, std::string_view chain_id);
 // BroadcastFailed "invalid RPC URL: '<url>' ..." for an endpoint that is not
 // http:// or https:// (in any case), holds a control character, or that
 // curl would expand into several requests ('{', '}', or '[' and ']' other

@@ -172,10 +172,13 @@ std::expected<Prepared, QelLibError> prepare(const TargetChain& chain, std::stri
 std::expected<Bytes, QelLibError> decode_unsigned_transaction(ChainType family, std::string_view text) {
     // PSBTs and TON messages travel as base64 too; text that is not all hex
     // digits is read as base64 for those families.
-    const std::string_view digits = strip_0x(text);
     const bool base64 = (family == ChainType::Bitcoin || family == ChainType::Ton) &&
-                        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos;
-    auto bytes = base64 ? qel_signer::base64_decode(text) : qel_signer::hex_decode(digits);
+                        strip_0x(text).find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos;
+    return decode_transaction_text(text, base64);
+}
+
+std::expected<Bytes, QelLibError> decode_transaction_text(std::string_view text, bool base64) {
+    auto bytes = base64 ? qel_signer::base64_decode(text) : qel_signer::hex_decode(strip_0x(text));
     if (!bytes) {
         return std::unexpected(QelLibError::invalid_input(std::string(base64 ? "invalid base64" : "invalid hex") +
                                                           " transaction: " + bytes.error()));

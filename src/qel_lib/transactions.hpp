@@ -88,6 +88,9 @@ struct SignedAuthorization {
 // InvalidInput "invalid hex transaction: ..." or "invalid base64 transaction: ...".
 [[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> decode_unsigned_transaction(qel_core::ChainType family,
                                                                                        std::string_view text);
+// A transaction's text as hex (an optional "0x") or standard base64, with
+// the texts above on failure.
+[[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> decode_transaction_text(std::string_view text, bool base64);
 
 [[nodiscard]] QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own);
 

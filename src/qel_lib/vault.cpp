@@ -282,10 +282,11 @@ std::expected<WriteLock, QelLibError> lock_for_writing(const OptPath& vault_root
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return lock;
+        const int err = errno;  // the stop check may run Python code, which may set errno
         if (qel_core::stop_requested()) return std::unexpected(QelLibError::interrupted());
-        if (errno != EWOULDBLOCK && errno != EINTR) {
+        if (err != EWOULDBLOCK && err != EINTR) {
             return std::unexpected(QelLibError::io("cannot lock the vault lock " + shown(path) + ": " +
-                                                   qel_core::os_error_text(errno)));
+                                                   qel_core::os_error_text(err)));
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return std::unexpected(QelLibError::io("timed out waiting for the vault lock " + shown(path) +

@@ -1,5 +1,6 @@
 #include "encoding.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -400,6 +401,25 @@ std::uint16_t crc16_xmodem(ByteSpan data) {
         }
     }
     return crc;
+}
+
+std::string big_endian_decimal(ByteSpan be) {
+    Bytes n(be.begin(), be.end());
+    std::string digits;
+    bool zero = false;
+    while (!zero) {
+        unsigned rest = 0;
+        zero = true;
+        for (std::uint8_t& b : n) {
+            const unsigned cur = (rest << 8) | b;
+            b = static_cast<std::uint8_t>(cur / 10);
+            rest = cur % 10;
+            zero = zero && b == 0;
+        }
+        digits.push_back(static_cast<char>('0' + rest));
+    }
+    std::reverse(digits.begin(), digits.end());
+    return digits;
 }
 
 }  // namespace qel_signer

@@ -10,6 +10,9 @@
 
 namespace qel_signer {
 
+// An unsigned big-endian integer of any length in decimal ("0" when empty).
+[[nodiscard]] std::string big_endian_decimal(ByteSpan be);
+
 // Lower-case hexadecimal, two digits per byte, no prefix.
 [[nodiscard]] std::string hex_encode(ByteSpan data);
 

@@ -34,9 +34,10 @@ std::expected<std::vector<Field>, std::string> read_fields(ByteSpan message) {
         const std::uint64_t number = *tag >> 3;
         if (number == 0 || number > 0x1fffffff) return Fault("invalid field number");
         Field f{static_cast<std::uint32_t>(number), static_cast<Wire>(*tag & 7), 0, {}};
-        const std::string name = std::to_string(number);
+        // Named only when a text needs it: the reader runs once per field.
+        const auto name = [number] { return std::to_string(number); };
         if (!fields.empty() && fields.back().number > f.number) {
-            return Fault("fields out of order (" + name + " after " + std::to_string(fields.back().number) + ")");
+            return Fault("fields out of order (" + name() + " after " + std::to_string(fields.back().number) + ")");
         }
         switch (f.wire) {
             case Wire::Varint: {
@@ -48,7 +49,7 @@ std::expected<std::vector<Field>, std::string> read_fields(ByteSpan message) {
             case Wire::Fixed64:
             case Wire::Fixed32: {
                 const std::size_t width = f.wire == Wire::Fixed64 ? 8 : 4;
-                if (message.size() - pos < width) return Fault("truncated field " + name);
+                if (message.size() - pos < width) return Fault("truncated field " + name());
                 for (std::size_t i = 0; i < width; ++i) f.value |= std::uint64_t{message[pos + i]} << (8 * i);
                 pos += width;
                 break;
@@ -56,13 +57,13 @@ std::expected<std::vector<Field>, std::string> read_fields(ByteSpan message) {
             case Wire::Bytes: {
                 auto length = read_varint(message, pos);
                 if (!length) return Fault(length.error());
-                if (*length > message.size() - pos) return Fault("truncated field " + name);
+                if (*length > message.size() - pos) return Fault("truncated field " + name());
                 f.bytes = message.subspan(pos, static_cast<std::size_t>(*length));
                 pos += static_cast<std::size_t>(*length);
                 break;
             }
             default:
-                return Fault("unsupported wire type " + std::to_string(*tag & 7) + " (field " + name + ")");
+                return Fault("unsupported wire type " + std::to_string(*tag & 7) + " (field " + name() + ")");
         }
         fields.push_back(f);
     }
@@ -72,14 +73,14 @@ std::expected<std::vector<Field>, std::string> read_fields(ByteSpan message) {
 std::expected<void, std::string> check_fields(std::span<const Field> fields, std::span<const Rule> rules) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const Field& f = fields[i];
-        const std::string name = std::to_string(f.number);
+        const auto name = [&f] { return std::to_string(f.number); };
         const auto rule = std::find_if(rules.begin(), rules.end(), [&f](const Rule& r) { return r.number == f.number; });
-        if (rule == rules.end()) return Fault("unknown field " + name);
-        if (rule->wire != f.wire) return Fault("field " + name + ": wrong wire type");
+        if (rule == rules.end()) return Fault("unknown field " + name());
+        if (rule->wire != f.wire) return Fault("field " + name() + ": wrong wire type");
         if (!rule->repeated) {
-            if (i > 0 && fields[i - 1].number == f.number) return Fault("field " + name + ": more than once");
+            if (i > 0 && fields[i - 1].number == f.number) return Fault("field " + name() + ": more than once");
             const bool is_default = f.wire == Wire::Bytes ? f.bytes.empty() : f.value == 0;
-            if (is_default) return Fault("field " + name + ": default value written out");
+            if (is_default) return Fault("field " + name() + ": default value written out");
         }
     }
     return {};

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "bitcoin/psbt.hpp"
 #include "qel_signer/encoding.hpp"
 #include "qel_signer/hash.hpp"
 #include "qel_signer/secp256k1.hpp"
@@ -11,24 +12,6 @@ namespace qel_signer::chains {
 namespace {
 
 SignerError address_error(std::string text) { return {SignerError::Kind::AddressDerivationFailed, std::move(text)}; }
-
-void append_compact_size(Bytes& out, std::uint64_t n) {
-    auto put_le = [&out](std::uint64_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    if (n < 253) {
-        out.push_back(static_cast<std::uint8_t>(n));
-    } else if (n <= 0xFFFF) {
-        out.push_back(0xFD);
-        put_le(n, 2);
-    } else if (n <= 0xFFFFFFFF) {
-        out.push_back(0xFE);
-        put_le(n, 4);
-    } else {
-        out.push_back(0xFF);
-        put_le(n, 8);
-    }
-}
 
 // P2WPKH: the segwit v0 address of the compressed key's HASH160.
 std::expected<std::string, SignerError> p2wpkh_address(const std::string& hrp,
@@ -46,7 +29,7 @@ namespace bitcoin {
 Hash32 message_digest(ByteSpan message) {
     static constexpr std::string_view kPrefix = "\x18" "Bitcoin Signed Message:\n";
     Bytes prefixed(kPrefix.begin(), kPrefix.end());
-    append_compact_size(prefixed, message.size());
+    bitcoin::put_compact_size(prefixed, message.size());
     prefixed.insert(prefixed.end(), message.begin(), message.end());
     return double_sha256(prefixed);
 }

@@ -222,20 +222,7 @@ Word to_word(const Integer& value) {
 }
 
 std::string to_decimal(const Integer& value) {
-    Word w = value.magnitude;
-    std::string digits;
-    do {
-        unsigned remainder = 0;
-        for (auto& b : w) {
-            const unsigned cur = remainder * 256 + b;
-            b = static_cast<std::uint8_t>(cur / 10);
-            remainder = cur % 10;
-        }
-        digits.push_back(static_cast<char>('0' + remainder));
-    } while (!is_zero(w));
-    if (value.negative) digits.push_back('-');
-    std::reverse(digits.begin(), digits.end());
-    return digits;
+    return (value.negative ? "-" : "") + big_endian_decimal(value.magnitude);
 }
 
 // ---- the document ----

@@ -61,8 +61,14 @@ public:
         return value;  // not reached: the third byte has no continuation bit
     }
 
-    // A compact-u16 count followed by that many items of `size` bytes.
-    void skip_array(std::size_t size) { skip(compact_u16() * size); }
+    // A compact-u16 count followed by that many items of `size` bytes; the
+    // items, or nothing once a read has failed.
+    ByteSpan array(std::size_t size) {
+        const std::size_t n = compact_u16() * size;
+        const std::size_t at = pos_;
+        skip(n);
+        return error_ ? ByteSpan{} : in_.subspan(at, n);
+    }
 
 private:
     std::size_t fail(std::string_view text) {
@@ -92,37 +98,25 @@ std::expected<std::size_t, std::string_view> read(ByteSpan message, MessageView*
     if (versioned) r.skip(1);
     const std::uint8_t required = r.byte();
     r.skip(2);                   // read-only signed, read-only unsigned
-    const std::size_t keys = r.compact_u16();
-    const std::size_t keys_at = r.pos();
-    r.skip(keys * kKeySize);
+    const ByteSpan keys = r.array(kKeySize);
     r.skip(kKeySize);            // recent blockhash
     const std::size_t instructions = r.compact_u16();
     if (view != nullptr && !r.error()) {
         view->required_signatures = required;
-        for (std::size_t i = 0; i < keys; ++i) view->keys.push_back(message.subspan(keys_at + i * kKeySize, kKeySize));
+        for (std::size_t at = 0; at < keys.size(); at += kKeySize) view->keys.push_back(keys.subspan(at, kKeySize));
     }
     for (std::size_t i = 0; i < instructions && !r.error(); ++i) {
         const std::uint8_t program = r.byte();
-        const std::size_t accounts_at = r.pos();
-        r.skip_array(1);
-        const std::size_t data_at = r.pos();
-        r.skip_array(1);
-        if (view != nullptr && !r.error()) {
-            // Each array's items follow its compact-u16 count.
-            const auto items = [&](std::size_t from, std::size_t to) {
-                MessageReader count(message.subspan(from, to - from));
-                const std::size_t n = count.compact_u16();
-                return message.subspan(to - n, n);
-            };
-            view->instructions.push_back({program, items(accounts_at, data_at), items(data_at, r.pos())});
-        }
+        const ByteSpan accounts = r.array(1);
+        const ByteSpan data = r.array(1);
+        if (view != nullptr && !r.error()) view->instructions.push_back({program, accounts, data});
     }
     if (versioned) {
         const std::size_t lookups = r.compact_u16();
         for (std::size_t i = 0; i < lookups && !r.error(); ++i) {
             r.skip(kKeySize);    // lookup table account
-            r.skip_array(1);     // writable indexes
-            r.skip_array(1);     // read-only indexes
+            r.array(1);          // writable indexes
+            r.array(1);          // read-only indexes
         }
     }
     if (r.error()) return std::unexpected(*r.error());
@@ -135,7 +129,7 @@ std::expected<std::size_t, std::string_view> read_message(ByteSpan message) { re
 
 MessageView view_message(ByteSpan tx) {
     MessageView view;
-    (void)read(tx.subspan(1 + kSignatureSize * tx[0]), &view);
+    if (check_transaction(tx)) (void)read(tx.subspan(1 + kSignatureSize * tx[0]), &view);
     return view;
 }
 

@@ -34,7 +34,7 @@ namespace solana {
 // What a transaction's message (which check_transaction accepted) says about
 // who signs and what runs: the number of required signers (the first keys,
 // the fee payer first), the static account keys and the instructions, each
-// viewing `tx`.
+// viewing `tx`; empty for a transaction check_transaction refuses.
 struct Instruction {
     std::uint8_t program;  // index into the keys (then the looked-up ones)
     ByteSpan accounts;     // one index a byte

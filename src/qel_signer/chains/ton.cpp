@@ -18,7 +18,6 @@ constexpr std::array<std::uint8_t, 32> kCodeHash = {
     0xd1, 0xa3, 0x0f, 0x04, 0xf7, 0x37, 0xd4, 0xf6, 0x2a, 0x66, 0x8e, 0x95, 0x52, 0xd2, 0xb7, 0x2f,
 };
 constexpr std::uint16_t kCodeDepth = 6;
-constexpr std::uint32_t kWalletId = 0x7FFFFF11;  // mainnet, base workchain, subwallet 0
 constexpr std::uint8_t kBounceable = 0x11;
 constexpr std::uint8_t kNonBounceable = 0x51;
 

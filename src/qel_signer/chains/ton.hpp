@@ -12,6 +12,10 @@ namespace qel_signer::chains {
 
 // The steps of the address, exposed so that each can be checked on its own.
 namespace ton {
+// The v5r1 wallet id of this library's accounts: mainnet, base workchain,
+// version 0, subwallet 0.
+inline constexpr std::uint32_t kWalletId = 0x7fffff11;
+
 // Hash of the v5r1 wallet data cell (fresh wallet, no extensions) of a key.
 [[nodiscard]] Hash32 wallet_data_cell_hash(std::span<const std::uint8_t, 32> public_key);
 // Hash of the StateInit cell with the v5r1 code and the given data cell:

@@ -34,6 +34,16 @@ TEST(TonSigningMessage, RefusesEachFault) {
         {"b5ee9c72", "truncated bag of cells"},
     };
     for (const auto& [boc, text] : rows) EXPECT_EQ(qel_test::error_of(read_signing_message(unhex(boc))), text) << boc;
+
+    // 21 cells, but a walk that meets each shared subtree again is 2^20 long:
+    // refused before any key is used.
+    namespace ton = qel_signer::chains::ton;
+    const auto root = unhex("b5ee9c720101020100160001217369676e7fffff110000000100000005a0010000");
+    ton::Boc shared{{read_signing_message(root).value().boc.cells[0]}};
+    for (std::size_t i = 1; i <= 20; ++i) shared.cells.push_back({{}, 0, {i + 1, i + 1}});
+    shared.cells.push_back({{}, 0, {}});
+    shared.cells[0].refs = {1};
+    EXPECT_EQ(qel_test::error_of(read_signing_message(ton::write_boc(shared))), "signing message: too many shared cells");
 }
 
 }  // namespace

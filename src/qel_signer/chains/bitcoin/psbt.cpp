@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "qel_signer/encoding.hpp"
 #include "qel_signer/hash.hpp"
 
 namespace qel_signer::chains::bitcoin {
@@ -84,28 +85,26 @@ std::expected<std::vector<Entry>, std::string> read_map(Reader& in) {
     }
 }
 
-std::string key_name(std::uint8_t type) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    return std::string("key 0x") + kHex[type >> 4] + kHex[type & 15];
-}
+std::string key_name(std::uint8_t type) { return "key 0x" + hex_encode(std::span(&type, 1)); }
 
 }  // namespace
 
+void put_le(Bytes& out, std::uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
 void put_compact_size(Bytes& out, std::uint64_t n) {
-    const auto le = [&out](std::uint64_t v, int width) {
-        for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
     if (n < 0xfd) {
         out.push_back(static_cast<std::uint8_t>(n));
     } else if (n <= 0xffff) {
         out.push_back(0xfd);
-        le(n, 2);
+        put_le(out, n, 2);
     } else if (n <= 0xffffffff) {
         out.push_back(0xfe);
-        le(n, 4);
+        put_le(out, n, 4);
     } else {
         out.push_back(0xff);
-        le(n, 8);
+        put_le(out, n, 8);
     }
 }
 
@@ -170,9 +169,7 @@ std::expected<Transaction, std::string> read_transaction(ByteSpan bytes, bool al
 
 Bytes serialize_without_witness(const Transaction& tx) {
     Bytes out;
-    const auto le = [&out](std::uint64_t v, int width) {
-        for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
+    const auto le = [&out](std::uint64_t v, int width) { put_le(out, v, width); };
     le(tx.version, 4);
     put_compact_size(out, tx.inputs.size());
     for (const TxIn& in : tx.inputs) {

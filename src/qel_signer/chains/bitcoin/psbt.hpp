@@ -69,6 +69,8 @@ struct Psbt {
 [[nodiscard]] std::expected<Psbt, std::string> read_psbt(ByteSpan bytes);
 
 // Compact-size integer, as transactions write counts and lengths.
+// `v` as `width` little-endian bytes.
+void put_le(Bytes& out, std::uint64_t v, int width);
 void put_compact_size(Bytes& out, std::uint64_t n);
 
 }  // namespace qel_signer::chains::bitcoin

@@ -11,9 +11,6 @@ namespace {
 
 constexpr std::uint32_t kSighashAll = 1;
 
-void le(Bytes& out, std::uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
 
 bool is_p2wpkh(ByteSpan script) { return script.size() == 22 && script[0] == 0x00 && script[1] == 0x14; }
 
@@ -67,11 +64,11 @@ SharedHashes shared_hashes(const Transaction& tx) {
     Bytes prevouts, sequences, outputs;
     for (const TxIn& in : tx.inputs) {
         prevouts.insert(prevouts.end(), in.prevout.txid.begin(), in.prevout.txid.end());
-        le(prevouts, in.prevout.vout, 4);
-        le(sequences, in.sequence, 4);
+        put_le(prevouts, in.prevout.vout, 4);
+        put_le(sequences, in.sequence, 4);
     }
     for (const TxOut& o : tx.outputs) {
-        le(outputs, o.value, 8);
+        put_le(outputs, o.value, 8);
         put_compact_size(outputs, o.script_pubkey.size());
         outputs.insert(outputs.end(), o.script_pubkey.begin(), o.script_pubkey.end());
     }
@@ -83,20 +80,20 @@ Hash32 sighash_with(const SharedHashes& shared, const Transaction& tx, std::size
     const TxIn& in = tx.inputs[index];
     Bytes preimage;
     preimage.reserve(4 + 32 + 32 + 36 + 26 + 8 + 4 + 32 + 4 + 4);
-    le(preimage, tx.version, 4);
+    put_le(preimage, tx.version, 4);
     preimage.insert(preimage.end(), shared.prevouts.begin(), shared.prevouts.end());
     preimage.insert(preimage.end(), shared.sequences.begin(), shared.sequences.end());
     preimage.insert(preimage.end(), in.prevout.txid.begin(), in.prevout.txid.end());
-    le(preimage, in.prevout.vout, 4);
+    put_le(preimage, in.prevout.vout, 4);
     // scriptCode: OP_DUP OP_HASH160 <key hash> OP_EQUALVERIFY OP_CHECKSIG
     preimage.insert(preimage.end(), {0x19, 0x76, 0xa9, 0x14});
     preimage.insert(preimage.end(), key_hash.begin(), key_hash.end());
     preimage.insert(preimage.end(), {0x88, 0xac});
-    le(preimage, amount, 8);
-    le(preimage, in.sequence, 4);
+    put_le(preimage, amount, 8);
+    put_le(preimage, in.sequence, 4);
     preimage.insert(preimage.end(), shared.outputs.begin(), shared.outputs.end());
-    le(preimage, tx.locktime, 4);
-    le(preimage, kSighashAll, 4);
+    put_le(preimage, tx.locktime, 4);
+    put_le(preimage, kSighashAll, 4);
     return double_sha256(preimage);
 }
 

@@ -28,13 +28,13 @@ std::size_t width_of(std::uint64_t v) {
 
 // d1 d2 and the data with its completion tag, as both the serialized form and
 // the representation hash have them.
-Bytes descriptor_and_data(const Cell& cell) {
+Bytes descriptor_and_data(ByteSpan data, std::size_t bits, std::size_t refs) {
     Bytes out;
-    out.reserve(2 + cell.data.size() + cell.refs.size() * 34);
-    out.push_back(static_cast<std::uint8_t>(cell.refs.size()));
-    out.push_back(static_cast<std::uint8_t>(cell.bits / 8 + (cell.bits + 7) / 8));
-    out.insert(out.end(), cell.data.begin(), cell.data.end());
-    if (cell.bits % 8 != 0) out.back() |= static_cast<std::uint8_t>(0x80 >> (cell.bits % 8));
+    out.reserve(2 + data.size() + refs * 34);
+    out.push_back(static_cast<std::uint8_t>(refs));
+    out.push_back(static_cast<std::uint8_t>(bits / 8 + (bits + 7) / 8));
+    out.insert(out.end(), data.begin(), data.end());
+    if (bits % 8 != 0) out.back() |= static_cast<std::uint8_t>(0x80 >> (bits % 8));
     return out;
 }
 
@@ -79,19 +79,26 @@ std::uint32_t crc32c(ByteSpan data) {
     return crc ^ 0xffffffffu;
 }
 
+CellId cell_id(ByteSpan data, std::size_t bits, std::span<const CellId> children) {
+    Bytes repr = descriptor_and_data(data, bits, children.size());
+    CellId id;
+    for (const CellId& child : children) {
+        write_be(repr, child.depth, 2);
+        id.depth = std::max<std::uint16_t>(id.depth, static_cast<std::uint16_t>(child.depth + 1));
+    }
+    for (const CellId& child : children) repr.insert(repr.end(), child.hash.begin(), child.hash.end());
+    id.hash = sha256(repr);
+    return id;
+}
+
 void compute_hashes(Boc& boc) {
     for (std::size_t i = boc.cells.size(); i-- > 0;) {
         Cell& cell = boc.cells[i];
-        Bytes repr = descriptor_and_data(cell);
-        std::uint16_t depth = 0;
-        for (const std::size_t r : cell.refs) {
-            const Cell& child = boc.cells[r];
-            write_be(repr, child.depth, 2);
-            depth = std::max<std::uint16_t>(depth, static_cast<std::uint16_t>(child.depth + 1));
-        }
-        for (const std::size_t r : cell.refs) repr.insert(repr.end(), boc.cells[r].hash.begin(), boc.cells[r].hash.end());
-        cell.depth = depth;
-        cell.hash = sha256(repr);
+        std::vector<CellId> children;
+        for (const std::size_t r : cell.refs) children.push_back({boc.cells[r].hash, boc.cells[r].depth});
+        const CellId id = cell_id(cell.data, cell.bits, children);
+        cell.hash = id.hash;
+        cell.depth = id.depth;
     }
 }
 
@@ -130,7 +137,8 @@ std::expected<Boc, std::string> read_boc(ByteSpan bytes) {
         if (!offset) return Fault(offset.error());
         index.push_back(*offset);
     }
-    if (*total > in.left()) return Fault("truncated bag of cells");
+    // Every cell takes at least its two descriptor bytes.
+    if (*total > in.left() || *cells > *total / 2) return Fault("truncated bag of cells");
     const std::size_t data_start = in.pos();
 
     Boc boc;
@@ -199,7 +207,7 @@ Bytes write_boc(const Boc& boc) {
     std::size_t total = 0;
     const std::size_t ref_size = width_of(boc.cells.size());
     for (const Cell& cell : boc.cells) {
-        Bytes s = descriptor_and_data(cell);
+        Bytes s = descriptor_and_data(cell.data, cell.bits, cell.refs.size());
         for (const std::size_t r : cell.refs) write_be(s, r, ref_size);
         total += s.size();
         serialized.push_back(std::move(s));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <expected>
 #include <string>
+#include <span>
 #include <vector>
 
 #include "qel_signer/bytes.hpp"
@@ -45,6 +46,14 @@ struct Boc {
 
 // Fills `hash` and `depth` of every cell, children before parents.
 void compute_hashes(Boc& boc);
+
+// The representation hash and depth of an ordinary cell of `bits` data bits
+// (`data` as in Cell) whose children are `children`, in order.
+struct CellId {
+    Hash32 hash{};
+    std::uint16_t depth = 0;
+};
+[[nodiscard]] CellId cell_id(ByteSpan data, std::size_t bits, std::span<const CellId> children);
 
 // CRC-32C (Castagnoli), as a bag of cells carries it.
 [[nodiscard]] std::uint32_t crc32c(ByteSpan data);

@@ -15,7 +15,6 @@ namespace {
 
 using Fault = std::unexpected<std::string>;
 
-constexpr std::uint32_t kWalletId = 0x7fffff11;  // mainnet, base workchain, version 0, subwallet 0
 constexpr std::size_t kSigningMessageBits = 32 * 4 + 2;
 // Bound on the cells the writer's ordering may visit (it walks shared
 // subtrees again each time they are referenced).
@@ -146,21 +145,11 @@ NodePtr to_tree(const Boc& boc) {
 
 // Hashes a node whose children are hashed.
 void hash_node(Node& n) {
-    Bytes repr;
-    repr.reserve(2 + n.data.size() + n.refs.size() * 34);
-    repr.push_back(static_cast<std::uint8_t>(n.refs.size()));
-    repr.push_back(static_cast<std::uint8_t>(n.bits / 8 + (n.bits + 7) / 8));
-    repr.insert(repr.end(), n.data.begin(), n.data.end());
-    if (n.bits % 8 != 0) repr.back() |= static_cast<std::uint8_t>(0x80 >> (n.bits % 8));
-    std::uint16_t depth = 0;
-    for (const NodePtr& r : n.refs) {
-        repr.push_back(static_cast<std::uint8_t>(r->depth >> 8));
-        repr.push_back(static_cast<std::uint8_t>(r->depth & 0xff));
-        depth = std::max<std::uint16_t>(depth, static_cast<std::uint16_t>(r->depth + 1));
-    }
-    for (const NodePtr& r : n.refs) repr.insert(repr.end(), r->hash.begin(), r->hash.end());
-    n.hash = sha256(repr);
-    n.depth = depth;
+    std::vector<CellId> children;
+    for (const NodePtr& r : n.refs) children.push_back({r->hash, r->depth});
+    const CellId id = cell_id(n.data, n.bits, children);
+    n.hash = id.hash;
+    n.depth = id.depth;
 }
 
 // The cells of a tree in the order other TON libraries serialize them: a
@@ -188,6 +177,19 @@ std::expected<Boc, std::string> to_boc(const NodePtr& root) {
         boc.cells.push_back(std::move(c));
     }
     return boc;
+}
+
+// How many cells a walk from the root meets, shared subtrees counted each
+// time they are referenced (the writer's ordering walks them so), capped
+// just above kMaxVisits.
+std::size_t walk_length(const Boc& boc) {
+    std::vector<std::size_t> below(boc.cells.size());
+    for (std::size_t i = boc.cells.size(); i-- > 0;) {  // references point forward
+        std::size_t n = 1;
+        for (const std::size_t r : boc.cells[i].refs) n = std::min(n + below[r], kMaxVisits + 1);
+        below[i] = n;
+    }
+    return below.empty() ? 0 : below[0];
 }
 
 const Boc& code() {
@@ -236,6 +238,10 @@ std::expected<SigningMessage, std::string> read_signing_message(ByteSpan bytes) 
     }
     // The list links each action to the one before it: the head is the last.
     std::ranges::reverse(out.sends);
+    // The external message walks the body once, plus itself, the StateInit,
+    // the wallet's data and its code: refused here, before any unlocking,
+    // rather than by the writer after signing.
+    if (walk_length(*boc) + 3 + walk_length(code()) > kMaxVisits) return Fault("signing message: too many shared cells");
     out.boc = std::move(*boc);
     return out;
 }
