@@ -10,17 +10,12 @@ import pytest
 
 import qel
 from _support import ETH_UNSIGNED as UNSIGNED, PASS, VECTOR, RpcServer, on_chain
-from test_transactions import solana_messages
 
 EVM_BODY = '{"id":1,"jsonrpc":"2.0","method":"eth_sendRawTransaction","params":["%s"]}'
 
 
 def send(vault: Path, chain: str, tx: str, **kw: object) -> dict:
     return qel.sign_and_send("abandon", chain, tx, **{"passphrase": PASS, "vault_path_opt": str(vault), **kw})
-
-
-def signed(vault: Path, chain: str, tx: str) -> str:
-    return qel.sign_and_encode("abandon", chain, tx, passphrase=PASS, vault_path_opt=str(vault))["signed_tx"]
 
 
 def test_endpoints_given_or_configured(shared: Path) -> None:
@@ -43,18 +38,10 @@ def test_endpoints_given_or_configured(shared: Path) -> None:
             assert str(e.value) == "broadcast failed: " + message
         with pytest.raises(RuntimeError, match="^decryption failed: aead::Error$"):  # and sends nothing
             send(shared, "ethereum", UNSIGNED, passphrase="wrong", rpc_url=given.url)
-    body = (EVM_BODY % signed(shared, "ethereum", UNSIGNED)).encode()
+    signed = qel.sign_and_encode("abandon", "ethereum", UNSIGNED, passphrase=PASS, vault_path_opt=str(shared))["signed_tx"]
+    body = (EVM_BODY % signed).encode()
     assert (given.requests, configured.requests) == ([body], [body, (EVM_BODY % "0x01").encode()])
     assert configured.paths == ["/ application/json", "/goerli application/json"]
-
-
-def test_solana_request_body(shared: Path) -> None:
-    tx = (b"\x01" + bytes(64) + solana_messages()[1]).hex()
-    with RpcServer() as server:
-        server.answer(b'{"jsonrpc":"2.0","result":"5VERYsig","id":1}')
-        assert send(shared, "solana", tx, rpc_url=server.url) == {"tx_hash": "5VERYsig"}
-    assert server.requests == [b'{"id":1,"jsonrpc":"2.0","method":"sendTransaction","params":["%s",{"encoding":"base64"}]}'
-                               % signed(shared, "solana", tx).encode()]
 
 
 @pytest.mark.parametrize("status,headers,error,posts", [

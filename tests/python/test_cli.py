@@ -109,7 +109,6 @@ def command_id(x: object) -> str:
     (["sign-typed-data", "vec", "ethereum", "-"], b"\xff", "standard input is not UTF-8 text"),
     (["sign-typed-data", "vec", "ethereum"], b"{" * ((4 << 20) + 1), "standard input is larger than 4 MiB"),
     (["delete", "vec"], b"", "this needs confirmation: add --yes to go ahead without a prompt"),
-    (["show", "\x1b[2J"], b"", "wallet not found: '\\x1b[2J'"),
     (["show", "\udcff"], b"", "an argument or input is not valid UTF-8 text"),
     (["export", "vec", "--yes"], b"", "no passphrase: use --passphrase-file FILE or set QEL_PASSPHRASE"),
     ([*EXPORT, "/dev/fd/0"], b"wrong\r\n", "wrong passphrase (or the wallet file is damaged)"),
@@ -120,6 +119,18 @@ def command_id(x: object) -> str:
      "the keystore password is empty: a keystore is only as safe as its password"),
     (["change-passphrase", "vec", "--passphrase-file", "/dev/fd/0"], PASS.encode(),
      "no new passphrase: use --new-passphrase-file FILE or set QEL_NEW_PASSPHRASE"),
+    # No passphrase is at hand: each check below comes before one is asked for.
+    (["sign-message", "vec", "etherium", "m"], b"", "invalid input: unknown chain: 'etherium'. Use a chain name "
+     "(ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...); did you mean 'ethereum'?"),
+    (["sign-tx", "vec", "ethereum", ""], b"", "no transaction given"),
+    (["send", "vec", "solana", "0x0100"], b"", "invalid input: transaction: transaction too short for declared signature slots"),
+    (["sign-tx", "vec", "ethereum", "0x02c0ff"], b"", "invalid input: transaction: trailing bytes after the RLP list"),
+    (["sign-typed-data", "vec", "polygon", "-"], json.dumps(MAIL).encode(),
+     "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
+    (["import", "k", "--private-key"], b"0x" + b"ff" * 32 + b"\n",
+     "invalid private key: not a secp256k1 key (32 bytes, not zero, below the group order)"),
+    (["import", "k", "--keystore", "-"], json.dumps(MAIL).encode(),
+     "invalid keystore: expected a JSON object with a \"crypto\" object"),
 ], ids=command_id)
 def test_bad_input(scratch: Path, args: list[str], stdin: bytes, message: str) -> None:
     before = {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()}
@@ -175,41 +186,44 @@ def test_create_at_a_terminal_and_ctrl_c(vault: Path) -> None:
     assert (code, PASS in screen, screen.count(phrase), qel.export_wallet("w", PASS, str(vault))) == (130, False, 1, phrase)
 
 
-def test_list_show_rename_delete(scratch: Path) -> None:
-    vec = qel.get_wallet("vec", str(scratch))
-    shown = qel_run("show", vec["id"][:8], vault=scratch)[1]  # an ID prefix; a key's accounts have no path
+def test_lookups_and_tables(scratch: Path) -> None:
+    """A wallet is found by name or ID prefix, an exact name first (a wallet file may hold any name);
+    names are shown escaped, and columns line up as a terminal shows them."""
+    vec, abandon_id = qel.get_wallet("vec", str(scratch)), qel.get_wallet("abandon", str(scratch))["id"]
+    shown = qel_run("show", vec["id"][:8], vault=scratch)[1]  # a key's accounts have no path
     assert ["eip155:1", "-", VECTOR["from_address"]] in [line.split() for line in shown.splitlines()]
     assert qel_run("show", vec["id"][:7], vault=scratch)[::2] == (1, f"qel: error: wallet not found: '{vec['id'][:7]}'\n")
-    # A name with a terminal escape in it, as any wallet file may hold, is shown escaped.
     assert qel_run("rename", "vec", "v2", vault=scratch)[1] == f"renamed 'vec' ({vec['id'][:8]}) to 'v2'\n"
     qel.rename_wallet("v2", "\x1b[2J", str(scratch))
-    lines = qel_run("--vault", str(scratch), "list")[1].splitlines()  # common options also go first
-    assert [line.split()[0] for line in lines] == ["NAME", "\\x1b[2J", "at1", "abandon"] and vec["id"][:8] in lines[1]
+    qel.rename_wallet("abandon", "漢字" * 40, str(scratch))
+    rows = qel_run("--vault", str(scratch), "list")[1].splitlines()  # common options also go first
+    assert [row.split()[0] for row in rows[:3]] == ["NAME", "\\x1b[2J", "at1"] and vec["id"][:8] in rows[1]
+    # The creation time ends each row after two spaces and has none of its own.
+    assert len({output.width(row.rsplit("  ", 1)[0]) for row in rows[1:]}) == 1 and len(rows[1]) < 120
     assert json.loads(qel_run("delete", vec["id"][:8], "--yes", "--json", vault=scratch)[1]) == {**vec, "name": "\x1b[2J"}
+    qel.rename_wallet("at1", abandon_id[:8], str(scratch))
+    assert qel_run("show", abandon_id[:8], "--json", vault=scratch)[1].count(KNOWN[("evm", 1)]["address"]) == 1
     assert qel_run("list", vault=scratch / "empty")[1] == "no wallets\n"
 
 
 def test_send(shared: Path) -> None:
-    """What will be signed goes to standard error first; without a terminal only --yes goes ahead."""
-    with RpcServer() as server:
+    """What will be signed goes to standard error first; without a terminal only --yes goes ahead; each
+    family's transaction goes to its own API."""
+    from test_transactions import tron_transactions
+    with RpcServer() as server, RpcServer() as tron:
         assert qel_run("send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", server.url, vault=shared, env=ENV)[0] == 1
         run = qel_run("send", "vec", "ethereum", ETH_UNSIGNED, "--rpc-url", server.url, "--yes", vault=shared, env=ENV)
-    fields = {**VECTOR["fields"], "chainId": 1, "data": bytes.fromhex(VECTOR["fields"]["data_hex"])}
-    del fields["data_hex"]
+        tron.answer(b'{"result":true,"txid":"%s"}' % (b"ab" * 32))
+        tron_run = qel_run("send", "abandon", "tron", tron_transactions()[0].hex(), "--rpc-url", tron.url, "--yes",
+                           vault=shared, env=ENV)
+    fields = {k: v for k, v in VECTOR["fields"].items() if k != "data_hex"} | {
+        "chainId": 1, "data": bytes.fromhex(VECTOR["fields"]["data_hex"])}
     signed = Account.sign_transaction(fields, VECTOR["private_key_hex"]).raw_transaction.hex()
     assert run[:2] == (0, "0xhash\n") and [json.loads(r)["params"] for r in server.requests] == [["0x" + signed]]
     assert run[2].splitlines()[0] == "chain id                  1"
     assert "to                        0x96216849c49358B10257cb55b28eA603c874b05E" in run[2]
-
-
-def test_send_on_another_family(shared: Path) -> None:
-    from test_transactions import tron_transactions
-    with RpcServer() as server:
-        server.answer(b'{"result":true,"txid":"%s"}' % (b"ab" * 32))
-        run = qel_run("send", "abandon", "tron", tron_transactions()[0].hex(), "--rpc-url", server.url, "--yes",
-                      vault=shared, env=ENV)
-    assert run[:2] == (0, "ab" * 32 + "\n") and server.paths == ["/wallet/broadcasthex application/json"]
-    assert "amount (sun)     1" in run[2]
+    assert tron_run[:2] == (0, "ab" * 32 + "\n") and tron.paths == ["/wallet/broadcasthex application/json"]
+    assert "amount (sun)     1" in tron_run[2]
 
 
 @pytest.mark.parametrize(("args", "closed", "message"), [
@@ -242,38 +256,6 @@ def test_refused_names(scratch: Path, name: str, problem: str) -> None:
     for args in (["create", name], ["rename", "vec", name]):
         assert qel_run(*args, vault=scratch, env=ENV)[::2] == (1, f"qel: error: invalid wallet name '{shown}': it {problem}\n")
     assert {p: p.read_bytes() for p in scratch.rglob("*") if p.is_file()} == before
-
-
-def test_names_in_lookups_and_tables(scratch: Path) -> None:
-    """An exact name comes before an ID prefix (a wallet file may hold any name), and columns line up
-    as a terminal shows them."""
-    vec_id = qel.get_wallet("vec", str(scratch))["id"]
-    qel.rename_wallet("at1", vec_id[:8], str(scratch))
-    assert qel_run("show", vec_id[:8], "--json", vault=scratch)[1].count(KNOWN[("evm", 1)]["address"]) == 1
-    qel.rename_wallet("abandon", "漢字" * 40, str(scratch))
-    rows = qel_run("list", vault=scratch)[1].splitlines()
-    # The creation time ends each row after two spaces and has none of its own.
-    assert len({output.width(row.rsplit("  ", 1)[0]) for row in rows[1:]}) == 1 and len(rows[1]) < 120
-
-
-@pytest.mark.parametrize(("args", "steps", "message"), [
-    (["sign-message", "vec", "etherium", "m"], [],
-     "invalid input: unknown chain: 'etherium'. Use a chain name (ethereum, solana, bitcoin, ...) or CAIP-2 ID (eip155:1, ...); "
-     "did you mean 'ethereum'?"),
-    (["sign-tx", "vec", "ethereum", ""], [], "no transaction given"),
-    (["send", "vec", "solana", "0x0100"], [], "invalid input: transaction: transaction too short for declared signature slots"),
-    (["sign-tx", "vec", "ethereum", "0x02c0ff"], [], "invalid input: transaction: trailing bytes after the RLP list"),
-    (["sign-typed-data", "vec", "polygon", "{mail}"], [],
-     "invalid input: typed data: domain.chainId 1 is not the chain id of polygon (137)"),
-    (["import", "k", "--private-key"], [("Private key (hex): ", "0x" + "ff" * 32 + "\n")],
-     "invalid private key: not a secp256k1 key (32 bytes, not zero, below the group order)"),
-    (["import", "k", "--keystore", "{mail}"], [], "invalid keystore: expected a JSON object with a \"crypto\" object"),
-], ids=command_id)
-def test_checks_come_before_any_passphrase_prompt(scratch: Path, tmp_path: Path, args: list[str],
-                                                  steps: list[tuple[str, str]], message: str) -> None:
-    (mail := tmp_path / "mail.json").write_text(json.dumps(MAIL))
-    status, screen = qel_tty(*[x.replace("{mail}", str(mail)) for x in args], "--vault", str(scratch), steps=steps)
-    assert (status, screen.endswith(f"qel: error: {message}\n"), "assphrase" in screen) == (1, True, False), screen
 
 
 def test_notes_on_keys_generated_in_the_vault(scratch: Path) -> None:

@@ -13,7 +13,7 @@ from pathlib import Path
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 
 import qel
-from _support import ABANDON
+from _support import ABANDON, PASS
 
 
 def test_reseals_the_same_wallet_with_todays_parameters(vault: Path) -> None:
@@ -39,21 +39,19 @@ CHANGE_ONCE = """
 import sys, qel
 print("ready", flush=True)
 try:
-    qel.change_passphrase(sys.argv[2], "a", "b", sys.argv[1])
+    qel.change_passphrase(sys.argv[2], sys.argv[3], "new", sys.argv[1])
 except RuntimeError as e:
     print(e, flush=True)
 """
 
 
-def test_a_secret_changed_meanwhile_is_not_overwritten(vault: Path) -> None:
+def test_a_secret_changed_meanwhile_is_not_overwritten(scratch: Path) -> None:
     """The key stretching runs without the writer lock; what another writer saved meanwhile stays."""
-    vault = str(vault)
-    wallet = qel.import_wallet_private_key("k", "33" * 32, passphrase="a", vault_path_opt=vault)
-    other = qel.import_wallet_private_key("other", "44" * 32, passphrase="c", vault_path_opt=vault)
-    path = Path(vault) / "wallets" / f"{wallet['id']}.json"
+    wallet, other = (qel.get_wallet(name, str(scratch)) for name in ("vec", "abandon"))
+    path = scratch / "wallets" / f"{wallet['id']}.json"
     stored = json.loads(path.read_text())
     stored["crypto"] = json.loads((path.parent / f"{other['id']}.json").read_text())["crypto"]
-    child = subprocess.Popen([sys.executable, "-c", CHANGE_ONCE, vault, wallet["id"]], stdout=subprocess.PIPE,
+    child = subprocess.Popen([sys.executable, "-c", CHANGE_ONCE, str(scratch), wallet["id"], PASS], stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, text=True)
     assert child.stdout is not None and child.stdout.readline() == "ready\n"
     time.sleep(0.2)  # the child is stretching the old passphrase by now

@@ -3,14 +3,11 @@ exporting and deleting wallets; how the vault keeps its directories and files.""
 
 from __future__ import annotations
 
-import contextlib
-import fcntl
 import hashlib
 import json
 import os
 import re
 import shutil
-import struct
 import tempfile
 import time
 from collections.abc import Callable
@@ -141,18 +138,12 @@ def test_listing_is_newest_first_and_skips_what_is_no_wallet(shared: Path, vault
         files.get(name, wallets / (name + ".json" if name in times else name)).write_text(json.dumps(wallet))
     (wallets / "link.json").symlink_to(tmp_path / "target")
     (wallets / "dangling.json").symlink_to(tmp_path / "missing")
-    (wallets / "sub").mkdir()
-    (wallets / "dir.json").mkdir()
-    os.mkfifo(wallets / "fifo.json")
     equal = [e.name[:-5] for e in os.scandir(wallets) if e.name.startswith("eq")]  # kept in directory order
     assert [w["id"] for w in qel.list_wallets(str(vault))] == ["new", *equal, "whole", "dotted", "linked", "old"]
-    skipped = f"warning: skipping {wallets}/"
-    warnings = [skipped + "dangling.json: No such file or directory (os error 2)",
-                skipped + "dir.json: Is a directory (os error 21)",
-                skipped + "fifo.json: not a regular file"]
-    assert sorted(capfd.readouterr().err.splitlines()) == warnings
+    warning = f"warning: skipping {wallets}/dangling.json: No such file or directory (os error 2)\n"
+    assert capfd.readouterr().err == warning
     assert qel.get_wallet("linked", str(vault))["id"] == "linked"  # finding reads the files alike
-    assert sorted(capfd.readouterr().err.splitlines()) == warnings
+    assert capfd.readouterr().err == warning
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="needs root to give directories away")
@@ -241,36 +232,6 @@ def test_a_vault_another_user_controls_is_refused_before_anything_in_it_is_read(
             if expected != "[]":
                 assert sorted((p, p.stat().st_mtime_ns) for p in shared.rglob("*")) == before
         assert (root / "wallets").stat().st_uid == NOBODY and (root / "wallets").stat().st_mode & 0o7777 == 0o700
-
-
-def set_immutable(path: Path, on: bool) -> None:
-    fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
-    try:
-        flags = struct.unpack("i", fcntl.ioctl(fd, 0x80086601, bytes(8))[:4])[0]  # FS_IOC_GETFLAGS
-        fcntl.ioctl(fd, 0x40086602, struct.pack("iI", flags | 0x10 if on else flags & ~0x10, 0))  # SETFLAGS, IMMUTABLE
-    finally:
-        os.close(fd)
-
-
-def test_directories_that_cannot_be_tightened_are_warned_about_and_still_listed(
-        scratch: Path, capfd: pytest.CaptureFixture[str]) -> None:
-    wallets = scratch / "wallets"  # root may change any mode, but not an immutable directory's
-    for directory in (scratch, wallets):
-        directory.chmod(0o755)
-    try:
-        for directory in (wallets, scratch):
-            set_immutable(directory, True)
-        assert [w["name"] for w in qel.list_wallets(str(scratch))] == ["vec", "at1", "abandon"]
-    except OSError:
-        pytest.skip("needs root and a file system with the immutable flag")
-    finally:
-        for directory in (scratch, wallets):
-            with contextlib.suppress(OSError):
-                set_immutable(directory, False)
-    assert capfd.readouterr().err == "".join([
-        f"warning: failed to set permissions on {scratch}: Operation not permitted (os error 1)\n",
-        f"warning: failed to set permissions on {wallets}: Operation not permitted (os error 1)\n",
-        f"warning: {wallets} has permissions 0755, expected 0700\n"])
 
 
 def test_vault_paths(shared: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
