@@ -151,18 +151,14 @@ std::expected<std::vector<Field>, std::string_view> list_items(ByteSpan list) {
     const auto length = read_item(list);
     if (!length) return std::unexpected(length.error());
     if (*length != list.size()) return std::unexpected(kTrailingBytes);
-    // Canonical all through, so every header below is well formed and in range.
-    const auto header_len = [](std::uint8_t first) -> std::size_t {
-        if (first < 0x80) return 0;
-        if (first <= 0xb7 || (first >= 0xc0 && first <= 0xf7)) return 1;
-        return 1 + (first <= 0xbf ? first - 0xb7u : first - 0xf7u);
-    };
+    // Canonical all through (read_item has walked it), so each item's own
+    // header is all that is read again.
     std::vector<Field> items;
-    for (std::size_t pos = header_len(list[0]); pos < list.size();) {
-        const std::size_t size = *read_item(list.subspan(pos));
-        const bool is_list = list[pos] >= 0xc0;
-        const std::size_t skip = is_list ? 0 : header_len(list[pos]);
-        items.push_back(Field{list.subspan(pos + skip, size - skip), is_list});
+    for (std::size_t pos = read_canonical_header(list)->header_len; pos < list.size();) {
+        const Item item = *read_canonical_header(list.subspan(pos));
+        const std::size_t size = item.header_len + item.payload_len;
+        items.push_back(item.is_list ? Field{list.subspan(pos, size), true}
+                                     : Field{list.subspan(pos + item.header_len, item.payload_len), false});
         pos += size;
     }
     return items;
