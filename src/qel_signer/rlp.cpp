@@ -53,12 +53,6 @@ std::expected<Item, std::string_view> read_canonical_header(ByteSpan in) {
     return Item{header->header_len, static_cast<std::size_t>(header->payload_len), in[0] >= 0xc0};
 }
 
-void append_scalar(Bytes& out, std::span<const std::uint8_t, 32> value) {
-    std::size_t skip = 0;
-    while (skip < value.size() && value[skip] == 0) ++skip;
-    const Bytes enc = encode_bytes(ByteSpan(value).subspan(skip));
-    out.insert(out.end(), enc.begin(), enc.end());
-}
 
 }  // namespace
 
@@ -68,6 +62,12 @@ Bytes encode_length(std::uint64_t length, std::uint8_t offset) {
     for (std::uint64_t v = length; v != 0; v >>= 8) be.insert(be.begin(), static_cast<std::uint8_t>(v & 0xff));
     be.insert(be.begin(), static_cast<std::uint8_t>(offset + 55 + be.size()));
     return be;
+}
+
+Bytes encode_integer(ByteSpan be) {
+    std::size_t skip = 0;
+    while (skip < be.size() && be[skip] == 0) ++skip;
+    return encode_bytes(be.subspan(skip));
 }
 
 Bytes encode_bytes(ByteSpan data) {
@@ -96,8 +96,10 @@ std::expected<Bytes, std::string_view> encode_signed_typed_tx(ByteSpan tx, std::
     sig.reserve(1 + 2 * 33 + 1);
     const Bytes enc_v = v == 0 ? encode_bytes({}) : encode_bytes(ByteSpan(&v, 1));
     sig.insert(sig.end(), enc_v.begin(), enc_v.end());
-    append_scalar(sig, r);
-    append_scalar(sig, s);
+    for (const ByteSpan scalar : {ByteSpan(r), ByteSpan(s)}) {
+        const Bytes enc = encode_integer(scalar);
+        sig.insert(sig.end(), enc.begin(), enc.end());
+    }
 
     const Bytes list_header = encode_length(fields.size() + sig.size(), 0xc0);
     Bytes out;

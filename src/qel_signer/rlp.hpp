@@ -15,6 +15,8 @@ namespace qel_signer::rlp {
 [[nodiscard]] Bytes encode_length(std::uint64_t length, std::uint8_t offset);
 // RLP encoding of one byte string.
 [[nodiscard]] Bytes encode_bytes(ByteSpan data);
+// RLP encoding of a big-endian unsigned integer: its bytes without leading zeros.
+[[nodiscard]] Bytes encode_integer(ByteSpan be);
 // Appends y-parity v, r and s to the field list of an unsigned EIP-2718
 // typed transaction (type 0x01 or 0x02). Fails with one of the static texts
 // "empty transaction", "unsupported transaction type (expected 0x01 or 0x02)",

@@ -141,13 +141,6 @@ std::expected<void, std::string> check_fields(std::span<const rlp::Field> fields
     return {};
 }
 
-// The RLP string of a big-endian integer, without leading zero bytes.
-Bytes encode_integer(ByteSpan be) {
-    std::size_t skip = 0;
-    while (skip < be.size() && be[skip] == 0) ++skip;
-    return rlp::encode_bytes(be.subspan(skip));
-}
-
 // chain_id * 2 + 35 + y_parity, big-endian in 9 bytes (it can pass 64 bits).
 std::array<std::uint8_t, 9> eip155_v(std::uint64_t chain_id, std::uint8_t y_parity) {
     std::array<std::uint8_t, 9> v{};
@@ -211,22 +204,22 @@ std::expected<SignedTransaction, SignerError> sign_transaction(ByteSpan key, Byt
     const ByteSpan sig(signature->signature);
     const auto y_parity = static_cast<std::uint8_t>(sig[64] & 1);
 
-    // Canonical fields encode back to the very bytes that were read.
-    const std::size_t kept = parsed.type == 0 ? 6 : parsed.fields.size();
-    Bytes payload;
-    for (std::size_t i = 0; i < kept; ++i) {
-        const rlp::Field& f = parsed.fields[i];
-        const Bytes enc = f.is_list ? Bytes(f.bytes.begin(), f.bytes.end()) : rlp::encode_bytes(f.bytes);
-        payload.insert(payload.end(), enc.begin(), enc.end());
-    }
+    // The signed list keeps the unsigned one's fields as they were read (a
+    // legacy one up to its sixth, before the chain id and the two zeros),
+    // then v, r and s.
+    const ByteSpan list = parsed.type == 0 ? tx : tx.subspan(1);
+    const std::size_t header_len = list[0] <= 0xf7 ? 1 : 1u + (list[0] - 0xf7u);
+    const ByteSpan last = parsed.fields[parsed.type == 0 ? 5 : parsed.fields.size() - 1].bytes;
+    Bytes payload(list.begin() + static_cast<std::ptrdiff_t>(header_len),
+                  list.begin() + (last.data() + last.size() - list.data()));
     const auto append = [&payload](const Bytes& enc) { payload.insert(payload.end(), enc.begin(), enc.end()); };
     if (parsed.type == 0) {
-        append(encode_integer(eip155_v(parsed.chain_id, y_parity)));
+        append(rlp::encode_integer(eip155_v(parsed.chain_id, y_parity)));
     } else {
-        append(encode_integer(ByteSpan(&y_parity, 1)));
+        append(rlp::encode_integer(ByteSpan(&y_parity, 1)));
     }
-    append(encode_integer(sig.subspan(0, 32)));
-    append(encode_integer(sig.subspan(32, 32)));
+    append(rlp::encode_integer(sig.subspan(0, 32)));
+    append(rlp::encode_integer(sig.subspan(32, 32)));
 
     SignedTransaction out;
     if (parsed.type != 0) out.wire.push_back(parsed.type);
@@ -242,7 +235,7 @@ Hash32 authorization_digest(std::uint64_t chain_id, std::span<const std::uint8_t
     const auto be = [](std::uint64_t v) {
         std::array<std::uint8_t, 8> out{};
         for (int i = 0; i < 8; ++i) out[7 - static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-        return encode_integer(out);
+        return rlp::encode_integer(out);
     };
     Bytes payload = be(chain_id);
     const Bytes addr = rlp::encode_bytes(address);
