@@ -257,8 +257,7 @@ std::expected<SignedTransaction, SignerError> sign_external(ByteSpan key, const 
     Bits body_bits;
     body_bits.put_bits(root.data, root.bits);
     body_bits.put_bits(signature->signature, 512);
-    NodePtr body = body_bits.node(unsigned_body->refs);
-    hash_node(*body);
+    NodePtr body = body_bits.node(unsigned_body->refs);  // written inline below, so not hashed
 
     // data: signature allowed, seqno 0, wallet id, public key, no extensions.
     Bits data_bits;
@@ -284,29 +283,20 @@ std::expected<SignedTransaction, SignerError> sign_external(ByteSpan key, const 
     msg.put_uint(0, 8);
     msg.put_bits(init->hash, 256);
     msg.put_uint(0, 4);
+    // The StateInit (at seqno 0) and the body are written inline, as other
+    // libraries write them when they fit; they always do: the reader takes a
+    // 130-bit body with at most two references, so the message holds at most
+    // 7 + 642 bits beside its 277 and four references.
     std::vector<NodePtr> refs;
+    msg.put(message.seqno == 0);
     if (message.seqno == 0) {
-        msg.put(true);
-        // Inline when it fits (two bits kept for the flags), as other libraries do.
-        if (5 <= 1023 - msg.size() - 2 && init->refs.size() <= 4 - refs.size()) {
-            msg.put(false);
-            msg.put_uint(0b00110, 5);
-            refs.insert(refs.end(), init->refs.begin(), init->refs.end());
-        } else {
-            msg.put(true);
-            refs.push_back(init);
-        }
-    } else {
         msg.put(false);
+        msg.put_uint(0b00110, 5);
+        refs.insert(refs.end(), init->refs.begin(), init->refs.end());
     }
-    if (body->bits <= 1023 - msg.size() - 1 && body->refs.size() <= 4 - refs.size()) {
-        msg.put(false);
-        msg.put_bits(body->data, body->bits);
-        refs.insert(refs.end(), body->refs.begin(), body->refs.end());
-    } else {
-        msg.put(true);
-        refs.push_back(body);
-    }
+    msg.put(false);
+    msg.put_bits(body->data, body->bits);
+    refs.insert(refs.end(), body->refs.begin(), body->refs.end());
     NodePtr external = msg.node(std::move(refs));
     hash_node(*external);
 
