@@ -35,8 +35,11 @@ using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 // Replies are hostile input: cap what we keep of curl's output so that an
-// endless or enormous body cannot exhaust memory.
-constexpr std::size_t kMaxCapture = 64 * 1024 * 1024;
+// endless or enormous body cannot exhaust memory. A node answers a
+// transaction in a few hundred bytes; 1 MiB leaves room for an error page,
+// and keeps the reply's parsing (a generic JSON value takes several times
+// its text) small.
+constexpr std::size_t kMaxCapture = 1024 * 1024;
 // The longest the caller's stop check and the time limit go unconsulted.
 constexpr milliseconds kPollSlice{100};
 // Redirects curl follows: a redirect loop would otherwise post the same

@@ -57,6 +57,8 @@ TEST_F(FakeCurl, LargeOutputOnBothStreams) {
     auto reply = ops::curl_post_json("http://x", "{}");
     ASSERT_TRUE(reply) << reply.error().message();
     EXPECT_EQ(reply->size(), 2000u * 501u);
+    install("/usr/bin/head -c 1048577 /dev/zero\n");
+    EXPECT_EQ(error_of(ops::curl_post_json("http://x", "{}")), "broadcast failed: reply larger than 1048576 bytes");
 }
 
 // curl would read these as options or expand them into several requests.
