@@ -10,11 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include <emmintrin.h>
 #include <openssl/evp.h>
 #include <sodium.h>
 
 #include "qel_core/os_error.hpp"
+
+#if defined(__SSE2__) && !defined(QEL_PORTABLE_SCRYPT)
+#include <emmintrin.h>
 
 namespace qel_signer::crypto {
 
@@ -213,3 +215,26 @@ std::expected<void, std::string> scrypt_pooled(std::string_view passphrase, std:
 }
 
 }  // namespace qel_signer::crypto
+
+#else
+
+namespace qel_signer::crypto {
+
+// Without SSE2, libsodium's scrypt on memory of its own: correct, but each
+// call maps and unmaps its working memory.
+std::expected<void, std::string> scrypt_pooled(std::string_view passphrase, std::span<const std::uint8_t> salt,
+                                               std::uint32_t n, std::uint32_t r, std::uint32_t p,
+                                               std::span<std::uint8_t> out) {
+    if (crypto_pwhash_scryptsalsa208sha256_ll(reinterpret_cast<const std::uint8_t*>(passphrase.data()),
+                                              passphrase.size(), salt.data(), salt.size(), n, r, p, out.data(),
+                                              out.size()) != 0) {
+        const int err = errno;
+        sodium_memzero(out.data(), out.size());
+        return std::unexpected(qel_core::os_error_text(err));
+    }
+    return {};
+}
+
+}  // namespace qel_signer::crypto
+
+#endif
