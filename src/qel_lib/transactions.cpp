@@ -106,9 +106,8 @@ std::expected<Prepared, QelLibError> prepare_cosmos(const TargetChain& chain, By
     if (!read) return std::unexpected(malformed(read.error()));
     const std::string_view own = std::string_view(chain.chain_id).substr(chain.chain_id.find(':') + 1);
     if (read->chain_id != own) {
-        return std::unexpected(QelLibError::invalid_input("transaction: chain id '" + qel_core::shown(read->chain_id) +
-                                                          "' is not the chain id of " + chain.name + " (" +
-                                                          std::string(own) + ")"));
+        return std::unexpected(chain_id_mismatch("transaction: chain id", "'" + qel_core::shown(read->chain_id) + "'",
+                                                 chain.name, own));
     }
     // The views of `read` point into the SignDoc bytes: both move together.
     auto shared = std::make_shared<std::pair<Bytes, qel_signer::chains::cosmos::SignDoc>>(std::move(sign_doc),
@@ -187,8 +186,13 @@ std::expected<Bytes, QelLibError> decode_transaction_text(std::string_view text,
 }
 
 QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own) {
-    return QelLibError::invalid_input("transaction: chain id " + std::to_string(given) + " is not the chain id of " +
-                                      std::string(chain_name) + " (" + std::to_string(own) + ")");
+    return chain_id_mismatch("transaction: chain id", std::to_string(given), chain_name, std::to_string(own));
+}
+
+QelLibError chain_id_mismatch(std::string_view what, std::string_view given, std::string_view chain_name,
+                              std::string_view own) {
+    return QelLibError::invalid_input(std::string(what) + " " + std::string(given) + " is not the chain id of " +
+                                      std::string(chain_name) + " (" + std::string(own) + ")");
 }
 
 std::expected<void, QelLibError> check_typed_chain_id(std::string_view chain, ByteSpan tx) {

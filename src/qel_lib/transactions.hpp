@@ -93,6 +93,10 @@ struct SignedAuthorization {
 [[nodiscard]] std::expected<qel_signer::Bytes, QelLibError> decode_transaction_text(std::string_view text, bool base64);
 
 [[nodiscard]] QelLibError chain_id_mismatch(std::uint64_t given, std::string_view chain_name, std::uint64_t own);
+// The same for any document: "invalid input: <what> <given> is not the chain
+// id of <chain_name> (<own>)", `given` as the caller quotes it.
+[[nodiscard]] QelLibError chain_id_mismatch(std::string_view what, std::string_view given, std::string_view chain_name,
+                                            std::string_view own);
 
 // Posts a transaction in the form sign_and_encode gives it (EVM, Bitcoin and
 // Tron hex, Solana, Cosmos and TON base64) to the chain's own API at

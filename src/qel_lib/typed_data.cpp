@@ -30,9 +30,7 @@ std::expected<SignResult, QelLibError> sign_typed_data(std::string_view wallet, 
     if (hashes->chain_id) {
         const std::string own = std::to_string(*resolved->evm_chain_id);
         if (*hashes->chain_id != own) {
-            return std::unexpected(QelLibError::invalid_input("typed data: domain.chainId " + *hashes->chain_id +
-                                                              " is not the chain id of " +
-                                                              resolved->name + " (" + own + ")"));
+            return std::unexpected(chain_id_mismatch("typed data: domain.chainId", *hashes->chain_id, resolved->name, own));
         }
     }
     auto key = decrypt_signing_key(wallet, qel_core::ChainType::Evm, passphrase.value_or(""), index, vault_root);
