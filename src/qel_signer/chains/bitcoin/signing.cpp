@@ -1,5 +1,7 @@
 #include "signing.hpp"
 
+#include <secp256k1.h>
+
 #include <algorithm>
 
 #include "qel_signer/hash.hpp"
@@ -14,24 +16,14 @@ constexpr std::uint32_t kSighashAll = 1;
 
 bool is_p2wpkh(ByteSpan script) { return script.size() == 22 && script[0] == 0x00 && script[1] == 0x14; }
 
-// A DER integer: no leading zero bytes, one added when the top bit is set.
-void der_integer(Bytes& out, ByteSpan be) {
-    std::size_t skip = 0;
-    while (skip + 1 < be.size() && be[skip] == 0) ++skip;
-    const ByteSpan v = be.subspan(skip);
-    const bool pad = (v[0] & 0x80) != 0;
-    out.push_back(0x02);
-    out.push_back(static_cast<std::uint8_t>(v.size() + (pad ? 1 : 0)));
-    if (pad) out.push_back(0x00);
-    out.insert(out.end(), v.begin(), v.end());
-}
-
+// The DER form of a compact r || s signature, as the secp256k1 library writes it.
 Bytes der_signature(ByteSpan rs) {
-    Bytes body;
-    der_integer(body, rs.subspan(0, 32));
-    der_integer(body, rs.subspan(32, 32));
-    Bytes out{0x30, static_cast<std::uint8_t>(body.size())};
-    out.insert(out.end(), body.begin(), body.end());
+    secp256k1_ecdsa_signature sig;
+    (void)secp256k1_ecdsa_signature_parse_compact(secp256k1::context(), &sig, rs.data());
+    Bytes out(72);
+    std::size_t size = out.size();
+    (void)secp256k1_ecdsa_signature_serialize_der(secp256k1::context(), out.data(), &size, &sig);
+    out.resize(size);
     return out;
 }
 
