@@ -35,6 +35,7 @@ std::string decimal(std::uint64_t v) { return std::to_string(v); }
 std::string ascii_only(std::string_view text) {
     std::string out;
     for (const char c : text.substr(0, 200)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
+    if (text.size() > 200) out += "...";  // cut, as it says
     return out;
 }
 
