@@ -114,8 +114,11 @@ void ro_mix(std::uint8_t* block, std::uint32_t r, std::uint32_t n, __m128i* v, _
 // ---- working memory ----
 
 // Regions up to this size (the vault's own cost: N=2^18, r=8) are kept for
-// the next derivation; larger ones (a keystore's) are returned at once.
+// the next derivation; larger ones (a keystore's) are returned at once. At
+// most kKeptRegions are kept, whatever the number of cores, so that a burst
+// of unlocks on a large machine leaves no gigabytes behind.
 constexpr std::size_t kKeptRegionBytes = std::size_t{256} << 20;
+constexpr std::size_t kKeptRegions = 2;
 
 struct Region {
     void* base = nullptr;
@@ -151,7 +154,7 @@ public:
         sodium_memzero(region.base, used);
         {
             const std::lock_guard lock(mutex_);
-            if (region.size <= kKeptRegionBytes && kept_.size() < slots_) {
+            if (region.size <= kKeptRegionBytes && kept_.size() < kKeptRegions) {
                 kept_.push_back(region);
                 region.base = nullptr;
             }
