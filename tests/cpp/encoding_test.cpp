@@ -10,10 +10,9 @@ using qel_test::mapped;
 using qel_test::to_bytes;
 using qel_test::unhex;
 
-// Refused: the offending byte is shown escaped, and bytes above 0x7f as that Latin-1 character.
-TEST(Hex, EitherCaseInLowerOutAndExactRefusals) {
-    EXPECT_EQ(hex_encode(hex_decode("00AbcDfF").value()), "00abcdff");
-    EXPECT_TRUE(hex_decode("").value().empty());
+// Refused: the offending byte is shown escaped, and bytes above 0x7f as that Latin-1
+// character. (Either case in, lower case out, is the encoding fuzz target's invariant.)
+TEST(Hex, ExactRefusals) {
     const auto at = [](const std::string& shown, int pos) {
         return "Invalid character '" + shown + "' at position " + std::to_string(pos);
     };

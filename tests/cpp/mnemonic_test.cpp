@@ -11,6 +11,7 @@ namespace {
 using qel_signer::Mnemonic;
 using qel_test::error_of;
 using qel_test::text_of;
+using qel_test::unhex;
 
 std::string repeat(const std::string& word, int n, const std::string& last = "") {
     std::string out;
@@ -24,7 +25,7 @@ TEST(Mnemonic, PublishedVectors) {
     for (const char* group : {"trezor", "empty_passphrase", "other_passphrase"}) {
         for (const auto& v : data[group]["vectors"]) {
             const std::string phrase = v["mnemonic"];
-            const auto from_entropy = Mnemonic::from_entropy(qel_test::unhex(v["entropy_hex"])).value();
+            const auto from_entropy = Mnemonic::from_entropy(unhex(v["entropy_hex"])).value();
             EXPECT_EQ(text_of(from_entropy.phrase()), phrase);
             EXPECT_EQ(from_entropy.word_count(), v["word_count"].get<std::size_t>());
             EXPECT_EQ(qel_signer::hex_encode(

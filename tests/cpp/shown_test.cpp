@@ -6,8 +6,9 @@
 
 namespace {
 
+const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+
 TEST(Shown, EscapesControlsAndCutsLongTexts) {
-    const std::string r = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> cases[] = {
         {"plain \xc3\xa9\xf0\x9f\x98\x80 \\x", "plain \xc3\xa9\xf0\x9f\x98\x80 \\x"},
         {"a\nb\tc\rd", "a\\nb\\tc\\rd"},

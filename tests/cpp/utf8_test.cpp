@@ -6,10 +6,11 @@
 
 namespace {
 
+const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+
 // One U+FFFD per maximal ill-formed subpart, as the Unicode standard
 // recommends; well-formed text passes unchanged.
 TEST(Utf8, LossyAndValid) {
-    const std::string r = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> cases[] = {
         {"plain \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "plain \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
         {"a\xff" "b", "a" + r + "b"},

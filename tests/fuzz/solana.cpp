@@ -10,7 +10,6 @@
 namespace solana = qel_signer::chains::solana;
 
 FUZZ_TARGET {
-    const qel_signer::ByteSpan input(data, size);
     if (const auto length = solana::read_message(input)) {
         FUZZ_CHECK(*length <= size && solana::read_message(input.first(*length)) == *length);
     }
@@ -32,5 +31,4 @@ FUZZ_TARGET {
             FUZZ_CHECK(!slot || *slot == 0);
         }
     }
-    return 0;
 }

@@ -3,18 +3,13 @@
 #include "fuzz.hpp"
 #include "qel_core/wallet_file.hpp"
 
-namespace {
-
-bool same(const qel_core::EncryptedWallet& a, const qel_core::EncryptedWallet& b) {
+static bool same(const qel_core::EncryptedWallet& a, const qel_core::EncryptedWallet& b) {
     return a.qel_version == b.qel_version && a.id == b.id && a.name == b.name && a.created_at == b.created_at &&
            a.chain_type == b.chain_type && a.accounts == b.accounts && a.crypto == b.crypto &&
            a.key_type == b.key_type && a.metadata == b.metadata;
 }
 
-}  // namespace
-
 FUZZ_TARGET {
-    const std::string_view text = fuzz::text(data, size);
     auto wallet = qel_core::EncryptedWallet::from_file_text(text);
     qel_core::WalletFileReader reader;
     reader.buffer().assign(text);
@@ -23,11 +18,10 @@ FUZZ_TARGET {
     FUZZ_CHECK(view.has_value() == wallet.has_value() && full.has_value() == wallet.has_value());
     if (!wallet) {
         FUZZ_CHECK(view.error() == wallet.error() && full.error() == wallet.error());
-        return 0;
+        return;
     }
     FUZZ_CHECK(same(*full, *wallet) && view->id == wallet->id && view->name == wallet->name &&
                view->accounts.size() == wallet->accounts.size());
     auto again = qel_core::EncryptedWallet::from_file_text(wallet->to_file_text());
     FUZZ_CHECK(again.has_value() && same(*again, *wallet));
-    return 0;
 }

@@ -1,5 +1,6 @@
-// The PSBT reader: what it reads, and each refusal once. Signing, finalizing
-// and extracting are compared with embit in the Python tests.
+// The PSBT reader: each refusal once. What it reads (through describe),
+// signing, finalizing and extracting are compared with embit in the Python
+// tests.
 #include "qel_signer/chains/bitcoin/psbt.hpp"
 
 #include "../support.hpp"
@@ -14,14 +15,10 @@ std::string byte_hex(std::size_t n) { return qel_signer::hex_encode(qel_signer::
 std::string kv(const std::string& key, const std::string& value) {
     return byte_hex(key.size() / 2) + key + byte_hex(value.size() / 2) + value;
 }
-// version 2, `inputs` inputs spending 00..00:i with `script_sig`, one P2WPKH output of 1000, locktime 0.
-std::string tx(int inputs = 1, const std::string& script_sig = "") {
-    std::string t = "02000000" + byte_hex(static_cast<std::size_t>(inputs));
-    for (int i = 0; i < inputs; ++i) {
-        t += std::string(64, '0') + byte_hex(static_cast<std::size_t>(i)) + "000000" + byte_hex(script_sig.size() / 2) +
-             script_sig + "ffffffff";
-    }
-    return t + "01e80300000000000016" + "0014" + std::string(40, '1') + "00000000";
+// version 2, one input spending 00..00:0 with `script_sig`, one P2WPKH output of 1000, locktime 0.
+std::string tx(const std::string& script_sig = "") {
+    return "0200000001" + std::string(64, '0') + "00000000" + byte_hex(script_sig.size() / 2) + script_sig + "ffffffff" +
+           "01e80300000000000016" + "0014" + std::string(40, '1') + "00000000";
 }
 const std::string kUtxo = "8813000000000000160014" + std::string(40, '2');  // 5000 to a P2WPKH
 std::string psbt(const std::string& global, const std::string& input, const std::string& tail = "00") {
@@ -29,15 +26,6 @@ std::string psbt(const std::string& global, const std::string& input, const std:
 }
 const std::string kGlobal = kv("00", tx());
 const std::string kInput = kv("01", kUtxo);
-
-TEST(Psbt, ReadsTheTransactionAndItsInputs) {
-    const auto bytes = unhex(psbt(kGlobal, kInput + kv("03", "01000000")));
-    const auto read = read_psbt(bytes).value();
-    ASSERT_EQ(read.inputs.size(), 1u);
-    EXPECT_EQ(read.inputs[0].witness_utxo->value, 5000u);
-    EXPECT_EQ(read.inputs[0].sighash_type, 1u);
-    EXPECT_EQ(read.tx.outputs[0].value, 1000u);
-}
 
 TEST(Psbt, RefusesEachFault) {
     const std::pair<std::string, const char*> rows[] = {
@@ -47,7 +35,7 @@ TEST(Psbt, RefusesEachFault) {
         {psbt(kGlobal + kv("04", "01"), kInput), "psbt: global key 0x04 is a version 2 field"},
         {psbt(kGlobal + kv("fb", "02000000"), kInput), "psbt: only version 0 is supported"},
         {psbt(kv("0001", tx()), kInput), "psbt: global key 0x00 has key data"},
-        {psbt(kv("00", tx(1, "51")), kInput), "unsigned transaction: input 0 has a scriptSig"},
+        {psbt(kv("00", tx("51")), kInput), "unsigned transaction: input 0 has a scriptSig"},
         {psbt(kv("00", "0200000000010100" + tx().substr(10)), kInput),
          "unsigned transaction: segwit serialization (an unsigned transaction has no witnesses)"},
         {psbt(kv("00", tx() + "00"), kInput), "unsigned transaction: trailing bytes after the transaction"},

@@ -6,6 +6,8 @@
 namespace {
 
 using qel_signer::Bytes;
+using qel_signer::hex_encode;
+using qel_test::error_of;
 using qel_test::load_vectors;
 using qel_test::unhex;
 
@@ -24,11 +26,11 @@ TEST(EvmTransaction, Eip1559SignEncodeAndHash) {
         const auto key = unhex(v["private_key_hex"]);
         const auto unsigned_tx = unhex(v["unsigned_hex"]);
         const auto out = kSigner.sign_transaction(key, unsigned_tx).value();
-        EXPECT_EQ(qel_signer::hex_encode(out.signature), v["signature_rsv_hex"].get<std::string>());
+        EXPECT_EQ(hex_encode(out.signature), v["signature_rsv_hex"].get<std::string>());
         EXPECT_EQ(out.recovery_id, v["y_parity"].get<int>());
         const auto signed_tx = kSigner.encode_signed_transaction(unsigned_tx, out).value();
-        EXPECT_EQ(qel_signer::hex_encode(signed_tx), v["signed_hex"].get<std::string>());
-        EXPECT_EQ(qel_signer::hex_encode(qel_signer::keccak256(signed_tx)), v["tx_hash_hex"].get<std::string>());
+        EXPECT_EQ(hex_encode(signed_tx), v["signed_hex"].get<std::string>());
+        EXPECT_EQ(hex_encode(qel_signer::keccak256(signed_tx)), v["tx_hash_hex"].get<std::string>());
     }
 }
 
@@ -36,7 +38,7 @@ TEST(EvmMessage, Eip191PublishedSignaturesAndHashOnlyVectors) {
     for (const auto& v : load_vectors("eip191.json", "/signatures")) {
         const auto key = unhex(v["private_key_hex"]);
         const auto out = kSigner.sign_message(key, unhex(v["message_hex"])).value();
-        EXPECT_EQ(qel_signer::hex_encode(out.signature), v["signature_hex"].get<std::string>());
+        EXPECT_EQ(hex_encode(out.signature), v["signature_hex"].get<std::string>());
         EXPECT_EQ(out.recovery_id, v["v"].get<int>());
     }
     // Signatures are deterministic: the same one means the same digest was signed.
@@ -50,9 +52,9 @@ TEST(EvmMessage, Eip191PublishedSignaturesAndHashOnlyVectors) {
 
 TEST(EvmEncode, Failures) {
     const qel_signer::SignOutput short_sig{Bytes(64, 0x11), std::nullopt};
-    EXPECT_EQ(qel_test::error_of(kSigner.encode_signed_transaction(unhex("02c0"), short_sig)),
+    EXPECT_EQ(error_of(kSigner.encode_signed_transaction(unhex("02c0"), short_sig)),
               "invalid transaction: expected 65-byte signature (r || s || v)");
-    EXPECT_EQ(qel_test::error_of(kSigner.encode_signed_transaction(unhex("02f8"), {Bytes(65, 0x11), 1})),
+    EXPECT_EQ(error_of(kSigner.encode_signed_transaction(unhex("02f8"), {Bytes(65, 0x11), 1})),
               "invalid transaction: truncated length");
 }
 

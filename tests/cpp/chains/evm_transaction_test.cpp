@@ -7,6 +7,7 @@
 namespace {
 
 using qel_signer::chains::evm::read_transaction;
+using qel_test::error_of;
 using qel_test::unhex;
 
 TEST(EvmTransactionReader, RefusesEachMalformedField) {
@@ -50,7 +51,7 @@ TEST(EvmTransactionReader, RefusesEachMalformedField) {
         {"f801c0", "non-canonical length"},
         {"", "empty transaction"},
     };
-    for (const auto& [tx, text] : rows) EXPECT_EQ(qel_test::error_of(read_transaction(unhex(tx))), text) << tx;
+    for (const auto& [tx, text] : rows) EXPECT_EQ(error_of(read_transaction(unhex(tx))), text) << tx;
 }
 
 }  // namespace

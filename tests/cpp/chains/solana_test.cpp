@@ -89,9 +89,7 @@ const Bytes kV0 = concat({unhex("80"), kLegacy, unhex("01"), kKey, unhex("0100" 
 
 TEST(SolanaMessageReader, DecodesExactlyTheMessageAndTransactionIsSlotsThenOneMessage) {
     for (const Bytes& m : {kLegacy, kWithInstruction, kV0}) {
-        EXPECT_EQ(solana::read_message(m).value(), m.size());
-        // Whatever follows is not part of the message.
-        EXPECT_EQ(solana::read_message(concat({m, unhex("00ff")})).value(), m.size());
+        EXPECT_EQ(solana::read_message(m).value(), m.size());  // whatever follows is not read: a fuzz invariant
         // Any cut ends inside some field.
         for (std::size_t n = 0; n < m.size(); ++n) {
             EXPECT_EQ(solana::read_message(ByteSpan(m).first(n)).error(), "truncated message") << n;
@@ -103,31 +101,23 @@ TEST(SolanaMessageReader, DecodesExactlyTheMessageAndTransactionIsSlotsThenOneMe
         {"010001" "8000", "invalid compact-u16"}, {"010001" "ffff04", "invalid compact-u16"},  // 0 aliased, > 0xffff
     };
     for (const auto& [hex, text] : refused) EXPECT_EQ(solana::read_message(unhex(hex)).error(), text) << hex;
-    EXPECT_TRUE(solana::check_transaction(concat({Bytes{1}, Bytes(64, 0), kLegacy})).has_value());
-    EXPECT_TRUE(solana::check_transaction(concat({Bytes{2}, Bytes(128, 0), kV0})).has_value());
+    // Transactions it passes, and its refusals of no slots and of too few bytes for them, are the Python tests'.
     const std::pair<Bytes, std::string_view> refused_tx[] = {
         {{}, "empty transaction"},
-        {concat({Bytes{0}, kLegacy}), "transaction has no signature slots"},
         {concat({Bytes{0x80}, Bytes(64 * 0x80, 0), kLegacy}), "more than 127 signature slots"},
-        {concat({Bytes{1}, Bytes(64, 0)}), "transaction too short for declared signature slots"},
         {concat({Bytes{1}, Bytes(64, 0), kLegacy, Bytes{0}}), "trailing bytes after the message"},
         {concat({Bytes{1}, Bytes(64, 0), unhex("81")}), "unsupported message version (expected legacy or 0)"},
     };
     for (const auto& [tx, text] : refused_tx) EXPECT_EQ(solana::check_transaction(tx).error(), text);
 }
 
-TEST(SolanaMessageReader, SignerSlotIsTheKeysPlaceAmongTheRequiredSigners) {
+// The slot of the fee payer, of a co-signer and of a key that signs nothing
+// are test_transactions.py's, on transactions that litesvm runs.
+TEST(SolanaMessageReader, SignerSlotNeedsASlotForEachRequiredSigner) {
     const Bytes a(32, 0xa1), b(32, 0xb2), c(32, 0xc3);
-    // Two required signers (a pays the fee, b co-signs), c only read.
-    const Bytes keys = concat({unhex("020001" "03"), a, b, c, kHash, unhex("00")});
-    for (const Bytes& message : {keys, concat({unhex("80"), keys, unhex("00")})}) {
-        const Bytes tx = concat({Bytes{2}, Bytes(128, 0), message});
-        EXPECT_EQ(solana::signer_slot(tx, a).value(), 0u);
-        EXPECT_EQ(solana::signer_slot(tx, b).value(), 1u);
-        EXPECT_EQ(solana::signer_slot(tx, c).error(), "this account is not a signer of the transaction");
-        EXPECT_EQ(solana::signer_slot(concat({Bytes{1}, Bytes(64, 0), message}), b).error(),
-                  "fewer signature slots than required signers");
-    }
+    const Bytes message = concat({unhex("020001" "03"), a, b, c, kHash, unhex("00")});  // a pays, b co-signs
+    EXPECT_EQ(solana::signer_slot(concat({Bytes{1}, Bytes(64, 0), message}), b).error(),
+              "fewer signature slots than required signers");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The raw_data reader (and through it the strict protobuf reader): each
-// refusal once. Signing and encoding are compared with tronpy in the Python
-// tests.
+// refusal once. What it reads, signing and encoding are compared with tronpy
+// in the Python tests.
 #include "qel_signer/chains/tron/transaction.hpp"
 
 #include "../support.hpp"
@@ -9,21 +9,6 @@ namespace {
 
 using qel_signer::chains::tron::read_raw_data;
 using qel_test::unhex;
-
-// A TransferContract of 1 sun, as tronpy's protobuf classes serialize it.
-constexpr const char* kTransfer =
-    "0a021234220800010203040506074080a0f1c2b1345a65080112610a2d747970652e676f6f676c65617069732e636f6d2f70726f746f636f"
-    "6c2e5472616e73666572436f6e747261637412300a1541c8599111f29c1e1e061265b4af93ea1f274ad78a1215415cbdd86a2fa8dc4bddd8"
-    "a8f69dba48572eec07fb180170a0cbedc2b134";
-
-TEST(TronRawData, ReadsWhatAPersonChecks) {
-    const auto raw = unhex(kTransfer);
-    const auto read = read_raw_data(raw).value();
-    EXPECT_EQ(read.contract_type, 1u);
-    EXPECT_EQ(read.type_url, "type.googleapis.com/protocol.TransferContract");
-    EXPECT_EQ(read.expiration, 1800000000000u);
-    EXPECT_EQ(read.parameter.size(), 48u);
-}
 
 TEST(TronRawData, RefusesEachFault) {
     const std::pair<std::string, const char*> rows[] = {
